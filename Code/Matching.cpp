@@ -1,0 +1,1 @@
+// PLACEHOLDER: matching logic.

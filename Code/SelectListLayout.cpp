@@ -1,0 +1,1 @@
+// PLACEHOLDER: candidate list layout arithmetic.

@@ -1,0 +1,41 @@
+// Small helpers every window uses: twips, the Japanese fonts, window handles, placement.
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+#include <string>
+
+#include "platform/WindowId.h"
+
+// Screen twips per horizontal pixel (15 at 96 dpi).
+double TwipsPerPixelX();
+double TwipsPerPixelY();
+// Twips to whole pixels on this screen.
+int TwipsToPxX(double twips);
+int TwipsToPxY(double twips);
+// Pixels to twips.
+double PxToTwipsX(double px);
+double PxToTwipsY(double px);
+
+// Sets a widget's geometry from twips, relative to its parent's client area.
+void SetGeometryTwips(QWidget* w, int left, int top, int width, int height);
+// Gives a top-level window a fixed client area in twips.
+void SetFixedClientTwips(QWidget* window, int width, int height);
+
+// The Windows Japanese fonts' stand-ins: ＭＳ Ｐゴシック (proportional) and ＭＳ ゴシック.
+QFont PGothic(double pointSize, bool bold = false, bool italic = false);
+QFont Gothic(double pointSize, bool bold = false, bool italic = false);
+
+// The window's handle as the platform layer knows it (creates the native window if needed).
+platform::WindowId IdOf(QWidget* window);
+
+// Puts `window`'s outer top-left corner on `anchor`'s outer top-left corner.
+void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
+
+// Text conversions at the boundary between the logic (UTF-8 std::string) and Qt.
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
+// Rounds to the nearest integer, a tie to the even one.
+long RoundHalfEven(double v);

@@ -1,0 +1,2 @@
+#include "frmGrid.h"
+void frmGrid::ShowModal(QWidget*) {}

@@ -1,0 +1,140 @@
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QToolButton>
+
+#include "EntryFile.h"
+#include "WindowUtil.h"
+#include "frmGrid.h"
+#include "frmOption.h"
+#include "globals.h"
+#include "modMainForm.h"
+#include "platform/Desktop.h"
+
+namespace {
+frmMain* g_instance = nullptr;
+
+const char* const kTooltips[6] = {"記入", "データー編集", "設定", "ヘルプ", "最小化", "終了"};
+const char* const kIcons[6] = {":/icons/write.svg", ":/icons/grid.svg",  ":/icons/option.svg",
+                               ":/icons/help.svg",  ":/icons/min.svg",   ":/icons/exit.svg"};
+}  // namespace
+
+frmMain::frmMain() : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
+    g_instance = this;
+    setObjectName("frmMain");
+    setWindowTitle("Penrika");
+    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    // Client area 2070 x 390 twips, filled by the toolbar.
+    SetFixedClientTwips(this, 2070, 390);
+    BuildToolbar();
+}
+
+frmMain::~frmMain() {
+    if (g_instance == this) g_instance = nullptr;
+}
+
+frmMain* frmMain::Instance() { return g_instance; }
+
+void frmMain::BuildToolbar() {
+    Toolbar1_ = new QWidget(this);
+    Toolbar1_->setObjectName("Toolbar1");
+    auto* row = new QHBoxLayout(Toolbar1_);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    for (int i = 0; i < 6; ++i) {
+        auto* b = new QToolButton(Toolbar1_);
+        const QString key = kKeys[i];
+        b->setObjectName(key);
+        b->setToolTip(QString::fromUtf8(kTooltips[i]));
+        b->setIcon(QIcon(kIcons[i]));
+        b->setIconSize(QSize(16, 16));
+        b->setAutoRaise(true);
+        b->setFixedSize(23, 22);
+        b->setFocusPolicy(Qt::NoFocus);
+        connect(b, &QToolButton::clicked, this, [this, key] { Toolbar1_ButtonClick(key); });
+        row->addWidget(b);
+    }
+    row->addStretch(1);
+    Toolbar1_->setGeometry(0, 0, width(), height());
+}
+
+QToolButton* frmMain::Button(const QString& key) const {
+    return Toolbar1_ ? Toolbar1_->findChild<QToolButton*>(key) : nullptr;
+}
+
+void frmMain::Form_Load() {
+    loading_ = true;
+    LoadEntries();
+    LoadOptions();
+    MainHwnd = IdOf(this);
+    PlaceMainWindow();
+    loading_ = false;
+}
+
+void frmMain::PlaceMainWindow() {
+    MainHwnd = IdOf(this);
+    // While loading, the window stays hidden; afterwards the call also shows it.
+    platform::TheDesktop().SetTopmost(MainHwnd, Options[AlwaysOnTop], !loading_);
+}
+
+void frmMain::Form_Activate() { PlaceMainWindow(); }
+
+bool frmMain::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) Form_Activate();
+    return QWidget::event(e);
+}
+
+void frmMain::changeEvent(QEvent* e) { QWidget::changeEvent(e); }
+
+bool frmMain::Form_QueryUnload() {
+    platform::Desktop& d = platform::TheDesktop();
+    d.CloseHelp();
+    try {
+        SaveEntries();
+    } catch (const EntryFileError& err) {
+        d.MsgBox(std::string(err.what()) +
+                     "\r\n登録内容はメモリーに残っています。保存できるようにしてから、"
+                     "もう一度終了してください。",
+                 platform::MsgOk, ErrorTitle);
+        return false;
+    }
+    return true;
+}
+
+void frmMain::closeEvent(QCloseEvent* e) {
+    if (closing_) {
+        e->accept();
+        return;
+    }
+    if (!Form_QueryUnload()) {
+        // Nothing is lost: the window stays and the entries stay in memory.
+        e->ignore();
+        return;
+    }
+    closing_ = true;
+    e->accept();
+    QApplication::quit();
+}
+
+void frmMain::CloseForShutdown() { close(); }
+
+void frmMain::Toolbar1_ButtonClick(const QString& key) {
+    if (key == "Write") {
+        WriteCommand();
+    } else if (key == "Grid") {
+        frmGrid::ShowModal(this);
+        DropTopmost(MainHwnd);
+    } else if (key == "Option") {
+        frmOption::ShowModal(this);
+        DropTopmost(MainHwnd);
+    } else if (key == "Help") {
+        ShowHelp(IdOf(this), 1);
+    } else if (key == "Min") {
+        showMinimized();
+    } else if (key == "Exit") {
+        close();
+    }
+}

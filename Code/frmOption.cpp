@@ -1,0 +1,2 @@
+#include "frmOption.h"
+void frmOption::ShowModal(QWidget*) {}

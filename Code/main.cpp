@@ -1,0 +1,58 @@
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "EntryFile.h"
+#include "frmMain.h"
+#include "modMain.h"
+#include "platform/X11Desktop.h"
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// SIGTERM, SIGHUP and SIGINT close the toolbar as a close request would, saving the entries.
+void HandleTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char buf[16];
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], buf, sizeof buf);
+        if (frmMain* main = frmMain::Instance()) main->CloseForShutdown();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The desktop layer speaks X11; under Wayland the program runs through XWayland.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Penrika");
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::unique_ptr<platform::Desktop> desktop = platform::CreateX11Desktop();
+    platform::SetDesktop(desktop.get());
+    HandleTerminationSignals(app);
+    // The end of the desktop session saves as a close does.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
+        try {
+            SaveEntries();
+        } catch (const EntryFileError&) {
+            // Reported when the window closes.
+        }
+    });
+    if (!Main()) return 1;
+    int rc = app.exec();
+    platform::SetDesktop(nullptr);
+    return rc;
+}

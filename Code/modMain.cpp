@@ -1,0 +1,59 @@
+#include "modMain.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <cstdlib>
+
+#include "EntryFile.h"
+#include "WindowUtil.h"
+#include "frmMain.h"
+#include "modMainForm.h"
+#include "platform/Desktop.h"
+#include "platform/SingleInstance.h"
+
+namespace {
+// Held for the whole run by the copy that runs.
+std::unique_ptr<platform::SingleInstance> g_instance;
+
+platform::WindowId LastActiveWindow() {
+    // A modal dialog, when one is open, is the window the user was working in.
+    if (QWidget* modal = QApplication::activeModalWidget()) return IdOf(modal);
+    if (QWidget* active = QApplication::activeWindow()) return IdOf(active);
+    if (frmMain* main = frmMain::Instance()) return IdOf(main);
+    return 0;
+}
+}  // namespace
+
+void ActivatePrevInstance() {
+    g_instance = platform::SingleInstance::Claim();
+    if (g_instance->IsPrimary()) {
+        g_instance->Serve(LastActiveWindow);
+        return;
+    }
+    platform::Desktop& d = platform::TheDesktop();
+    platform::WindowId w = g_instance->RunningCopyWindow(2000);
+    if (w != 0) {
+        if (d.IsMinimized(w)) d.Restore(w);
+        for (int attempt = 1; attempt <= 10; ++attempt) {
+            d.RequestActivate(w);
+            QApplication::processEvents();
+            if (d.WaitActive(w, 100)) break;
+        }
+    }
+    std::exit(0);
+}
+
+bool Main() {
+    ActivatePrevInstance();
+    auto* main = new frmMain;
+    try {
+        main->Form_Load();
+    } catch (const EntryFileError& err) {
+        platform::TheDesktop().MsgBox(std::string(err.what()) + "\r\nPenrika を終了します。",
+                                      platform::MsgOk, ErrorTitle);
+        delete main;
+        return false;
+    }
+    main->show();
+    return true;
+}

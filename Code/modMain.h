@@ -1,0 +1,12 @@
+// Start-up of the program.
+#pragma once
+
+#include <string>
+
+// Starts the program: hands over to a running copy, or loads and shows the main toolbar.
+// Returns false when this copy is to end at once.
+bool Main();
+// Brings an already running copy forward and ends this one; returns only when none runs.
+void ActivatePrevInstance();
+// The program's directory with exactly one trailing '/'.
+std::string AppDir();

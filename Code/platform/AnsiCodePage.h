@@ -1,0 +1,15 @@
+// The Japanese ANSI code page (932: Shift_JIS with the vendor extensions).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// UTF-8 to code page 932; nullopt when a character has no form there (or the UTF-8 is bad).
+std::optional<std::string> ToAnsi(std::string_view utf8);
+// Code page 932 to UTF-8; a byte sequence that is not code page 932 becomes U+FFFD.
+std::string FromAnsi(std::string_view bytes);
+
+}  // namespace platform

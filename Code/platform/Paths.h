@@ -1,0 +1,25 @@
+// Where the program and its per-user files live.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// Directory of the running executable, without a trailing '/' (the root stays "/").
+std::string ExecutableDir();
+// Tests run the program's logic in-process against a directory of their own.
+void SetExecutableDirForTesting(const std::string& dir);
+
+// $XDG_CONFIG_HOME, else ~/.config.
+std::filesystem::path ConfigHome();
+// $XDG_DATA_HOME, else ~/.local/share.
+std::filesystem::path DataHome();
+// $XDG_RUNTIME_DIR, else a private directory under /tmp.
+std::filesystem::path RuntimeDir();
+
+// A portable copy keeps its data beside itself: the directory is writable and is not part of
+// the system's installed tree.
+bool IsPortableDir(const std::filesystem::path& dir);
+
+}  // namespace platform

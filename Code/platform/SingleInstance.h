@@ -1,0 +1,27 @@
+// One running copy per user and display.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/WindowId.h"
+
+namespace platform {
+
+class SingleInstance {
+public:
+    virtual ~SingleInstance() = default;
+
+    // Becomes the running copy for this user and display, or learns that another copy runs.
+    // Safe against two launches in the same instant and against what a crashed copy left.
+    static std::unique_ptr<SingleInstance> Claim();
+
+    // True when this copy is the one that runs; false when another copy already does.
+    virtual bool IsPrimary() const = 0;
+    // In a second copy: the running copy's most recently active window, 0 when it cannot tell.
+    virtual WindowId RunningCopyWindow(int timeoutMs) = 0;
+    // In the running copy: answers later copies with the window `lastActive` returns.
+    virtual void Serve(std::function<WindowId()> lastActive) = 0;
+};
+
+}  // namespace platform

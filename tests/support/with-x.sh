@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs one command on a private X server (Xvfb, on a display number the server picks as free)
+# with the openbox window manager, and a private HOME and XDG directories. Everything started
+# here is stopped by PID when the command ends; no other display is touched.
+set -u
+work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-x.XXXXXX")
+xvfb_pid=""
+wm_pid=""
+cleanup() {
+    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    [ -n "$wm_pid" ] && wait "$wm_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
+    3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+display=""
+for _ in $(seq 1 200); do
+    if [ -s "$work/display" ]; then display=$(tr -d '\n' <"$work/display"); break; fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.05
+done
+if [ -z "$display" ]; then
+    echo "with-x: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1
+fi
+# The display must be ours: its lock file names our server.
+lock_pid=$(tr -d ' \n' <"/tmp/.X${display}-lock" 2>/dev/null)
+if [ "$lock_pid" != "$xvfb_pid" ]; then
+    echo "with-x: display :$display is not ours (lock pid '$lock_pid', ours $xvfb_pid)" >&2
+    exit 1
+fi
+export DISPLAY=":$display"
+
+mkdir -p "$work/home" "$work/config" "$work/data" "$work/cache" "$work/run"
+chmod 700 "$work/run"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
+    XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/run"
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+# Wait for the window manager to announce itself on the root window.
+for _ in $(seq 1 200); do
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then break; fi
+    sleep 0.05
+done
+if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    echo "with-x: openbox did not start" >&2; cat "$work/openbox.log" >&2; exit 1
+fi
+
+export PENRIKA_TEST_WORK="$work"
+"$@" &
+child=$!
+wait "$child"
+rc=$?
+exit "$rc"
