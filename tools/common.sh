@@ -1,0 +1,34 @@
+# Shared by run.sh and test.sh: install what is missing, then configure and build.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$root/build"
+
+# What building and running needs.
+run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev
+    libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
+    libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic)
+# What the tests need besides: a private X server and window manager, X tools, the browsers,
+# the Japanese input method, GoogleTest.
+test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserver-utils xdotool
+    imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 python3
+    procps)
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_penrika() {
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j "$(nproc)"
+}
