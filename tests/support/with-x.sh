@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs one command on a private X server (Xvfb, on a display number the server picks as free)
+# Runs one command on a private X server (Xvfb, on a display number that is free)
 # with the openbox window manager, and a private HOME and XDG directories. Everything started
 # here is stopped by PID when the command ends; no other display is touched.
 set -u
@@ -16,23 +16,27 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
-    3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
+# Take the first display number that is free; the server's lock file must name our server
+# (another run may have taken the same number in the same instant: then try the next).
 display=""
-for _ in $(seq 1 200); do
-    if [ -s "$work/display" ]; then display=$(tr -d '\n' <"$work/display"); break; fi
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.05
+for n in $(seq 20 199); do
+    [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 1 200); do
+        [ -S "/tmp/.X11-unix/X${n}" ] && [ -s "/tmp/.X${n}-lock" ] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    lock_pid=$(tr -d ' \n' <"/tmp/.X${n}-lock" 2>/dev/null)
+    if kill -0 "$xvfb_pid" 2>/dev/null && [ "$lock_pid" = "$xvfb_pid" ]; then
+        display=$n
+        break
+    fi
+    kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=""
 done
 if [ -z "$display" ]; then
-    echo "with-x: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1
-fi
-# The display must be ours: its lock file names our server.
-lock_pid=$(tr -d ' \n' <"/tmp/.X${display}-lock" 2>/dev/null)
-if [ "$lock_pid" != "$xvfb_pid" ]; then
-    echo "with-x: display :$display is not ours (lock pid '$lock_pid', ours $xvfb_pid)" >&2
-    exit 1
+    echo "with-x: could not start Xvfb on a free display" >&2; cat "$work/xvfb.log" >&2; exit 1
 fi
 export DISPLAY=":$display"
 
