@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -25,10 +26,16 @@ std::string SystemError(int err) { return std::strerror(err); }
 
 void AppendQuoted(std::string& out, const std::string& field) {
     out += '"';
-    for (char c : field) {
-        // A quote inside a field is doubled; without quotes the line is as it always was.
-        if (c == '"') out += '"';
-        out += c;
+    // A quote inside a field is doubled; without quotes the line is as it always was.
+    for (size_t from = 0;;) {
+        size_t q = field.find('"', from);
+        if (q == std::string::npos) {
+            out.append(field, from);
+            break;
+        }
+        out.append(field, from, q + 1 - from);
+        out += '"';
+        from = q + 1;
     }
     out += '"';
 }
@@ -47,11 +54,16 @@ public:
         if (i_ >= s_.size()) return false;
         if (s_[i_] == '"') {
             ++i_;
-            while (i_ < s_.size()) {
-                char c = s_[i_++];
-                if (c != '"') {
-                    field += c;
-                } else if (i_ < s_.size() && s_[i_] == '"') {
+            while (true) {
+                size_t q = s_.find('"', i_);
+                if (q == std::string_view::npos) {  // unclosed: the rest is the field
+                    field.append(s_.substr(i_));
+                    i_ = s_.size();
+                    break;
+                }
+                field.append(s_.substr(i_, q - i_));
+                i_ = q + 1;
+                if (i_ < s_.size() && s_[i_] == '"') {
                     field += '"';
                     ++i_;
                 } else {
@@ -59,12 +71,12 @@ public:
                 }
             }
             // Anything between the closing quote and the delimiter is dropped.
-            while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '\r' && s_[i_] != '\n') ++i_;
+            i_ = std::min(s_.find_first_of(",\r\n", i_), s_.size());
         } else {
-            size_t start = i_;
-            while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '\r' && s_[i_] != '\n') ++i_;
-            field.assign(s_.substr(start, i_ - start));
+            size_t end = std::min(s_.find_first_of(",\r\n", i_), s_.size());
+            field.assign(s_.substr(i_, end - i_));
             field.erase(field.find_last_not_of(" \t") + 1);
+            i_ = end;
         }
         SkipDelimiter();
         return true;
@@ -111,6 +123,11 @@ std::int16_t ParseEntryCount(const std::string& text) {
 
 std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
     std::string utf8;
+    size_t size = 0;
+    for (std::size_t r = 0; r < count; ++r) {
+        size += rows[r][0].size() + rows[r][1].size() + rows[r][2].size() + 10;
+    }
+    utf8.reserve(size);
     for (std::size_t r = 0; r < count; ++r) {
         AppendQuoted(utf8, rows[r][ItemLabel]);
         utf8 += ',';

@@ -1,72 +1,95 @@
 #include "platform/AnsiCodePage.h"
 
-#include <iconv.h>
+#include <cstdint>
 
-#include <cerrno>
+// Tables generated at build time from the C library's converter (tools/gen_cp932.cpp).
+#include "Cp932Tables.inc"
 
 namespace platform {
 namespace {
 
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (ok()) iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+constexpr char16_t kNone = 0xFFFF;
 
-    // Converts all of `in`; on an unconvertible sequence calls onBad(out), which may append a
-    // replacement and return true to go on past `skip` bytes, or return false to give up.
-    template <typename OnBad>
-    bool Run(std::string_view in, std::string& out, OnBad onBad) {
-        out.clear();
-        out.reserve(in.size() * 3 / 2 + 16);
-        char* src = const_cast<char*>(in.data());
-        size_t srcLeft = in.size();
-        char buf[8192];
-        while (true) {
-            char* dst = buf;
-            size_t dstLeft = sizeof buf;
-            size_t r = srcLeft ? iconv(cd_, &src, &srcLeft, &dst, &dstLeft)
-                               : iconv(cd_, nullptr, nullptr, &dst, &dstLeft);
-            out.append(buf, static_cast<size_t>(dst - buf));
-            if (r != static_cast<size_t>(-1)) {
-                if (srcLeft == 0) return true;
-                continue;
-            }
-            if (errno == E2BIG) continue;
-            // EILSEQ or EINVAL (truncated sequence at the end).
-            if (!onBad(out)) return false;
-            ++src;
-            --srcLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        }
+// Writes the UTF-8 form of a BMP code point at p; returns the end.
+char* PutUtf8(char* p, char32_t cp) {
+    if (cp < 0x80) {
+        *p++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (cp >> 6));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *p++ = static_cast<char>(0xE0 | (cp >> 12));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return p;
+}
 
-private:
-    iconv_t cd_;
-};
+// Decodes one UTF-8 character at s[i]; returns its length, 0 when it is not valid UTF-8.
+size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    unsigned char c = b(0);
+    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
+                                                    : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
 
 }  // namespace
 
 std::optional<std::string> ToAnsi(std::string_view utf8) {
-    Converter c("CP932", "UTF-8");
-    if (!c.ok()) return std::nullopt;
     std::string out;
-    if (!c.Run(utf8, out, [](std::string&) { return false; })) return std::nullopt;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {  // ASCII is itself
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        size_t len = DecodeUtf8(utf8, i, cp);
+        if (len == 0 || cp > 0xFFFF) return std::nullopt;
+        std::uint16_t code = kCp932Encode[cp];
+        if (code == kNone) return std::nullopt;
+        if (code > 0xFF) out += static_cast<char>(code >> 8);
+        out += static_cast<char>(code & 0xFF);
+        i += len;
+    }
     return out;
 }
 
 std::string FromAnsi(std::string_view bytes) {
-    Converter c("UTF-8", "CP932");
-    std::string out;
-    if (!c.ok()) return std::string(bytes);
-    c.Run(bytes, out, [](std::string& o) {
-        o += "\xEF\xBF\xBD";
-        return true;
-    });
+    // One byte becomes at most three (half-width katakana), two bytes at most three.
+    std::string out(bytes.size() * 3, '\0');
+    char* p = out.data();
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        char16_t single = kCp932Single[in[i]];
+        if (single != kNone) {
+            p = PutUtf8(p, single);
+            ++i;
+            continue;
+        }
+        char16_t pair = i + 1 < n ? kCp932Double[in[i] << 8 | in[i + 1]] : kNone;
+        if (pair != kNone) {
+            p = PutUtf8(p, pair);
+            i += 2;
+        } else {
+            p = PutUtf8(p, 0xFFFD);
+            ++i;
+        }
+    }
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
 

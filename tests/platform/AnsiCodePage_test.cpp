@@ -1,6 +1,7 @@
 #include "platform/AnsiCodePage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 using platform::FromAnsi;
 using platform::ToAnsi;
@@ -34,4 +35,34 @@ TEST(AnsiCodePage, BytesThatAreNotCodePage932BecomeReplacementCharacters) {
     // 0x81 alone at the end is a truncated double-byte character.
     EXPECT_EQ(FromAnsi("a\x81"), "a\xEF\xBF\xBD");
     EXPECT_EQ(FromAnsi(std::string("x\xA0y")).find('x'), 0u);
+}
+
+// The fast tables must say exactly what the C library's converter says, for every code.
+TEST(AnsiCodePage, AgreesWithTheSystemConverterForEveryCharacter) {
+    iconv_t dec = iconv_open("UTF-8", "CP932");
+    iconv_t enc = iconv_open("CP932", "UTF-8");
+    ASSERT_NE(dec, reinterpret_cast<iconv_t>(-1));
+    auto convert = [](iconv_t cd, std::string in, std::string& out) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char buf[16];
+        char* src = in.data();
+        size_t left = in.size(), room = sizeof buf;
+        char* dst = buf;
+        bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1) && left == 0;
+        out.assign(buf, static_cast<size_t>(dst - buf));
+        return ok;
+    };
+    int checked = 0;
+    for (unsigned code = 0x8140; code <= 0xFCFC; ++code) {
+        std::string in{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)}, want;
+        if (!convert(dec, in, want)) continue;
+        ASSERT_EQ(FromAnsi(in), want) << std::hex << code;
+        std::string back;
+        ASSERT_TRUE(convert(enc, want, back));
+        ASSERT_EQ(ToAnsi(want).value_or("<none>"), back) << std::hex << code;
+        ++checked;
+    }
+    EXPECT_GT(checked, 7000);
+    iconv_close(dec);
+    iconv_close(enc);
 }
