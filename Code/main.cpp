@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QPointer>
+#include <vector>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -53,6 +55,11 @@ int main(int argc, char** argv) {
     });
     if (!Main()) return 1;
     int rc = app.exec();
+    // Windows go before the desktop layer that watches them.
+    // (Guarded: deleting a window also deletes the dialogs it owns.)
+    std::vector<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows.emplace_back(w);
+    for (QPointer<QWidget>& w : windows) delete w.data();
     platform::SetDesktop(nullptr);
     return rc;
 }
