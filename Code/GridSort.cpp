@@ -1,0 +1,130 @@
+#include "GridSort.h"
+
+#include <algorithm>
+#include <charconv>
+#include <numeric>
+
+namespace {
+
+// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when it is not valid.
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t* cp) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    std::size_t len = c < 0x80         ? 1
+                      : (c >> 5) == 6  ? 2
+                      : (c >> 4) == 14 ? 3
+                      : (c >> 3) == 30 ? 4
+                                       : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    char32_t v = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (b(i + k) & 0x3F);
+    }
+    *cp = v;
+    return len;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::string FoldForSort(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        std::size_t len = DecodeUtf8(text, i, &cp);
+        if (len == 0) {
+            out += text[i++];
+            continue;
+        }
+        if (cp >= 0xFF01 && cp <= 0xFF5E) {
+            cp -= 0xFEE0;
+        } else if (cp == 0x3000) {
+            cp = U' ';
+        }
+        if (cp < 0x80) {
+            char c = static_cast<char>(cp);
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            out += c;
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    return out;
+}
+
+bool ReadsAsNumber(std::string_view text, double* value) {
+    std::size_t b = text.find_first_not_of(' ');
+    if (b == std::string_view::npos) return false;
+    std::size_t e = text.find_last_not_of(' ');
+    std::string_view t = text.substr(b, e - b + 1);
+    std::size_t i = 0;
+    bool negative = false;
+    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+    std::size_t mantissa = i;
+    std::size_t digits = 0;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
+        std::size_t expDigits = 0;
+        while (j < t.size() && IsDigit(t[j])) ++j, ++expDigits;
+        if (expDigits == 0) return false;
+        i = j;
+    }
+    if (i != t.size()) return false;
+    // from_chars reads the same way whatever the process locale says a decimal point is.
+    std::string_view m = t.substr(mantissa);
+    std::string buf(m);
+    if (!buf.empty() && buf[0] == '.') buf.insert(buf.begin(), '0');
+    double v = 0;
+    auto r = std::from_chars(buf.data(), buf.data() + buf.size(), v);
+    if (r.ec != std::errc() || r.ptr != buf.data() + buf.size()) return false;
+    *value = negative ? -v : v;
+    return true;
+}
+
+GenericSortKey MakeGenericSortKey(std::string_view text) {
+    GenericSortKey k;
+    k.raw.assign(text);
+    if (text.empty()) return k;
+    k.folded = FoldForSort(text);
+    k.kind = ReadsAsNumber(k.folded, &k.number) ? GenericSortKey::Number : GenericSortKey::Text;
+    return k;
+}
+
+bool GenericLess(const GenericSortKey& a, const GenericSortKey& b) {
+    if (a.kind != b.kind) return a.kind < b.kind;
+    switch (a.kind) {
+        case GenericSortKey::Empty:
+            return false;
+        case GenericSortKey::Number:
+            return a.number < b.number;
+        case GenericSortKey::Text:
+            if (a.folded != b.folded) return a.folded < b.folded;
+            return a.raw < b.raw;
+    }
+    return false;
+}
+
+std::vector<std::size_t> GenericAscendingOrder(const std::vector<std::string>& keys) {
+    std::vector<GenericSortKey> prepared;
+    prepared.reserve(keys.size());
+    for (const std::string& k : keys) prepared.push_back(MakeGenericSortKey(k));
+    std::vector<std::size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return GenericLess(prepared[x], prepared[y]);
+    });
+    return order;
+}
