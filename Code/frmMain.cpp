@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "EntryFile.h"
+#include "Resources.h"
 #include "WindowUtil.h"
 #include "frmGrid.h"
 #include "frmOption.h"
@@ -39,6 +40,7 @@ frmMain::~frmMain() {
 frmMain* frmMain::Instance() { return g_instance; }
 
 void frmMain::BuildToolbar() {
+    InitResources();
     Toolbar1_ = new QWidget(this);
     Toolbar1_->setObjectName("Toolbar1");
     auto* row = new QHBoxLayout(Toolbar1_);
@@ -50,9 +52,11 @@ void frmMain::BuildToolbar() {
         b->setObjectName(key);
         b->setToolTip(QString::fromUtf8(kTooltips[i]));
         b->setIcon(QIcon(kIcons[i]));
-        b->setIconSize(QSize(16, 16));
+        // 16 x 16 images on 23 x 22 buttons at 15 twips per pixel; scaled at other resolutions.
+        b->setIconSize(QSize(TwipsToPxX(240), TwipsToPxY(240)));
         b->setAutoRaise(true);
-        b->setFixedSize(23, 22);
+        // Six buttons share the client width exactly, whatever the rounding at this resolution.
+        b->setFixedSize(TwipsToPxX(2070) / 6, TwipsToPxY(330));
         b->setFocusPolicy(Qt::NoFocus);
         connect(b, &QToolButton::clicked, this, [this, key] { Toolbar1_ButtonClick(key); });
         row->addWidget(b);

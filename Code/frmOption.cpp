@@ -1,2 +1,131 @@
 #include "frmOption.h"
-void frmOption::ShowModal(QWidget*) {}
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QPushButton>
+
+#include "Resources.h"
+#include "WindowUtil.h"
+#include "frmAbout.h"
+#include "frmMain.h"
+#include "globals.h"
+#include "modMainForm.h"
+
+namespace {
+frmOption* g_current = nullptr;
+
+QPushButton* PlainButton(QWidget* parent, const char* name, const char* text) {
+    auto* b = new QPushButton(QString::fromUtf8(text), parent);
+    b->setObjectName(name);
+    // No button of this dialog answers Enter.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+// A check box keeps its designed size unless its text would be cut off.
+void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int clientWidthPx) {
+    SetGeometryTwips(c, left, top, width, height);
+    const int need = c->sizeHint().width();
+    if (need > c->width()) c->resize(std::min(need, clientWidthPx - c->x()), c->height());
+}
+}  // namespace
+
+frmOption::frmOption(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    InitResources();
+    setObjectName("frmOption");
+    setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
+    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    setFont(PGothic(9));
+    SetFixedClientTwips(this, 4170, 1740);
+
+    // Created in tab order.
+    cmdVersion_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
+    SetGeometryTwips(cmdVersion_, 164, 1200, 1200, 350);
+    cmdOK_ = PlainButton(this, "cmdOK", "OK");
+    SetGeometryTwips(cmdOK_, 1485, 1200, 1200, 350);
+    chkOption1_ = new QCheckBox(QString::fromUtf8("常に手前に表示する。"), this);
+    chkOption1_->setObjectName("chkOption1");
+    PlaceCheckBox(chkOption1_, 293, 240, 3015, 255, width());
+    chkOption2_ = new QCheckBox(QString::fromUtf8("フォームに記入する前に確認を取る。"), this);
+    chkOption2_->setObjectName("chkOption2");
+    PlaceCheckBox(chkOption2_, 293, 600, 3135, 255, width());
+    cmdHelp_ = PlainButton(this, "cmdHelp", "ヘルプ");
+    SetGeometryTwips(cmdHelp_, 2807, 1200, 1200, 350);
+    setTabOrder(cmdVersion_, cmdOK_);
+    setTabOrder(cmdOK_, chkOption1_);
+    setTabOrder(chkOption1_, chkOption2_);
+    setTabOrder(chkOption2_, cmdHelp_);
+
+    connect(cmdOK_, &QPushButton::clicked, this, &frmOption::cmdOK_Click);
+    connect(cmdVersion_, &QPushButton::clicked, this, &frmOption::cmdVersion_Click);
+    connect(cmdHelp_, &QPushButton::clicked, this, &frmOption::cmdHelp_Click);
+}
+
+frmOption::~frmOption() {
+    if (g_current == this) g_current = nullptr;
+}
+
+frmOption* frmOption::Current() {
+    return g_current;
+}
+
+void frmOption::ShowModal(QWidget* owner) {
+    frmOption dialog(owner);
+    g_current = &dialog;
+    dialog.Form_Load();
+    // Closing by any way but OK stores nothing: only cmdOK_Click writes.
+    dialog.exec();
+}
+
+void frmOption::Form_Load() {
+    if (const frmMain* main = frmMain::Instance())
+        PlaceAtTopLeftOf(this, main);
+    else if (parentWidget())
+        PlaceAtTopLeftOf(this, parentWidget());
+    if (Options[AlwaysOnTop]) chkOption1_->setChecked(true);
+    if (Options[ConfirmBeforeFill]) chkOption2_->setChecked(true);
+    cmdVersion_->setFocus();
+    ApplyTopmost(IdOf(this));
+}
+
+void frmOption::keyPressEvent(QKeyEvent* e) {
+    // Escape does not close this dialog; only OK and the window's close box do.
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void frmOption::SaveOptions() {
+    // A grayed box is not on.
+    auto text = [](const QCheckBox* c) {
+        return c->checkState() == Qt::Checked ? "True" : "False";
+    };
+    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_1", text(chkOption1_));
+    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_2", text(chkOption2_));
+}
+
+void frmOption::cmdOK_Click() {
+    SaveOptions();
+    // Options holds what was actually stored.
+    LoadOptions();
+    hide();
+    accept();
+}
+
+void frmOption::cmdVersion_Click() {
+    setEnabled(false);
+    frmAbout::ShowModal(this);
+    // The dialog takes input again once the version window has closed.
+    setEnabled(true);
+    activateWindow();
+    cmdVersion_->setFocus();
+}
+
+void frmOption::cmdHelp_Click() {
+    ShowHelp(IdOf(this), 12);
+}
