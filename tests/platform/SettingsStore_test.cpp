@@ -48,7 +48,11 @@ TEST(SettingsStore, ValuesRoundTripInTheirOwnSections) {
 
 TEST(SettingsStore, ATextEndsAtItsFirstNulAndLineBreaksCannotForgeValues) {
     TempHome home;
-    ASSERT_EQ(Write(SettingKey, "A", std::string("12\0" "34", 5)), 0);
+    ASSERT_EQ(Write(SettingKey, "A",
+                    std::string("12\0"
+                                "34",
+                                5)),
+              0);
     EXPECT_EQ(Read(SettingKey, "A"), "12");
     ASSERT_EQ(Write(SettingKey, "B", "x\nSet_6=999\n[Option]\nOp_1=True"), 0);
     EXPECT_EQ(Read(SettingKey, "B"), "x\nSet_6=999\n[Option]\nOp_1=True");
