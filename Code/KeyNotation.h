@@ -44,6 +44,10 @@ struct KeyStroke {
     bool operator==(const KeyStroke&) const = default;
 };
 
+// The largest count accepted in {NAME n} and {x n}: enough to clear a field or walk a long form,
+// small enough that a typo cannot type for minutes.
+inline constexpr int kMaxKeyRepeat = 999;
+
 struct KeyParseResult {
     std::vector<KeyStroke> strokes;
     std::string error;          // empty when the text parsed; otherwise a Japanese message

@@ -1,0 +1,49 @@
+#!/bin/sh
+# Runs a command (a browser) the way a Japanese user's session would: on its own D-Bus session
+# bus with fcitx5 running mozc, and the GTK and Qt input modules pointed at fcitx. Meant to run
+# as an unprivileged user (mozc refuses root). The bus address is written to
+# $HOME/dbus-address so that tests can switch the input method with fcitx5-remote; the input
+# method starts switched off (keyboard-us), and `fcitx5-remote -o` turns mozc on in hiragana.
+set -eu
+if [ -z "${PENRIKA_IM_INNER:-}" ]; then
+    mkdir -p "$XDG_CONFIG_HOME/fcitx5" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    cat >"$XDG_CONFIG_HOME/fcitx5/profile" <<'EOF'
+[Groups/0]
+Name=Default
+Default Layout=us
+DefaultIM=mozc
+
+[Groups/0/Items/0]
+Name=keyboard-us
+Layout=
+
+[Groups/0/Items/1]
+Name=mozc
+Layout=
+
+[GroupOrder]
+0=Default
+EOF
+    export PENRIKA_IM_INNER=1
+    exec dbus-run-session -- "$0" "$@"
+fi
+
+fcitx5 \
+    >"$HOME/fcitx5.log" 2>&1 &
+i=0
+# Up once it owns its name on the bus (asking fcitx5-remote would start a second one).
+until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.fcitx.Fcitx5 2>/dev/null | grep -q true; do
+    i=$((i + 1))
+    if [ "$i" -gt 400 ]; then
+        echo "im-session: fcitx5 did not come up" >&2
+        cat "$HOME/fcitx5.log" >&2
+        exit 1
+    fi
+    sleep 0.05
+done
+printf '%s\n' "$DBUS_SESSION_BUS_ADDRESS" >"$HOME/dbus-address.tmp"
+mv "$HOME/dbus-address.tmp" "$HOME/dbus-address"
+export GTK_IM_MODULE=fcitx QT_IM_MODULE=fcitx XMODIFIERS=@im=fcitx
+exec "$@"

@@ -1,0 +1,43 @@
+// Reports to the form server where the page's elements are on the screen (on a mouse move,
+// since only a mouse event tells where the viewport lies), what is selected and which field
+// has the focus. The t= parameter of the address tags every report.
+(function () {
+  const page = location.pathname.replace(/^\//, "") || "index.html";
+  const tag = new URLSearchParams(location.search).get("t") || "";
+  function send(event) {
+    event.page = page;
+    event.tag = tag;
+    fetch("/event", {
+      method: "POST",
+      body: JSON.stringify(event),
+      headers: { "Content-Type": "application/json" },
+      keepalive: true,
+    }).catch(() => {});
+  }
+  let last = "";
+  document.addEventListener("mousemove", (e) => {
+    const origin = [e.screenX - e.clientX, e.screenY - e.clientY];
+    if (String(origin) === last) return;
+    last = String(origin);
+    const rects = {};
+    for (const el of document.querySelectorAll("[id]")) {
+      const r = el.getBoundingClientRect();
+      rects[el.id] = [r.left, r.top, r.width, r.height];
+    }
+    send({ kind: "layout", origin, rects, scale: window.devicePixelRatio });
+  });
+  let timer = 0;
+  document.addEventListener("selectionchange", () => {
+    clearTimeout(timer);
+    timer = setTimeout(() => send({ kind: "selection", text: String(document.getSelection()) }), 30);
+  });
+  // After a click the selection is settled: report it with the click count (3 for a triple).
+  document.addEventListener("click", (e) =>
+    send({ kind: "click", clicks: e.detail, text: String(document.getSelection()) }));
+  // An input method's composition: "start", "update" (the preedit so far), "end" (committed).
+  for (const phase of ["start", "update", "end"]) {
+    document.addEventListener("composition" + phase, (e) =>
+      send({ kind: "composition", phase, text: e.data || "" }));
+  }
+  document.addEventListener("focusin", (e) => send({ kind: "focus", text: e.target.id || "" }));
+})();
