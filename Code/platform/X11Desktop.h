@@ -5,7 +5,15 @@
 
 #include "platform/Desktop.h"
 
+#include "platform/X11Keyboard.h"
+
 namespace platform {
 // Needs a running QApplication on the xcb platform.
 std::unique_ptr<Desktop> CreateX11Desktop();
+
+// The typing pace of an X11 desktop with or without an input method (for measuring); nullptr
+// for any other desktop.
+X11Keyboard::Timing* X11TypingTiming(Desktop& desktop, bool inputMethod);
+// Whether the X11 desktop's spare keycodes currently carry symbols of its own.
+bool X11KeymapChanged(Desktop& desktop);
 }  // namespace platform

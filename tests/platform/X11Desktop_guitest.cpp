@@ -1,0 +1,442 @@
+// The X11 desktop layer against a real X server and openbox: the window stack, states, the
+// topmost band, activation, the clipboard and typing.
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "KeyNotation.h"
+#include "WindowUtil.h"
+#include "globals.h"
+#include "platform/X11Desktop.h"
+
+using platform::Desktop;
+using platform::WindowId;
+
+namespace {
+
+QApplication* App() {
+    static int argc = 1;
+    static char arg0[] = "X11Desktop_guitest";
+    static char* argv[] = {arg0, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return new QApplication(argc, argv);
+    }();
+    return app;
+}
+
+// A window with two line edits; the first has the focus.
+struct EditWindow : QWidget {
+    QLineEdit* first = new QLineEdit(this);
+    QLineEdit* second = new QLineEdit(this);
+    explicit EditWindow(const QString& title) {
+        setWindowTitle(title);
+        auto* l = new QVBoxLayout(this);
+        l->addWidget(first);
+        l->addWidget(second);
+        resize(420, 120);
+    }
+};
+
+std::vector<KeyStroke> Chars(const QString& text) {
+    std::vector<KeyStroke> out;
+    for (char32_t c : text.toUcs4()) {
+        KeyStroke k;
+        k.ch = c;
+        out.push_back(k);
+    }
+    return out;
+}
+
+// The whole core keyboard map, to see that typing leaves it as it was.
+std::vector<xcb_keysym_t> KeyboardMap() {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const xcb_setup_t* s = xcb_get_setup(c);
+    auto* r = xcb_get_keyboard_mapping_reply(
+        c,
+        xcb_get_keyboard_mapping(c, s->min_keycode,
+                                 static_cast<std::uint8_t>(s->max_keycode - s->min_keycode + 1)),
+        nullptr);
+    std::vector<xcb_keysym_t> out;
+    if (r) {
+        const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r);
+        out.assign(k, k + xcb_get_keyboard_mapping_keysyms_length(r));
+        std::free(r);
+    }
+    xcb_disconnect(c);
+    return out;
+}
+
+class X11DesktopTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        App();
+        desktop_ = platform::CreateX11Desktop().release();
+        platform::SetDesktop(desktop_);
+    }
+    static void TearDownTestSuite() {
+        platform::SetDesktop(nullptr);
+        delete desktop_;
+        desktop_ = nullptr;
+    }
+    void TearDown() override { Options = {false, false}; }
+
+    Desktop& d() { return *desktop_; }
+
+    // Shows a window and waits until the window manager has it in the stack.
+    bool ShowManaged(QWidget* w) {
+        w->show();
+        WindowId id = IdOf(w);
+        return QTest::qWaitFor(
+            [&] {
+                auto all = d().TopLevelWindows();
+                return std::find(all.begin(), all.end(), id) != all.end() && d().IsVisible(id);
+            },
+            5000);
+    }
+    bool Activate(WindowId w) {
+        d().RequestActivate(w);
+        return d().WaitActive(w, 3000);
+    }
+    int StackIndex(WindowId w) {
+        auto all = d().TopLevelWindows();
+        return static_cast<int>(std::find(all.begin(), all.end(), w) - all.begin());
+    }
+
+    static Desktop* desktop_;
+};
+Desktop* X11DesktopTest::desktop_ = nullptr;
+
+// A window of another process, stopped by its PID when the test ends.
+struct ForeignWindow {
+    QProcess proc;
+    WindowId id = 0;
+    ~ForeignWindow() {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(3000);
+        }
+    }
+    bool Start(Desktop& d, const QString& title) {
+        proc.start("xmessage", {"-title", title, "-name", "penrika-foreign", "foreign window"});
+        if (!proc.waitForStarted(3000)) return false;
+        return QTest::qWaitFor(
+            [&] {
+                for (WindowId w : d.TopLevelWindows())
+                    if (d.Caption(w) == title.toStdString()) id = w;
+                return id != 0 && d.IsVisible(id);
+            },
+            5000);
+    }
+};
+
+TEST_F(X11DesktopTest, StackOwnAndForeignWindowsCaptionsAndOwnership) {
+    EditWindow a(QStringLiteral("ペンリカ試験 A — ü"));
+    ASSERT_TRUE(ShowManaged(&a));
+    ASSERT_TRUE(Activate(IdOf(&a)));
+    ForeignWindow f;
+    ASSERT_TRUE(f.Start(d(), QStringLiteral("foreign-window")));
+    ASSERT_TRUE(Activate(f.id));
+    EditWindow b(QStringLiteral("B"));
+    ASSERT_TRUE(ShowManaged(&b));
+    ASSERT_TRUE(Activate(IdOf(&b)));
+
+    const WindowId ida = IdOf(&a), idb = IdOf(&b);
+    std::vector<WindowId> below = d().WindowsBelow(idb);
+    ASSERT_GE(below.size(), 2u);
+    EXPECT_EQ(below[0], f.id);
+    EXPECT_EQ(below[1], ida);
+    std::vector<WindowId> all = d().TopLevelWindows();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.front(), idb);
+    EXPECT_TRUE(d().WindowsBelow(12345).empty());
+    // The bottom window has nothing below it of these three.
+    std::vector<WindowId> belowA = d().WindowsBelow(ida);
+    EXPECT_EQ(std::count(belowA.begin(), belowA.end(), f.id), 0);
+
+    EXPECT_EQ(d().Caption(ida), "ペンリカ試験 A — ü");
+    EXPECT_EQ(d().Caption(f.id), "foreign-window");
+    EXPECT_TRUE(d().IsOwnWindow(ida));
+    EXPECT_TRUE(d().IsOwnWindow(idb));
+    EXPECT_FALSE(d().IsOwnWindow(f.id));
+    EXPECT_FALSE(d().IsOwnWindow(0));
+}
+
+TEST_F(X11DesktopTest, MinimisedWindowIsNotVisibleAndRestores) {
+    EditWindow a(QStringLiteral("minimise me"));
+    ASSERT_TRUE(ShowManaged(&a));
+    const WindowId id = IdOf(&a);
+    EXPECT_FALSE(d().IsMinimized(id));
+    a.showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsMinimized(id); }, 3000));
+    EXPECT_FALSE(d().IsVisible(id));
+    d().Restore(id);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsVisible(id) && !d().IsMinimized(id); }, 3000));
+    EXPECT_TRUE(d().WaitActive(id, 3000));
+}
+
+TEST_F(X11DesktopTest, TransientDialogHasItsOwner) {
+    EditWindow a(QStringLiteral("owner"));
+    ASSERT_TRUE(ShowManaged(&a));
+    QDialog dialog(&a);
+    dialog.setWindowTitle(QStringLiteral("dialog"));
+    ASSERT_TRUE(ShowManaged(&dialog));
+    EXPECT_EQ(d().Owner(IdOf(&dialog)), IdOf(&a));
+    EXPECT_EQ(d().Owner(IdOf(&a)), 0u);
+}
+
+TEST_F(X11DesktopTest, TopmostBandNeitherActivatesNorMoves) {
+    EditWindow a(QStringLiteral("topmost A"));
+    EditWindow b(QStringLiteral("topmost B"));
+    a.move(100, 100);
+    b.move(150, 150);
+    ASSERT_TRUE(ShowManaged(&a));
+    ASSERT_TRUE(ShowManaged(&b));
+    const WindowId ida = IdOf(&a), idb = IdOf(&b);
+    ASSERT_TRUE(Activate(idb));
+    ASSERT_LT(StackIndex(idb), StackIndex(ida));
+    const QRect before = a.frameGeometry();
+
+    d().SetTopmost(ida, true, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsTopmost(ida); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return StackIndex(ida) < StackIndex(idb); }, 2000));
+    QTest::qWait(100);  // room for a wrong activation or move to show up
+    EXPECT_EQ(d().ActiveWindow(), idb);
+    EXPECT_EQ(a.frameGeometry(), before);
+
+    // The band survives being hidden and shown again when it is set while hidden.
+    a.hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().IsVisible(ida); }, 2000));
+    d().SetTopmost(ida, true, false);
+    EXPECT_FALSE(a.isVisible()) << "without show the window stays hidden";
+    ASSERT_TRUE(ShowManaged(&a));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsTopmost(ida); }, 2000));
+
+    d().SetTopmost(ida, false, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d().IsTopmost(ida); }, 2000));
+    EXPECT_EQ(a.frameGeometry(), before);
+
+    // With show, a hidden window comes up in the band without taking the focus.
+    EditWindow c(QStringLiteral("topmost C"));
+    ASSERT_TRUE(ShowManaged(&c));
+    c.hide();
+    ASSERT_TRUE(Activate(idb));
+    const WindowId idc = IdOf(&c);
+    d().SetTopmost(idc, true, true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsVisible(idc) && d().IsTopmost(idc); }, 3000));
+    QTest::qWait(100);
+    EXPECT_EQ(d().ActiveWindow(), idb);
+}
+
+TEST_F(X11DesktopTest, ActivationIsWaitedForAndBounded) {
+    EditWindow a(QStringLiteral("activate A"));
+    ForeignWindow f;
+    ASSERT_TRUE(ShowManaged(&a));
+    ASSERT_TRUE(f.Start(d(), QStringLiteral("activate foreign")));
+    ASSERT_TRUE(Activate(f.id));
+    EXPECT_EQ(d().ActiveWindow(), f.id);
+    ASSERT_TRUE(Activate(IdOf(&a)));
+    EXPECT_EQ(d().ActiveWindow(), IdOf(&a));
+
+    // A window that cannot become active: the wait ends at its timeout.
+    EditWindow hidden(QStringLiteral("never shown"));
+    QElapsedTimer t;
+    t.start();
+    d().RequestActivate(IdOf(&hidden));
+    EXPECT_FALSE(d().WaitActive(IdOf(&hidden), 300));
+    EXPECT_GE(t.elapsed(), 250);
+    EXPECT_LT(t.elapsed(), 2000);
+}
+
+TEST_F(X11DesktopTest, ClipboardClearTextAndWait) {
+    d().ClipboardClear();
+    EXPECT_FALSE(d().ClipboardHasText());
+    EXPECT_EQ(d().ClipboardText(), "");
+    EXPECT_FALSE(d().WaitClipboardText(200));
+
+    // Text put there by another program, a moment later.
+    QProcess other;
+    QTimer::singleShot(150, [&] {
+        other.start("xmessage", {"-title", "clip", "x"});  // keeps the display busy meanwhile
+        QGuiApplication::clipboard()->setText(QStringLiteral("郵便番号 abc"));
+    });
+    EXPECT_TRUE(d().WaitClipboardText(3000));
+    EXPECT_TRUE(d().ClipboardHasText());
+    EXPECT_EQ(d().ClipboardText(), "郵便番号 abc");
+    d().ClipboardClear();
+    EXPECT_FALSE(d().ClipboardHasText());
+    other.kill();
+    other.waitForFinished(3000);
+}
+
+TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
+    const std::vector<xcb_keysym_t> mapBefore = KeyboardMap();
+    EditWindow w(QStringLiteral("typing"));
+    ASSERT_TRUE(ShowManaged(&w));
+    const WindowId id = IdOf(&w);
+    ASSERT_TRUE(Activate(id));
+    w.activateWindow();
+    w.first->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
+    ASSERT_TRUE(d().WaitModifiersReleased(1000));
+
+    const QString text = QStringLiteral("Abc xyz+^%~{}()@-_ 山田太郎やまタロウｷｬﾝｾﾙ１２３　end");
+    std::vector<KeyStroke> strokes = Chars(text);
+    // Shift with a letter types the capital; Tab moves to the next field.
+    KeyStroke b;
+    b.ch = U'b';
+    b.shift = true;
+    strokes.push_back(b);
+    // Shift with a digit types what the keyboard has above it (US layout here).
+    KeyStroke one;
+    one.ch = U'1';
+    one.shift = true;
+    strokes.push_back(one);
+    // A line break in the text is the Enter key.
+    KeyStroke newline;
+    newline.ch = U'\n';
+    strokes.push_back(newline);
+    int returns = 0;
+    QObject::connect(w.first, &QLineEdit::returnPressed, [&returns] { ++returns; });
+    KeyStroke tab;
+    tab.key = NamedKey::Tab;
+    strokes.push_back(tab);
+    for (const KeyStroke& k : Chars(QStringLiteral("二つ目"))) strokes.push_back(k);
+
+    ASSERT_EQ(d().Type(strokes, id), strokes.size());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return w.second->text() == QStringLiteral("二つ目"); }, 3000));
+    EXPECT_EQ(w.first->text(), text + "B!");
+    EXPECT_EQ(returns, 1);
+    EXPECT_EQ(w.second->text(), QStringLiteral("二つ目"));
+    // No key is left down, and the keyboard gets its own map back after the fill.
+    EXPECT_TRUE(d().WaitModifiersReleased(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    EXPECT_EQ(KeyboardMap(), mapBefore);
+}
+
+TEST_F(X11DesktopTest, TypingStopsWhenTheFocusMovesAway) {
+    // The other window belongs to another process: Qt would hand a key that was meant for one
+    // of its windows to whichever of them has the focus when it reads the key.
+    ForeignWindow other;
+    ASSERT_TRUE(other.Start(d(), QStringLiteral("focus-thief")));
+    EditWindow target(QStringLiteral("target"));
+    ASSERT_TRUE(ShowManaged(&target));
+    const WindowId id = IdOf(&target);
+    ASSERT_TRUE(Activate(id));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return target.first->hasFocus(); }, 2000));
+
+    QString text;
+    for (int i = 0; i < 40; ++i) text += QStringLiteral("abcdefghij");
+    const std::vector<KeyStroke> strokes = Chars(text);
+    // Another window takes the focus once part of the text has arrived.
+    QTimer watch;
+    QElapsedTimer lastAsk;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (target.first->text().size() < 10 || d().ActiveWindow() == other.id) return;
+        // Asked again now and then: openbox may ignore a request while it is busy with keys.
+        if (!lastAsk.isValid() || lastAsk.elapsed() > 100) {
+            d().RequestActivate(other.id);
+            lastAsk.start();
+        }
+    });
+    watch.start(5);
+    std::size_t sent = d().Type(strokes, id);
+    watch.stop();
+    EXPECT_LT(sent, strokes.size());
+    EXPECT_GE(sent, 10u);
+    EXPECT_EQ(d().ActiveWindow(), other.id);
+    QTest::qWait(200);  // let typed keys reach the widget before looking
+    EXPECT_TRUE(text.startsWith(target.first->text()));
+    EXPECT_LE(static_cast<std::size_t>(target.first->text().size()), sent);
+    EXPECT_TRUE(d().WaitModifiersReleased(0));
+}
+
+TEST_F(X11DesktopTest, ShortcutUsesTheKeyboardsOwnKey) {
+    EditWindow w(QStringLiteral("shortcut"));
+    ASSERT_TRUE(ShowManaged(&w));
+    const WindowId id = IdOf(&w);
+    ASSERT_TRUE(Activate(id));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
+    w.first->setText(QStringLiteral("コピー元"));
+    w.first->selectAll();
+    d().ClipboardClear();
+    KeyStroke copy;
+    copy.ch = U'c';
+    copy.ctrl = true;
+    ASSERT_EQ(d().Type({copy}, id), 1u);
+    EXPECT_TRUE(d().WaitClipboardText(3000));
+    EXPECT_EQ(d().ClipboardText(), "コピー元");
+}
+
+TEST_F(X11DesktopTest, ModifierHeldByTheUserIsWaitedFor) {
+    ASSERT_TRUE(d().WaitModifiersReleased(0));
+    ASSERT_EQ(QProcess::execute("xdotool", {"keydown", "shift"}), 0);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(d().WaitModifiersReleased(200));
+    EXPECT_GE(t.elapsed(), 150);
+    QTimer::singleShot(100, [] { QProcess::execute("xdotool", {"keyup", "shift"}); });
+    EXPECT_TRUE(d().WaitModifiersReleased(3000));
+}
+
+// Answers the next message box with Escape after checking what it shows.
+struct BoxAnswerer {
+    QString title, text, buttons;
+    bool icon = false;
+    WindowId id = 0;
+    void EscapeWhenShown(Desktop& d, bool expectTopmost) {
+        QTimer::singleShot(0, [this, &d, expectTopmost] {
+            QTest::qWaitFor(
+                [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }, 3000);
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon() != QMessageBox::NoIcon;
+            for (QAbstractButton* b : box->buttons()) buttons += b->text() + "|";
+            id = IdOf(box);
+            if (expectTopmost) QTest::qWaitFor([&] { return d.IsTopmost(id); }, 2000);
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+    }
+};
+
+TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
+    BoxAnswerer confirm;
+    Options[AlwaysOnTop] = true;
+    confirm.EscapeWhenShown(d(), true);
+    EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
+              platform::MsgAnswerCancel);
+    EXPECT_EQ(confirm.title, QStringLiteral("Penrika"));
+    EXPECT_EQ(confirm.text, QStringLiteral("[ 山田 ]をフォームに記入します。"));
+    EXPECT_TRUE(confirm.buttons.contains("OK|"));
+    EXPECT_TRUE(confirm.buttons.contains(QStringLiteral("キャンセル|")));
+    EXPECT_TRUE(confirm.icon);
+
+    BoxAnswerer notice;
+    Options[AlwaysOnTop] = false;
+    notice.EscapeWhenShown(d(), false);
+    EXPECT_EQ(d().MsgBox("一行目\r\n二行目", platform::MsgOk, "Penrika：エラー"),
+              platform::MsgAnswerOk);
+    EXPECT_EQ(notice.buttons, QStringLiteral("OK|"));
+    EXPECT_EQ(notice.text, QStringLiteral("一行目\n二行目"));
+    EXPECT_FALSE(notice.icon);
+}
+
+}  // namespace
