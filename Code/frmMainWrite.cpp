@@ -1,5 +1,108 @@
-// PLACEHOLDER: the Write command.
+// The Write command: find the browser below the toolbar, copy its highlighted label, look it
+// up among the entries and type the matching entry's text.
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <string>
+
+#include "Matching.h"
+#include "WindowUtil.h"
 #include "frmMain.h"
-void frmMain::WriteCommand() {}
-void frmMain::FindBrowser(unsigned long) {}
-void frmMain::MatchItem(const std::string&) {}
+#include "frmSelectList.h"
+#include "globals.h"
+#include "modMainForm.h"
+#include "platform/Desktop.h"
+
+namespace {
+// How long the browser may take to put the copied label on the clipboard.
+constexpr int kClipboardTimeoutMs = 1000;
+
+// How long the focus may take to settle on the browser after the click on the toolbar.
+constexpr int kFocusSettleMs = 500;
+
+const char* const kMsgItemNotRecognised = "項目が認識できません。";
+const char* const kMsgItemNotRegistered = "項目は登録されていません。";
+
+// Sends Ctrl+C to the browser. Just after the click on the toolbar the focus is still settling:
+// the window manager may name the browser active a moment before the keyboard focus reaches it,
+// or drop the active window for a moment. The key sender then refuses the key without typing
+// it; ask again for a short while (the key still goes to the browser alone).
+bool SendCopy(platform::WindowId target) {
+    platform::Desktop& d = platform::TheDesktop();
+    QDeadlineTimer deadline(kFocusSettleMs);
+    SendOutcome copy = SendKeys("^c", target);
+    while (copy.result == SendResult::FocusLost && !deadline.hasExpired()) {
+        if (d.ActiveWindow() != target) {
+            d.RequestActivate(target);
+            if (!d.WaitActive(target, static_cast<int>(deadline.remainingTime()))) break;
+        } else {
+            QEventLoop pause;
+            QTimer::singleShot(10, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        copy = SendKeys("^c", target);
+    }
+    return copy.result == SendResult::Sent;
+}
+}  // namespace
+
+void frmMain::WriteCommand() {
+    platform::Desktop& d = platform::TheDesktop();
+    const platform::WindowId self = IdOf(this);
+    DropTopmost(self);
+    FindBrowser(self);
+    PlaceMainWindow();
+    if (BrowserCaption.empty() || BrowserCaption == "False") {
+        d.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    // Whatever the clipboard held before must never be taken for the label and typed into a
+    // form: only what this copy puts there counts.
+    d.ClipboardClear();
+    const platform::WindowId target = AppActivate(BrowserCaption);
+    if (!target) {
+        // The browser went away (or would not come forward) since it was recognised.
+        d.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    const bool copySent = SendCopy(target);
+    if (copySent) SendKeys("{RIGHT}", target);
+    if (!copySent || !d.WaitClipboardText(kClipboardTimeoutMs)) {
+        d.MsgBox(kMsgItemNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    const std::string copied = d.ClipboardText();
+    MatchItem(copied);
+    d.ClipboardClear();
+}
+
+void frmMain::FindBrowser(unsigned long hwnd) {
+    platform::Desktop& d = platform::TheDesktop();
+    BrowserCaption.clear();
+    BrowserWindow = 0;
+    // The first visible window below the toolbar that is not one of ours. A stack without one
+    // leaves the caption empty, which the Write command reports as not recognised.
+    for (platform::WindowId w : d.WindowsBelow(static_cast<platform::WindowId>(hwnd))) {
+        if (d.IsOwnWindow(w) || !d.IsVisible(w)) continue;
+        if (d.Owner(w)) {
+            BrowserCaption = "False";
+        } else {
+            std::string caption = d.Caption(w);
+            BrowserCaption = caption.substr(0, caption.find('\0'));
+            BrowserWindow = w;
+        }
+        return;
+    }
+}
+
+void frmMain::MatchItem(const std::string& copied) {
+    const MatchOutcome found = MatchEntries(copied);
+    if (found.count == 0) {
+        platform::TheDesktop().MsgBox(kMsgItemNotRegistered, platform::MsgOk, AppTitle);
+    } else if (found.count == 1) {
+        FillForm(found.firstFillText);
+    } else {
+        if (Options[AlwaysOnTop]) DropTopmost(MainHwnd);
+        frmSelectList::ShowModal(this);
+    }
+}

@@ -1,0 +1,243 @@
+// The Write button's road against a scripted desktop: which window is taken for the browser,
+// what is copied, what is typed, and what the user is told.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+
+#include "WindowUtil.h"
+#include "frmMain.h"
+#include "frmSelectList.h"
+#include "globals.h"
+#include "modMainForm.h"
+#include "support/FakeDesktop.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "frmMainWrite_guitest";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+const char* const kNotRecognised = "プラウザが認識できません。";
+const char* const kNoItem = "項目が認識できません。";
+const char* const kNotRegistered = "項目は登録されていません。";
+
+void SetEntries(std::initializer_list<Entry> rows) {
+    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
+    std::size_t i = 0;
+    for (const Entry& r : rows) EntryTable[i++] = r;
+}
+
+class WriteTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        App();
+        Options = {false, false};
+        BrowserCaption.clear();
+        BrowserWindow = 0;
+        Candidates[0].clear();
+        Candidates[1].clear();
+        SetEntries({{"お名前", "山田太郎", ""},
+                    {"郵便番号", "100-0001", "自宅"},
+                    {"電話番号", "03-1111-2222", ""},
+                    {"郵便", "〒", ""}});
+        main_ = std::make_unique<frmMain>();
+        self_ = IdOf(main_.get());
+    }
+    void TearDown() override {
+        main_.reset();
+        ResizeEntryTable(0);
+    }
+
+    // The toolbar on top, then `below` in order.
+    void Stack(std::vector<platform::WindowId> below) {
+        below.insert(below.begin(), self_);
+        desk_.SetStack(below);
+    }
+    platform::WindowId Browser(const std::string& highlight) {
+        fake::Window w{.caption = "フォーム - Chromium"};
+        w.selection = highlight;
+        return desk_.AddWindow(w);
+    }
+    void PressWrite() { main_->Toolbar1_ButtonClick("Write"); }
+
+    void ExpectOneMessage(const std::string& prompt, const std::string& title) {
+        ASSERT_EQ(desk_.msgBoxes().size(), 1u);
+        EXPECT_EQ(desk_.msgBoxes()[0].prompt, prompt);
+        EXPECT_EQ(desk_.msgBoxes()[0].style, 0);
+        EXPECT_EQ(desk_.msgBoxes()[0].title, title);
+    }
+    bool Logged(const std::string& line) const {
+        const auto& log = desk_.log();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+
+    fake::FakeDesktop desk_;
+    std::unique_ptr<frmMain> main_;
+    platform::WindowId self_ = 0;
+};
+
+TEST_F(WriteTest, NoUsableWindowBelowSendsNothing) {
+    struct Case {
+        const char* name;
+        fake::Window window;
+    } cases[] = {
+        {"owned dialog", {.caption = "ファイルを開く", .owner = 0x999}},
+        {"empty caption", {.caption = ""}},
+        {"caption False", {.caption = "False"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            fake::FakeDesktop desk;
+            desk.SetClipboard("お名前");
+            platform::WindowId w = desk.AddWindow(c.window);
+            desk.SetStack({self_, w});
+            PressWrite();
+            ASSERT_EQ(desk.msgBoxes().size(), 1u);
+            EXPECT_EQ(desk.msgBoxes()[0].prompt, kNotRecognised);
+            EXPECT_EQ(desk.msgBoxes()[0].title, "Penrika：エラー");
+            EXPECT_TRUE(desk.typeCalls().empty());
+            EXPECT_TRUE(desk.activationRequests().empty());
+            EXPECT_EQ(desk.Clipboard(), std::optional<std::string>("お名前")) << "left untouched";
+        }
+        platform::SetDesktop(&desk_);  // the scoped fake uninstalled itself
+    }
+    // Nothing at all below the toolbar: the walk ends instead of running on.
+    Stack({});
+    PressWrite();
+    ExpectOneMessage(kNotRecognised, "Penrika：エラー");
+    EXPECT_TRUE(BrowserCaption.empty());
+    EXPECT_TRUE(desk_.typeCalls().empty());
+}
+
+TEST_F(WriteTest, TakesTheFirstVisibleWindowThatIsNotOurs) {
+    platform::WindowId ours =
+        desk_.AddWindow({.caption = "Penrika  for IE - データー編集", .own = true});
+    platform::WindowId hidden = desk_.AddWindow({.caption = "隠れた窓", .visible = false});
+    platform::WindowId browser = Browser("お名前");
+    platform::WindowId other = desk_.AddWindow({.caption = "端末"});
+    Stack({ours, hidden, browser, other});
+    PressWrite();
+    EXPECT_EQ(BrowserCaption, "フォーム - Chromium");
+    EXPECT_EQ(BrowserWindow, browser);
+    EXPECT_TRUE(desk_.msgBoxes().empty());
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}山田太郎");
+    EXPECT_EQ(desk_.TypedText(other), "");
+}
+
+TEST_F(WriteTest, OneMatchTypesTabAndTheTextThenClearsTheClipboard) {
+    platform::WindowId browser = Browser("郵便番号");
+    Stack({browser});
+    Options[AlwaysOnTop] = true;
+    PressWrite();
+    EXPECT_TRUE(desk_.msgBoxes().empty());
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}100-0001");
+    EXPECT_FALSE(desk_.Clipboard().has_value());
+    // Out of the band for the walk, back into it before the browser is touched.
+    ASSERT_GE(desk_.topmostCalls().size(), 2u);
+    EXPECT_EQ(desk_.topmostCalls()[0], (fake::TopmostCall{self_, false, true}));
+    EXPECT_EQ(desk_.topmostCalls()[1], (fake::TopmostCall{self_, true, true}));
+    EXPECT_EQ(MainHwnd, self_);
+    // The clipboard is cleared before the copy and once more after the fill.
+    const auto& log = desk_.log();
+    auto firstClear = std::find(log.begin(), log.end(), "clipboard clear");
+    auto copy = std::find_if(log.begin(), log.end(),
+                             [](const std::string& l) { return l.ends_with(" ^c"); });
+    ASSERT_NE(firstClear, log.end());
+    ASSERT_NE(copy, log.end());
+    EXPECT_LT(firstClear, copy);
+    EXPECT_EQ(log.back(), "clipboard clear");
+}
+
+TEST_F(WriteTest, FocusDroppingRightAfterActivationStillCopiesOnce) {
+    // The window manager drops the active window just as the copy is about to be typed.
+    platform::WindowId browser = Browser("お名前");
+    Stack({browser});
+    desk_.LoseFocusAfter(0, 0);
+    PressWrite();
+    EXPECT_TRUE(desk_.msgBoxes().empty());
+    EXPECT_EQ(desk_.TypedText(), "^c{RIGHT}{TAB}山田太郎");
+    EXPECT_GE(desk_.activationRequests().size(), 2u);
+}
+
+TEST_F(WriteTest, NothingCopiedIsReportedEvenWithAStaleClipboard) {
+    // The browser copies nothing; the clipboard still holds a label from before.
+    platform::WindowId browser = desk_.AddWindow({.caption = "フォーム - Chromium"});
+    Stack({browser});
+    desk_.SetClipboard("お名前");
+    PressWrite();
+    ExpectOneMessage(kNoItem, "Penrika：エラー");
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}");
+}
+
+TEST_F(WriteTest, SecondPressWithoutNewHighlightFindsNoItem) {
+    fake::Window w{.caption = "フォーム - Chromium"};
+    w.selection = "お名前";
+    platform::WindowId browser = desk_.AddWindow(w);
+    Stack({browser});
+    PressWrite();
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}山田太郎");
+    desk_.Get(browser).selection.reset();
+    PressWrite();
+    ExpectOneMessage(kNoItem, "Penrika：エラー");
+}
+
+TEST_F(WriteTest, NoMatchSaysNotRegistered) {
+    platform::WindowId browser = Browser("メールアドレス");
+    Stack({browser});
+    PressWrite();
+    ExpectOneMessage(kNotRegistered, "Penrika");
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}");
+    EXPECT_FALSE(desk_.Clipboard().has_value());
+    // Without any entries the same message.
+    ResizeEntryTable(0);
+    desk_.Get(browser).selection = "お名前";
+    PressWrite();
+    ASSERT_EQ(desk_.msgBoxes().size(), 2u);
+    EXPECT_EQ(desk_.msgBoxes()[1].prompt, kNotRegistered);
+}
+
+TEST_F(WriteTest, BrowserThatWillNotComeForwardGetsNothing) {
+    fake::Window w{.caption = "フォーム - Chromium", .refusesFocus = true};
+    w.selection = "お名前";
+    platform::WindowId browser = desk_.AddWindow(w);
+    Stack({browser});
+    PressWrite();
+    ExpectOneMessage(kNotRecognised, "Penrika：エラー");
+    EXPECT_TRUE(desk_.typeCalls().empty());
+}
+
+TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownPicksTheSecond) {
+    platform::WindowId browser = Browser("番号");
+    Stack({browser});
+    Options[AlwaysOnTop] = true;
+    QStringList rows;
+    bool sawDrop = false;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<frmSelectList*>(QApplication::activeModalWidget()));
+        auto* dlg = qobject_cast<frmSelectList*>(QApplication::activeModalWidget());
+        for (int i = 0; i < dlg->List1()->count(); ++i) rows << dlg->List1()->item(i)->text();
+        // The toolbar left the band again before the list opened.
+        const auto& calls = desk_.topmostCalls();
+        sawDrop = calls.size() >= 3 && calls[2] == fake::TopmostCall{self_, false, true};
+        QTest::keyClick(dlg->List1(), Qt::Key_Down);
+    });
+    PressWrite();
+    EXPECT_EQ(rows, (QStringList{"自宅", "03-1111-2222"}));
+    EXPECT_TRUE(sawDrop);
+    EXPECT_TRUE(desk_.msgBoxes().empty());
+    EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}03-1111-2222");
+    EXPECT_FALSE(desk_.Clipboard().has_value());
+    EXPECT_TRUE(Candidates[1].empty());
+}
+
+}  // namespace

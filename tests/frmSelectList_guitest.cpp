@@ -1,0 +1,270 @@
+// The candidate list as a user meets it: a real window on a private X server, with a fake
+// desktop recording what would have been typed into the browser.
+#include "frmSelectList.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "WindowUtil.h"
+#include "globals.h"
+#include "support/FakeDesktop.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "frmSelectList_guitest";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Returns chosen widths instead of measuring, and records what it was asked.
+class ChosenWidths : public TextMeasurer {
+  public:
+    std::map<QString, double> widths;
+    double line = 240;
+    mutable QStringList measured;
+    double WidthTwips(const QString& t, const QFont&) const override {
+        measured << t;
+        auto it = widths.find(t);
+        return it == widths.end() ? 0 : it->second;
+    }
+    double HeightTwips(const QString& t, const QFont&) const override {
+        return t == "H" ? line : 99999;
+    }
+    double TwipsPerPixelX() const override { return 15; }
+};
+
+void SetCandidates(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    Candidates[0].clear();
+    Candidates[1].clear();
+    for (const auto& [shown, fill] : pairs) {
+        Candidates[0].push_back(shown);
+        Candidates[1].push_back(fill);
+    }
+}
+
+class SelectListTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        App();
+        Options = {false, false};
+        browser_ = desk_.AddWindow({.caption = "お申込み - Chromium"});
+        BrowserCaption = "お申込み - Chromium";
+        BrowserWindow = browser_;
+        toolbar_ = std::make_unique<QWidget>(nullptr, Qt::Window);
+        toolbar_->setWindowTitle("Penrika");
+        toolbar_->resize(138, 26);
+        toolbar_->move(300, 200);
+        toolbar_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(toolbar_.get()));
+        QTRY_COMPARE(toolbar_->pos(), QPoint(300, 200));
+    }
+    void TearDown() override {
+        frmSelectList::SetMeasurer(nullptr);
+        Candidates[0].clear();
+        Candidates[1].clear();
+    }
+
+    // Opens the window as the Write command does, but without blocking the test.
+    std::unique_ptr<frmSelectList> Open() {
+        auto dlg = std::make_unique<frmSelectList>(toolbar_.get());
+        dlg->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        return dlg;
+    }
+
+    fake::FakeDesktop desk_;
+    platform::WindowId browser_ = 0;
+    std::unique_ptr<QWidget> toolbar_;
+};
+
+TEST_F(SelectListTest, OpensOnTheToolbarWithTheCandidatesInOrder) {
+    SetCandidates({{"自宅", "03-1111-2222"}, {"携帯", "090-3333-4444"}, {"", "x"}});
+    auto dlg = Open();
+    EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("Penrika  for IE - 記入候補"));
+    QTRY_COMPARE(dlg->pos(), QPoint(300, 200));
+    ASSERT_EQ(dlg->List1()->count(), 3);
+    EXPECT_EQ(dlg->List1()->item(0)->text(), QString::fromUtf8("自宅"));
+    EXPECT_EQ(dlg->List1()->item(1)->text(), QString::fromUtf8("携帯"));
+    EXPECT_EQ(dlg->List1()->item(2)->text(), QString());
+    EXPECT_TRUE(dlg->List1()->selectedItems().isEmpty()) << "nothing is picked on opening";
+    EXPECT_EQ(dlg->CancelButton()->text(), QString::fromUtf8("ｷｬﾝｾﾙ"));
+    EXPECT_EQ(dlg->HelpButton()->text(), QString::fromUtf8("ヘルプ"));
+    QTRY_VERIFY(dlg->List1()->hasFocus());
+    // The window goes into (or stays out of) the band as the option says, without showing.
+    ASSERT_FALSE(desk_.topmostCalls().empty());
+    EXPECT_EQ(desk_.topmostCalls().back(), (fake::TopmostCall{IdOf(dlg.get()), false, false}));
+    EXPECT_TRUE(desk_.typeCalls().empty());
+}
+
+TEST_F(SelectListTest, LayoutFollowsTheMeasuredWidths) {
+    ChosenWidths m;
+    frmSelectList::SetMeasurer(&m);
+    struct Case {
+        double widest;
+        int listWidth;
+        int extent;
+    } cases[] = {
+        {1000, 2430, 0}, {2279, 2430, 0}, {2280, 2780, 0}, {3850, 4350, 0}, {3851, 4000, 267}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.widest);
+        m.widths = {{"短い", 10}, {"長い", c.widest}};
+        m.measured.clear();
+        SetCandidates({{"短い", "a"}, {"長い", "b"}});
+        auto dlg = Open();
+        EXPECT_EQ(m.measured, (QStringList{"短い", "長い"}));
+        EXPECT_EQ(dlg->Layout().listWidth, c.listWidth);
+        EXPECT_EQ(dlg->List1()->width(), TwipsToPxX(c.listWidth));
+        EXPECT_EQ(dlg->Layout().scrollExtentPx, c.extent);
+        const int listH = c.extent ? 960 : 760;
+        EXPECT_EQ(dlg->List1()->height(), TwipsToPxY(listH));
+        EXPECT_EQ(dlg->CancelButton()->x(), TwipsToPxX(c.listWidth + 70 - 2396));
+        EXPECT_EQ(dlg->HelpButton()->x(), TwipsToPxX(c.listWidth + 70 - 1189));
+        EXPECT_EQ(dlg->CancelButton()->y(), TwipsToPxY(listH + 100));
+        // Buttons lie inside the window.
+        EXPECT_LE(dlg->HelpButton()->geometry().right(), dlg->width());
+        EXPECT_LE(dlg->HelpButton()->geometry().bottom(), dlg->height());
+        QScrollBar* bar = dlg->List1()->horizontalScrollBar();
+        if (c.extent) {
+            QTRY_VERIFY(bar->isVisible());
+            EXPECT_EQ(bar->maximum() + dlg->List1()->viewport()->width(), c.extent);
+            // The rows reach the end of the range, so what scrolls into view is drawn.
+            EXPECT_GE(dlg->List1()->visualItemRect(dlg->List1()->item(1)).width(), c.extent);
+        } else {
+            EXPECT_FALSE(bar->isVisible());
+        }
+    }
+}
+
+TEST_F(SelectListTest, ManyCandidatesCapTheListHeight) {
+    ChosenWidths m;
+    frmSelectList::SetMeasurer(&m);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 12; ++i) pairs.push_back({"候補" + std::to_string(i), "x"});
+    SetCandidates(pairs);
+    EXPECT_EQ(Open()->Layout().listHeight, 3040);
+    pairs.resize(11);
+    SetCandidates(pairs);
+    EXPECT_EQ(Open()->Layout().listHeight, 2920);
+    // Thousands of rows and a very wide text still open a window of ordinary size.
+    pairs.clear();
+    for (int i = 0; i < 5000; ++i) pairs.push_back({std::string(i == 7 ? 3000 : 3, 'w'), "x"});
+    SetCandidates(pairs);
+    frmSelectList::SetMeasurer(nullptr);
+    auto dlg = Open();
+    EXPECT_EQ(dlg->List1()->count(), 5000);
+    EXPECT_EQ(dlg->Layout().listWidth, 4000);
+    EXPECT_EQ(dlg->Layout().listHeight, 3040);
+    EXPECT_GT(dlg->Layout().scrollExtentPx, dlg->List1()->width());
+    EXPECT_LT(dlg->height(), TwipsToPxY(4000));
+}
+
+TEST_F(SelectListTest, DownKeyPicksTheSecondRowByIndex) {
+    // Equal display texts: the row index, not the text, decides what is typed.
+    SetCandidates({{"電話", "03-1111-2222"}, {"電話", "090-3333-4444"}});
+    auto dlg = Open();
+    dlg->move(520, 410);
+    QTRY_COMPARE(dlg->pos(), QPoint(520, 410));
+    toolbar_->hide();
+    QTest::keyClick(dlg->List1(), Qt::Key_Down);
+    EXPECT_EQ(desk_.TypedText(browser_), "{TAB}090-3333-4444");
+    EXPECT_TRUE(Candidates[0].empty());
+    EXPECT_TRUE(Candidates[1].empty());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    QTRY_VERIFY(toolbar_->isVisible());
+    QTRY_COMPARE(toolbar_->pos(), QPoint(520, 410));
+}
+
+TEST_F(SelectListTest, MouseClickPicksThatRow) {
+    SetCandidates({{"一", "one"}, {"二", "two"}, {"三", "three"}});
+    auto dlg = Open();
+    QListWidget* list = dlg->List1();
+    const QRect r = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    EXPECT_EQ(desk_.TypedText(browser_), "{TAB}three");
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(desk_.typeCalls().size(), 2u) << "one pick types once";
+}
+
+TEST_F(SelectListTest, DecliningTheConfirmationStillClosesAndErases) {
+    Options[ConfirmBeforeFill] = true;
+    desk_.AnswerMsgBoxes({platform::MsgAnswerCancel});
+    SetCandidates({{"a", "A"}, {"b", "B"}});
+    auto dlg = Open();
+    QTest::keyClick(dlg->List1(), Qt::Key_Down);
+    ASSERT_EQ(desk_.msgBoxes().size(), 1u);
+    EXPECT_EQ(desk_.msgBoxes()[0].prompt, "[ B ]をフォームに記入します。");
+    EXPECT_TRUE(desk_.typeCalls().empty());
+    EXPECT_TRUE(Candidates[1].empty());
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Escape" : "ｷｬﾝｾﾙ");
+        SetCandidates({{"a", "A"}, {"b", "B"}});
+        toolbar_->move(300, 200);
+        QTRY_COMPARE(toolbar_->pos(), QPoint(300, 200));
+        auto dlg = Open();
+        dlg->move(640, 480);
+        QTRY_COMPARE(dlg->pos(), QPoint(640, 480));
+        toolbar_->showMinimized();
+        if (escape)
+            QTest::keyClick(dlg->List1(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_TRUE(desk_.typeCalls().empty());
+        EXPECT_EQ(Candidates[1], (std::vector<std::string>{"A", "B"}));
+        QTRY_COMPARE(toolbar_->pos(), QPoint(640, 480));
+        EXPECT_TRUE(toolbar_->isVisible());
+        toolbar_->showNormal();
+    }
+}
+
+TEST_F(SelectListTest, EnterDoesNothingAndHelpOpensTopic19) {
+    SetCandidates({{"a", "A"}, {"b", "B"}});
+    auto dlg = Open();
+    QTest::keyClick(dlg->List1(), Qt::Key_Return);
+    dlg->CancelButton()->setFocus();
+    QTest::keyClick(dlg->CancelButton(), Qt::Key_Return);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(desk_.typeCalls().empty());
+    QTest::mouseClick(dlg->HelpButton(), Qt::LeftButton);
+    EXPECT_EQ(desk_.helpShown(), 1);
+    EXPECT_EQ(desk_.log().back(), "help " + std::to_string(IdOf(dlg.get())) + " 19");
+    EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {
+    SetCandidates({{"a", "A"}, {"b", "B"}});
+    toolbar_->hide();
+    bool closed = false;
+    // The modal road: the window closes through the window manager while exec() runs.
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<frmSelectList*>(QApplication::activeModalWidget()));
+        auto* dlg = qobject_cast<frmSelectList*>(QApplication::activeModalWidget());
+        dlg->move(700, 500);
+        QTRY_COMPARE(dlg->pos(), QPoint(700, 500));
+        closed = dlg->close();
+    });
+    frmSelectList::ShowModal(toolbar_.get());
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(desk_.typeCalls().empty());
+    EXPECT_EQ(Candidates[1].size(), 2u);
+    EXPECT_FALSE(toolbar_->isVisible());
+    EXPECT_EQ(toolbar_->pos(), QPoint(300, 200));
+    EXPECT_TRUE(toolbar_->findChildren<frmSelectList*>().isEmpty()) << "unloaded after closing";
+}
+
+}  // namespace
