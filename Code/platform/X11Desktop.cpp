@@ -164,7 +164,8 @@ class X11Desktop : public Desktop {
 
     bool WaitActive(WindowId w, int timeoutMs) override {
         if (!w) return false;
-        return x_.WaitUntil([&] { return ActiveWindow() == w; }, timeoutMs);
+        // Active for the window manager and holding the keyboard focus: keys go only there.
+        return x_.WaitUntil([&] { return ActiveWindow() == w && HasFocus(w); }, timeoutMs);
     }
 
     bool IsMinimized(WindowId w) override {

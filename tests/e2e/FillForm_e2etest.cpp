@@ -1,0 +1,183 @@
+// Typing entries into real browsers through the real desktop layer: the user's highlight is a
+// real triple-click on a label, FillForm activates the browser, presses Tab and types the text,
+// and only what the form server received decides.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "e2e/support/E2e.h"
+#include "globals.h"
+#include "modMainForm.h"
+#include "platform/X11Desktop.h"
+
+namespace {
+
+using e2e::Browser;
+using namespace std::chrono_literals;
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "FillForm_e2etest";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+class FillFormE2e : public ::testing::TestWithParam<Browser> {
+protected:
+    void SetUp() override {
+        if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
+        App();
+        desktop_ = platform::CreateX11Desktop();
+        platform::SetDesktop(desktop_.get());
+        Options = {false, false};
+    }
+    void TearDown() override {
+        platform::SetDesktop(nullptr);
+        desktop_.reset();
+    }
+
+    // What Write leaves behind after recognising the browser.
+    void Recognise(e2e::BrowserSession& b) {
+        BrowserWindow = b.window();
+        BrowserCaption = b.display().Title(b.window());
+        ASSERT_FALSE(BrowserCaption.empty());
+    }
+
+    // The user highlights the label; Penrika types the entry's text after it.
+    void FillAfter(e2e::BrowserSession& b, const std::string& labelId, const std::string& text) {
+        b.TripleClick(labelId);
+        FillForm(text);
+    }
+
+    std::unique_ptr<platform::Desktop> desktop_;
+};
+
+// One form filled field by field: Japanese with half-width kana and full-width digits, an
+// address, notation characters, and a confirmation field that refuses paste; the last text
+// ends in ~, which submits the form.
+void FillTheApplicationForm(e2e::BrowserSession& b,
+                            const std::function<void(const std::string&, const std::string&)>& fill,
+                            const e2e::FormServer& server) {
+    const int before = server.LastSeq();
+    fill("l-zip", "１００－０００１");
+    fill("l-name", "山田太郎やまタロウｷｬﾝｾﾙ");
+    fill("l-tel", "a+b{+}{^}{%}{~}{(}{)}{{}{}}[x]@-Ab 03");
+    fill("l-mail", "taro.yamada{+}penrika@example.jp");
+    fill("l-mail2", "taro.yamada{+}penrika@example.jp~");
+    std::optional<e2e::Event> sent = b.WaitSubmission(before, 15s);
+    ASSERT_TRUE(sent) << "the form was not submitted\n" << b.Log();
+    EXPECT_EQ(sent->fields["zip"], "１００－０００１") << sent->raw;
+    EXPECT_EQ(sent->fields["name"], "山田太郎やまタロウｷｬﾝｾﾙ") << sent->raw;
+    EXPECT_EQ(sent->fields["tel"], "aB+^%~(){}[x]@-Ab 03") << sent->raw;
+    EXPECT_EQ(sent->fields["mail"], "taro.yamada+penrika@example.jp") << sent->raw;
+    EXPECT_EQ(sent->fields["mail2"], "taro.yamada+penrika@example.jp") << sent->raw;
+    EXPECT_EQ(sent->fields["name_sp"], "") << "nothing typed where it was not asked";
+}
+
+TEST_P(FillFormE2e, TypesExactlyTheEntriesIntoTheFieldsAfterTheLabels) {
+    e2e::ScratchDir dir("fill");
+    e2e::FormServer server(dir.path());
+    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
+    b.WaitReady("お申し込みフォーム");
+    b.WaitLayout();
+    Recognise(b);
+    FillTheApplicationForm(
+        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); },
+        server);
+
+    // A text with {TAB} fills two fields in a row.
+    e2e::BrowserSession two(GetParam(), server, "twofields.html", dir.path() / "two");
+    two.WaitReady("氏名の入力");
+    two.WaitLayout();
+    Recognise(two);
+    const int before = server.LastSeq();
+    FillAfter(two, "l-fullname", "山田{TAB}太郎~");
+    std::optional<e2e::Event> sent = two.WaitSubmission(before, 15s);
+    ASSERT_TRUE(sent) << two.Log();
+    EXPECT_EQ(sent->fields["sei"], "山田") << sent->raw;
+    EXPECT_EQ(sent->fields["mei"], "太郎") << sent->raw;
+}
+
+TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
+    e2e::ScratchDir dir("fill-im");
+    e2e::FormServer server(dir.path());
+    e2e::BrowserOptions options;
+    options.inputMethod = true;
+    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path(), options);
+    b.WaitReady("お申し込みフォーム");
+    b.WaitLayout();
+    b.ClickToFocus("zip");
+    ASSERT_TRUE(b.SetInputMethod(true)) << "state " << b.InputMethodState() << "\n" << b.Log();
+    Recognise(b);
+    FillTheApplicationForm(
+        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); },
+        server);
+    EXPECT_EQ(b.InputMethodState(), 2) << "the input method stays as the user left it";
+}
+
+TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
+    e2e::ScratchDir dir("fill-focus");
+    e2e::FormServer server(dir.path());
+    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
+    b.WaitReady("お申し込みフォーム");
+    b.WaitLayout();
+    Recognise(b);
+
+    // Another window takes the focus while the text is being typed.
+    QLineEdit other;
+    other.setWindowTitle("other window");
+    other.resize(300, 40);
+    other.move(600, 600);
+    other.show();
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            QApplication::processEvents();
+            return other.winId() != 0 && b.display().Viewable(other.winId());
+        },
+        5s));
+    const auto otherId = static_cast<std::uint32_t>(other.winId());
+    std::string text(400, 'x');
+    e2e::Process switcher({"sh", "-c",
+                           "sleep 0.4; xdotool windowactivate " + std::to_string(otherId)},
+                          {});
+    // The stop is reported in a message box; note its text and close it.
+    std::string reported;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                reported = box->text().toStdString();
+                box->reject();
+            }
+        }
+    });
+    closer.start(50);
+    FillAfter(b, "l-name", text);
+    closer.stop();
+    EXPECT_NE(reported.find("記入を中止しました"), std::string::npos) << reported;
+    ASSERT_TRUE(e2e::WaitFor([&] { return b.display().ActiveWindow() == otherId; }, 5s));
+    QApplication::processEvents();
+    EXPECT_EQ(other.text().toStdString(), "") << "no keystroke may reach the other window";
+
+    // What reached the browser is a strict prefix of the text.
+    b.display().RequestActivate(b.window());
+    ASSERT_TRUE(e2e::WaitFor([&] { return b.display().ActiveWindow() == b.window(); }, 5s));
+    const int before = server.LastSeq();
+    b.ClickToFocus("mail");
+    e2e::XdoKey("Return");
+    std::optional<e2e::Event> sent = b.WaitSubmission(before, 15s);
+    ASSERT_TRUE(sent) << b.Log();
+    const std::string got = sent->fields["name"];
+    EXPECT_LT(got.size(), text.size()) << "typing went on after the focus moved";
+    EXPECT_EQ(got, std::string(got.size(), 'x'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, FillFormE2e,
+                         ::testing::Values(Browser::Chromium, Browser::Firefox),
+                         [](const auto& info) { return std::string(e2e::BrowserName(info.param)); });
+
+}  // namespace
