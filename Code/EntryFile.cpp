@@ -22,7 +22,9 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-std::string SystemError(int err) { return std::strerror(err); }
+std::string SystemError(int err) {
+    return std::strerror(err);
+}
 
 void AppendQuoted(std::string& out, const std::string& field) {
     out += '"';
@@ -42,7 +44,7 @@ void AppendQuoted(std::string& out, const std::string& field) {
 
 // Reads fields one after another, as a stream: a comma and a line end both end a field.
 class FieldReader {
-public:
+  public:
     explicit FieldReader(std::string_view text) : s_(text) {}
 
     bool AtEnd() const { return i_ >= s_.size(); }
@@ -82,7 +84,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void SkipDelimiter() {
         if (i_ >= s_.size()) return;
         if (s_[i_] == ',') {
@@ -107,7 +109,9 @@ fs::path DataDir() {
     return platform::DataHome() / "Penrika";
 }
 
-fs::path DataFilePath() { return DataDir() / DataFileName; }
+fs::path DataFilePath() {
+    return DataDir() / DataFileName;
+}
 
 std::int16_t ParseEntryCount(const std::string& text) {
     bool digits = !text.empty() && text.size() <= 5;
@@ -239,7 +243,8 @@ void SaveEntries() {
     // The file and the count are two stores; order them so that a crash between the two leaves
     // a count that the file on disk can satisfy: a smaller count goes first, a larger one last.
     std::string stored = ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6");
-    bool shrinking = !stored.empty() && stored.find_first_not_of("0123456789") == std::string::npos &&
+    bool shrinking = !stored.empty() &&
+                     stored.find_first_not_of("0123456789") == std::string::npos &&
                      stored.size() <= 5 && std::stol(stored) > EntryCount;
     if (shrinking) storeCount();
     if (EntryCount != 0) {

@@ -14,7 +14,7 @@
 // A data file or count that cannot be used. The message is for the user, in Japanese, and
 // names the file and the problem.
 class EntryFileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -4,26 +4,9 @@
 #include <charconv>
 #include <numeric>
 
-namespace {
+#include "Utf8.h"
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when it is not valid.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t* cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    std::size_t len = c < 0x80         ? 1
-                      : (c >> 5) == 6  ? 2
-                      : (c >> 4) == 14 ? 3
-                      : (c >> 3) == 30 ? 4
-                                       : 0;
-    if (len == 0 || i + len > s.size()) return 0;
-    char32_t v = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        v = (v << 6) | (b(i + k) & 0x3F);
-    }
-    *cp = v;
-    return len;
-}
+namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -36,7 +19,7 @@ std::string FoldForSort(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
-        std::size_t len = DecodeUtf8(text, i, &cp);
+        std::size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) {
             out += text[i++];
             continue;

@@ -3,6 +3,8 @@
 // itself. The whole text is checked before a single stroke is produced.
 #include "KeyNotation.h"
 
+#include "Utf8.h"
+
 #include <array>
 #include <optional>
 
@@ -73,33 +75,11 @@ std::optional<NamedKey> LookUpName(std::string_view name) {
     return std::nullopt;
 }
 
-// Decodes one UTF-8 sequence at `pos`; advances `pos` past it. Rejects truncated and overlong
-// sequences, surrogates and values above U+10FFFF.
+// Decodes one UTF-8 sequence at `pos`; advances `pos` past it.
 std::optional<char32_t> DecodeUtf8(std::string_view s, std::size_t& pos) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char b0 = byte(pos);
-    if (b0 < 0x80) {
-        ++pos;
-        return b0;
-    }
-    std::size_t len;
-    char32_t cp, min;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (s.size() - pos < len) return std::nullopt;
-    for (std::size_t i = 1; i < len; ++i) {
-        unsigned char b = byte(pos + i);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    char32_t cp = 0;
+    std::size_t len = ::DecodeUtf8(s, pos, cp);
+    if (len == 0) return std::nullopt;
     pos += len;
     return cp;
 }

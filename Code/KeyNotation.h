@@ -29,7 +29,22 @@ enum class NamedKey {
     ScrollLock,
     Tab,
     Up,
-    F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12, F13, F14, F15, F16,
+    F1,
+    F2,
+    F3,
+    F4,
+    F5,
+    F6,
+    F7,
+    F8,
+    F9,
+    F10,
+    F11,
+    F12,
+    F13,
+    F14,
+    F15,
+    F16,
 };
 
 // One keystroke: either a character (ch != 0, key == None) or a named key, with the
@@ -50,8 +65,8 @@ inline constexpr int kMaxKeyRepeat = 999;
 
 struct KeyParseResult {
     std::vector<KeyStroke> strokes;
-    std::string error;          // empty when the text parsed; otherwise a Japanese message
-    std::size_t errorPos = 0;   // byte offset in the text where the problem was found
+    std::string error;         // empty when the text parsed; otherwise a Japanese message
+    std::size_t errorPos = 0;  // byte offset in the text where the problem was found
     bool ok() const { return error.empty(); }
 };
 

@@ -24,12 +24,24 @@ QFont JapaneseFont(const QStringList& families, double pointSize, bool bold, boo
 }
 }  // namespace
 
-double TwipsPerPixelX() { return 1440.0 / Dpi(true); }
-double TwipsPerPixelY() { return 1440.0 / Dpi(false); }
-int TwipsToPxX(double twips) { return static_cast<int>(std::lround(twips / TwipsPerPixelX())); }
-int TwipsToPxY(double twips) { return static_cast<int>(std::lround(twips / TwipsPerPixelY())); }
-double PxToTwipsX(double px) { return px * TwipsPerPixelX(); }
-double PxToTwipsY(double px) { return px * TwipsPerPixelY(); }
+double TwipsPerPixelX() {
+    return 1440.0 / Dpi(true);
+}
+double TwipsPerPixelY() {
+    return 1440.0 / Dpi(false);
+}
+int TwipsToPxX(double twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixelX()));
+}
+int TwipsToPxY(double twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixelY()));
+}
+double PxToTwipsX(double px) {
+    return px * TwipsPerPixelX();
+}
+double PxToTwipsY(double px) {
+    return px * TwipsPerPixelY();
+}
 
 void SetGeometryTwips(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(TwipsToPxX(left), TwipsToPxY(top), TwipsToPxX(width), TwipsToPxY(height));
@@ -45,8 +57,8 @@ QFont PGothic(double pointSize, bool bold, bool italic) {
 }
 
 QFont Gothic(double pointSize, bool bold, bool italic) {
-    return JapaneseFont({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "Monospace"},
-                        pointSize, bold, italic);
+    return JapaneseFont({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "Monospace"}, pointSize,
+                        bold, italic);
 }
 
 platform::WindowId IdOf(QWidget* window) {
@@ -57,4 +69,6 @@ void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
     window->move(anchor->window()->frameGeometry().topLeft());
 }
 
-long RoundHalfEven(double v) { return std::lrint(std::nearbyint(v)); }
+long RoundHalfEven(double v) {
+    return std::lrint(std::nearbyint(v));
+}

@@ -34,8 +34,12 @@ platform::WindowId IdOf(QWidget* window);
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
 
 // Text conversions at the boundary between the logic (UTF-8 std::string) and Qt.
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-inline std::string S(const QString& s) { return s.toStdString(); }
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 // Rounds to the nearest integer, a tie to the even one.
 long RoundHalfEven(double v);

@@ -19,8 +19,8 @@ namespace {
 frmMain* g_instance = nullptr;
 
 const char* const kTooltips[6] = {"記入", "データー編集", "設定", "ヘルプ", "最小化", "終了"};
-const char* const kIcons[6] = {":/icons/write.svg", ":/icons/grid.svg",  ":/icons/option.svg",
-                               ":/icons/help.svg",  ":/icons/min.svg",   ":/icons/exit.svg"};
+const char* const kIcons[6] = {":/icons/write.svg", ":/icons/grid.svg", ":/icons/option.svg",
+                               ":/icons/help.svg",  ":/icons/min.svg",  ":/icons/exit.svg"};
 }  // namespace
 
 frmMain::frmMain() : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
@@ -37,7 +37,9 @@ frmMain::~frmMain() {
     if (g_instance == this) g_instance = nullptr;
 }
 
-frmMain* frmMain::Instance() { return g_instance; }
+frmMain* frmMain::Instance() {
+    return g_instance;
+}
 
 void frmMain::BuildToolbar() {
     InitResources();
@@ -84,14 +86,18 @@ void frmMain::PlaceMainWindow() {
     platform::TheDesktop().SetTopmost(MainHwnd, Options[AlwaysOnTop], !loading_);
 }
 
-void frmMain::Form_Activate() { PlaceMainWindow(); }
+void frmMain::Form_Activate() {
+    PlaceMainWindow();
+}
 
 bool frmMain::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate) Form_Activate();
     return QWidget::event(e);
 }
 
-void frmMain::changeEvent(QEvent* e) { QWidget::changeEvent(e); }
+void frmMain::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+}
 
 bool frmMain::Form_QueryUnload() {
     platform::Desktop& d = platform::TheDesktop();
@@ -123,7 +129,9 @@ void frmMain::closeEvent(QCloseEvent* e) {
     QApplication::quit();
 }
 
-void frmMain::CloseForShutdown() { close(); }
+void frmMain::CloseForShutdown() {
+    close();
+}
 
 void frmMain::Toolbar1_ButtonClick(const QString& key) {
     if (key == "Write") {

@@ -9,7 +9,7 @@ class QToolButton;
 
 class frmMain : public QWidget {
     Q_OBJECT
-public:
+  public:
     // The toolbar's button keys, left to right.
     static constexpr const char* kKeys[6] = {"Write", "Grid", "Option", "Help", "Min", "Exit"};
 
@@ -30,12 +30,12 @@ public:
     // entries are saved exactly as for Exit.
     void CloseForShutdown();
 
-protected:
+  protected:
     void changeEvent(QEvent* e) override;
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     void Form_Activate();
     // Returns false when the entries could not be saved (the window then stays open).
     bool Form_QueryUnload();

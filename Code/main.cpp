@@ -1,10 +1,10 @@
-#include <QApplication>
-#include <QPointer>
-#include <vector>
-#include <QSocketNotifier>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <csignal>
+#include <vector>
 
 #include "EntryFile.h"
 #include "frmMain.h"

@@ -57,7 +57,9 @@ void DropTopmost(WindowId hwnd) {
     if (Options[AlwaysOnTop]) TheDesktop().SetTopmost(hwnd, false, true);
 }
 
-void ApplyTopmost(WindowId hwnd) { TheDesktop().SetTopmost(hwnd, Options[AlwaysOnTop], false); }
+void ApplyTopmost(WindowId hwnd) {
+    TheDesktop().SetTopmost(hwnd, Options[AlwaysOnTop], false);
+}
 
 void ShowHelp(WindowId hwnd, long context) {
     TheDesktop().ShowHelp(hwnd, static_cast<int>(context));
@@ -117,8 +119,8 @@ void FillForm(const std::string& text) {
         return;
     }
     if (Options[ConfirmBeforeFill]) {
-        int answer =
-            d.MsgBox("[ " + text + " ]をフォームに記入します。", platform::MsgOkCancelInfo, AppTitle);
+        int answer = d.MsgBox("[ " + text + " ]をフォームに記入します。", platform::MsgOkCancelInfo,
+                              AppTitle);
         if (answer == platform::MsgAnswerCancel) return;
     }
     WindowId target = AppActivate(BrowserCaption);

@@ -16,7 +16,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 std::string Field(const char* stem, int i) {
     // 20 characters: 16 of kana/kanji and a 4-digit number.
@@ -73,8 +75,8 @@ void Launch(const char* what, bool full) {
         ::kill(pid, SIGTERM);
         app.WaitExit(pid);
     }
-    std::printf("launch to toolbar shown (%s): median %.0f ms of %zu; peak memory %.1f MB\n",
-                what, Median(times), times.size(), peak / 1024.0);
+    std::printf("launch to toolbar shown (%s): median %.0f ms of %zu; peak memory %.1f MB\n", what,
+                Median(times), times.size(), peak / 1024.0);
 }
 
 }  // namespace
@@ -94,9 +96,10 @@ int main() {
             load.push_back(Ms(t2 - t1));
         }
         auto size = std::filesystem::file_size(DataFilePath());
-        std::printf("SaveEntries, 32767 entries of 20-character Japanese fields (%.1f MB): "
-                    "median %.1f ms\n",
-                    size / 1e6, Median(save));
+        std::printf(
+            "SaveEntries, 32767 entries of 20-character Japanese fields (%.1f MB): "
+            "median %.1f ms\n",
+            size / 1e6, Median(save));
         std::printf("LoadEntries, the same: median %.1f ms\n", Median(load));
     }
     Launch("no entries", false);

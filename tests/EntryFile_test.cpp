@@ -151,7 +151,7 @@ TEST(EntryFile, SavedFileIsPrivateAndReplacesTheOldOneWhole) {
     SetTable(kRows);
     SaveEntries();
     EXPECT_EQ(TempHome::ReadFile(file), kGolden);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // No temporary file is left behind.

@@ -11,15 +11,12 @@
 #include <QTest>
 
 #include "WindowUtil.h"
+#include "support/GuiApp.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "FlexGrid_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 class FlexGridTest : public ::testing::Test {

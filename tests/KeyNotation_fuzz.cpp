@@ -6,7 +6,8 @@
 //   cmake -S . -B build-fuzz -G Ninja -DPENRIKA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
 //   ninja -C build-fuzz KeyNotation_fuzz
 //   mkdir -p /tmp/corpus && cp tests/fuzz-corpus/keynotation/* /tmp/corpus/
-//   build-fuzz/tests/KeyNotation_fuzz -max_total_time=300 -dict=tests/fuzz-corpus/keynotation.dict /tmp/corpus
+//   build-fuzz/tests/KeyNotation_fuzz -max_total_time=300 -dict=tests/fuzz-corpus/keynotation.dict
+//   /tmp/corpus
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,42 +15,9 @@
 #include <string_view>
 
 #include "KeyNotation.h"
+#include "Utf8.h"
 
 namespace {
-
-bool ValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t len = b < 0x80             ? 1
-                          : (b & 0xE0) == 0xC0 ? 2
-                          : (b & 0xF0) == 0xE0 ? 3
-                          : (b & 0xF8) == 0xF0 ? 4
-                                               : 0;
-        if (len == 0 || i + len > s.size()) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-
-void AppendUtf8(std::string& s, char32_t cp) {
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | (cp >> 6));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        s += static_cast<char>(0xE0 | (cp >> 12));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (cp >> 18));
-        s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Every stroke written in braces, modifiers in front: the plainest spelling of the same keys.
 std::string WriteOut(const KeyParseResult& r) {
@@ -74,10 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view text(reinterpret_cast<const char*>(data), size);
     KeyParseResult r = ParseKeys(text);
     if (!r.ok()) {
-        if (!r.strokes.empty() || r.errorPos > size || !ValidUtf8(r.error)) std::abort();
+        if (!r.strokes.empty() || r.errorPos > size || !IsValidUtf8(r.error)) std::abort();
         return 0;
     }
-    if (!ValidUtf8(text)) std::abort();
+    if (!IsValidUtf8(text)) std::abort();
     for (const KeyStroke& k : r.strokes) {
         bool isChar = k.ch != 0 && k.key == NamedKey::None;
         bool isKey = k.ch == 0 && k.key != NamedKey::None;

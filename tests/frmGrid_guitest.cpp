@@ -22,6 +22,7 @@
 #include "globals.h"
 #include "modMainForm.h"
 #include "support/FakeDesktop.h"
+#include "support/GuiApp.h"
 #include "support/TempHome.h"
 
 namespace fs = std::filesystem;
@@ -29,11 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmGrid_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 constexpr const char* kMissing = "記入項目・記入文字の、\r\nいずれかが入力されていません。";

@@ -10,16 +10,13 @@
 #include "frmMain.h"
 #include "globals.h"
 #include "support/FakeDesktop.h"
+#include "support/GuiApp.h"
 #include "support/TempHome.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmMainToolbar_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 class ToolbarTest : public ::testing::Test {

@@ -15,15 +15,12 @@
 #include "globals.h"
 #include "modMainForm.h"
 #include "support/FakeDesktop.h"
+#include "support/GuiApp.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmMainWrite_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 const char* const kNotRecognised = "プラウザが認識できません。";

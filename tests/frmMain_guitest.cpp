@@ -58,9 +58,9 @@ TEST(MainWindow, AlwaysOnTopPutsTheToolbarInTheBand) {
     pid_t pid = app.Start();
     std::string id = WaitForToolbar();
     ASSERT_FALSE(id.empty());
-    EXPECT_TRUE(WaitUntil(
-        [&] { return WindowState(id).find("_NET_WM_STATE_ABOVE") != std::string::npos; },
-        std::chrono::seconds(5)))
+    EXPECT_TRUE(
+        WaitUntil([&] { return WindowState(id).find("_NET_WM_STATE_ABOVE") != std::string::npos; },
+                  std::chrono::seconds(5)))
         << WindowState(id);
     ::kill(pid, SIGTERM);
     EXPECT_EQ(app.WaitExit(pid), 0);

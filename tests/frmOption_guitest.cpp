@@ -20,16 +20,13 @@
 #include "modMainForm.h"
 #include "platform/HelpViewer.h"
 #include "platform/X11Desktop.h"
+#include "support/GuiApp.h"
 #include "support/TempHome.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmOption_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 // Steps run one after another while modal windows are open: each waits for its condition,

@@ -15,15 +15,12 @@
 #include "WindowUtil.h"
 #include "globals.h"
 #include "support/FakeDesktop.h"
+#include "support/GuiApp.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmSelectList_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 // Returns chosen widths instead of measuring, and records what it was asked.

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "Utf8.h"
+
 namespace {
 
 // Converts `in` with `cd`; false when it is not convertible whole.
@@ -18,7 +20,8 @@ bool Convert(iconv_t cd, const std::string& in, std::string& out) {
     size_t srcLeft = in.size();
     char* dst = buf;
     size_t dstLeft = sizeof buf;
-    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft) return false;
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft)
+        return false;
     out.assign(buf, static_cast<size_t>(dst - buf));
     return true;
 }
@@ -31,21 +34,6 @@ long CodePoint(const std::string& u) {
     if (u.size() == 3 && (s[0] & 0xF0) == 0xE0)
         return ((s[0] & 0x0F) << 12) | ((s[1] & 0x3F) << 6) | (s[2] & 0x3F);
     return -1;
-}
-
-std::string Utf8(unsigned cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | (cp >> 6));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | (cp >> 12));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return s;
 }
 
 }  // namespace
@@ -87,7 +75,8 @@ int main(int argc, char** argv) {
         if ((cp < 0xD800 || cp > 0xDFFF) && Convert(enc, Utf8(cp), out)) {
             if (out.size() == 1) code = static_cast<unsigned char>(out[0]);
             if (out.size() == 2)
-                code = (static_cast<unsigned char>(out[0]) << 8) | static_cast<unsigned char>(out[1]);
+                code =
+                    (static_cast<unsigned char>(out[0]) << 8) | static_cast<unsigned char>(out[1]);
         }
         std::fprintf(f, "%s0x%04X,", cp % 16 ? "" : "\n", code);
     }

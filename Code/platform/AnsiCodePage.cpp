@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "Utf8.h"
+
 // Tables generated at build time from the C library's converter (tools/gen_cp932.cpp).
 #include "Cp932Tables.inc"
 
@@ -23,24 +25,6 @@ char* PutUtf8(char* p, char32_t cp) {
         *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
     return p;
-}
-
-// Decodes one UTF-8 character at s[i]; returns its length, 0 when it is not valid UTF-8.
-size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    unsigned char c = b(0);
-    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-                                                    : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return 0;
-    cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ Desktop& TheDesktop() {
     return *g_desktop;
 }
 
-void SetDesktop(Desktop* desktop) { g_desktop = desktop; }
+void SetDesktop(Desktop* desktop) {
+    g_desktop = desktop;
+}
 
 }  // namespace platform

@@ -17,7 +17,7 @@ enum MsgStyle : int { MsgOk = 0, MsgOkCancelInfo = 65, MsgInfo = 64 };
 enum MsgAnswer : int { MsgAnswerOk = 1, MsgAnswerCancel = 2 };
 
 class Desktop {
-public:
+  public:
     virtual ~Desktop() = default;
 
     // --- The stack of top-level windows, as the window manager stacks them.

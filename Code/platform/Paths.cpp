@@ -38,10 +38,16 @@ std::string ExecutableDir() {
     return dir.empty() ? "/" : dir;
 }
 
-void SetExecutableDirForTesting(const std::string& dir) { g_testDir = dir; }
+void SetExecutableDirForTesting(const std::string& dir) {
+    g_testDir = dir;
+}
 
-fs::path ConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
-fs::path DataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+fs::path ConfigHome() {
+    return XdgDir("XDG_CONFIG_HOME", ".config");
+}
+fs::path DataHome() {
+    return XdgDir("XDG_DATA_HOME", ".local/share");
+}
 
 fs::path RuntimeDir() {
     if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/') return v;

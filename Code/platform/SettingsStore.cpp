@@ -21,11 +21,20 @@ std::string Escape(const std::string& v) {
     std::string out;
     for (char c : v) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\0': out += "\\0"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -89,7 +98,7 @@ long FindValue(const std::vector<std::string>& lines, long header, const std::st
 
 // Holds an exclusive lock on the settings file's lock file for one read-modify-write.
 class FileLock {
-public:
+  public:
     explicit FileLock(const fs::path& file) {
         fd_ = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
@@ -103,7 +112,7 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -151,7 +160,9 @@ long EnsureSection(std::vector<std::string>& lines, const std::string& section, 
 
 }  // namespace
 
-fs::path SettingsFilePath() { return ConfigHome() / "Tamsel" / "Penrika.ini"; }
+fs::path SettingsFilePath() {
+    return ConfigHome() / "Tamsel" / "Penrika.ini";
+}
 
 std::string SectionOfKey(const std::string& keyPath) {
     size_t slash = keyPath.find_last_of('\\');

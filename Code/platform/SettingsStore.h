@@ -25,5 +25,7 @@ std::optional<std::string> FetchValue(const std::string& keyPath, const std::str
 
 namespace platform {
 // The settings file's path as text, for messages.
-inline std::string SettingsFilePathText() { return SettingsFilePath().string(); }
+inline std::string SettingsFilePathText() {
+    return SettingsFilePath().string();
+}
 }  // namespace platform

@@ -9,7 +9,7 @@
 namespace platform {
 
 class SingleInstance {
-public:
+  public:
     virtual ~SingleInstance() = default;
 
     // Becomes the running copy for this user and display, or learns that another copy runs.

@@ -12,6 +12,7 @@
 #include "globals.h"
 #include "modMainForm.h"
 #include "platform/X11Desktop.h"
+#include "support/GuiApp.h"
 
 namespace {
 
@@ -19,15 +20,11 @@ using e2e::Browser;
 using namespace std::chrono_literals;
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "FillForm_e2etest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 class FillFormE2e : public ::testing::TestWithParam<Browser> {
-protected:
+  protected:
     void SetUp() override {
         if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
         App();
@@ -86,8 +83,7 @@ TEST_P(FillFormE2e, TypesExactlyTheEntriesIntoTheFieldsAfterTheLabels) {
     b.WaitLayout();
     Recognise(b);
     FillTheApplicationForm(
-        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); },
-        server);
+        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); }, server);
 
     // A text with {TAB} fills two fields in a row.
     e2e::BrowserSession two(GetParam(), server, "twofields.html", dir.path() / "two");
@@ -114,8 +110,7 @@ TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
     ASSERT_TRUE(b.SetInputMethod(true)) << "state " << b.InputMethodState() << "\n" << b.Log();
     Recognise(b);
     FillTheApplicationForm(
-        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); },
-        server);
+        b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); }, server);
     EXPECT_EQ(b.InputMethodState(), 2) << "the input method stays as the user left it";
 }
 
@@ -141,9 +136,8 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
         5s));
     const auto otherId = static_cast<std::uint32_t>(other.winId());
     std::string text(400, 'x');
-    e2e::Process switcher({"sh", "-c",
-                           "sleep 0.4; xdotool windowactivate " + std::to_string(otherId)},
-                          {});
+    e2e::Process switcher(
+        {"sh", "-c", "sleep 0.4; xdotool windowactivate " + std::to_string(otherId)}, {});
     // The stop is reported in a message box; note its text and close it.
     std::string reported;
     QTimer closer;
@@ -178,6 +172,8 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
 
 INSTANTIATE_TEST_SUITE_P(Browsers, FillFormE2e,
                          ::testing::Values(Browser::Chromium, Browser::Firefox),
-                         [](const auto& info) { return std::string(e2e::BrowserName(info.param)); });
+                         [](const auto& info) {
+                             return std::string(e2e::BrowserName(info.param));
+                         });
 
 }  // namespace

@@ -17,15 +17,12 @@
 
 #include "Resources.h"
 #include "WindowUtil.h"
+#include "support/GuiApp.h"
 
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "HelpViewer_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 QTextBrowser* Browser() {

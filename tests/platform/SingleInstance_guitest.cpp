@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/GuiApp.h"
 #include "support/Launch.h"
 #include "support/TempHome.h"
 
@@ -21,11 +22,7 @@ using namespace std::chrono_literals;
 namespace {
 
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "SingleInstance_guitest";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return GuiApp();
 }
 
 const char kToolbar[] = "^Penrika$";

@@ -32,8 +32,8 @@ std::string Capture(const std::string& command) {
 
 std::vector<std::string> WindowsNamed(const std::string& titleRegex) {
     std::vector<std::string> ids;
-    std::istringstream in(Capture("xdotool search --onlyvisible --name '" + titleRegex +
-                                  "' 2>/dev/null"));
+    std::istringstream in(
+        Capture("xdotool search --onlyvisible --name '" + titleRegex + "' 2>/dev/null"));
     std::string id;
     while (in >> id) ids.push_back(id);
     return ids;

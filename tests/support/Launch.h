@@ -27,7 +27,7 @@ std::string ActiveWindowId();
 // A copy of the built program in its own directory (so its data file lives there), started
 // with the current environment.
 class PortableCopy {
-public:
+  public:
     explicit PortableCopy(const std::filesystem::path& dir);
     ~PortableCopy();
     PortableCopy(const PortableCopy&) = delete;
@@ -42,7 +42,7 @@ public:
     int WaitExit(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(15));
     bool Running(pid_t pid);
 
-private:
+  private:
     std::filesystem::path dir_;
     std::vector<pid_t> started_;
 };

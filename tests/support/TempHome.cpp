@@ -22,10 +22,14 @@ TempHome::TempHome() {
 }
 
 TempHome::~TempHome() {
-    if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
-    else ::unsetenv("XDG_CONFIG_HOME");
-    if (hadData_) ::setenv("XDG_DATA_HOME", oldData_.c_str(), 1);
-    else ::unsetenv("XDG_DATA_HOME");
+    if (hadConfig_)
+        ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    if (hadData_)
+        ::setenv("XDG_DATA_HOME", oldData_.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
     std::error_code ec;
     fs::remove_all(root_, ec);
 }

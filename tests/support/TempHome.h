@@ -6,7 +6,7 @@
 #include <string>
 
 class TempHome {
-public:
+  public:
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
@@ -22,7 +22,7 @@ public:
     static std::string ReadFile(const std::filesystem::path& p);
     static void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 
-private:
+  private:
     std::filesystem::path root_;
     std::string oldConfig_, oldData_;
     bool hadConfig_ = false, hadData_ = false;
