@@ -4,6 +4,7 @@
 Serves the pages in --pages on 127.0.0.1 at a free port, which it writes to --port-file once it
 listens. Every event is appended to --log as one JSON object per line:
   {"kind": "submit", "seq": n, "page": ..., "fields": {name: value, ...}}   a submitted form
+  {"kind": "load", "seq": n, "page": ...}                                     page (re)loaded
   {"kind": "layout", "seq": n, "page": ..., "origin": [x, y], "rects": {...}} element positions
   {"kind": "selection", "seq": n, "page": ..., "text": ...}                   the page's selection
   {"kind": "focus", "seq": n, "page": ..., "text": element id}                a field got the focus
@@ -22,7 +23,7 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-PAGE_EVENTS = ("layout", "selection", "focus", "click", "composition")
+PAGE_EVENTS = ("load", "layout", "selection", "focus", "click", "composition")
 lock = threading.Lock()
 seq = 0
 

@@ -14,6 +14,7 @@
       keepalive: true,
     }).catch(() => {});
   }
+  send({ kind: "load" });
   // Every move reports, not only a changed origin: a browser that saw the pointer at load
   // time has already reported, and the test that asks next must still get an answer.
   document.addEventListener("mousemove", (e) => {

@@ -667,7 +667,12 @@ void BrowserSession::ClickToFocus(const std::string& id, Millis timeout) {
 }
 
 std::optional<Event> BrowserSession::WaitSubmission(int afterSeq, Millis timeout) const {
-    return server_.WaitEvent("submit", afterSeq, timeout, tag_);
+    std::optional<Event> sent = server_.WaitEvent("submit", afterSeq, timeout, tag_);
+    // The answer sends the browser back to the form; until that page has loaded, the old one
+    // would answer for it and swallow the next clicks.
+    if (sent && !server_.WaitEvent("load", sent->seq, timeout, tag_))
+        throw Error("the form did not load again after its submission\n" + Log());
+    return sent;
 }
 
 std::string BrowserSession::RunAsUser(const std::vector<std::string>& argv) {
