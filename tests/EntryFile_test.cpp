@@ -41,10 +41,6 @@ void SetTable(const std::vector<Entry>& rows) {
     for (size_t i = 0; i < rows.size(); ++i) EntryTable[i] = rows[i];
 }
 
-std::vector<Entry> Entries() {
-    return {EntryTable.begin(), EntryTable.begin() + EntryCount};
-}
-
 }  // namespace
 
 TEST(EntryFile, WritesTheGoldenBytesAndReadsThemBack) {

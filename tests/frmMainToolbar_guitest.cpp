@@ -46,7 +46,9 @@ class ToolbarTest : public ::testing::Test {
 TEST_F(ToolbarTest, ClientAreaIsSixButtonsWideAndFixed) {
     EXPECT_EQ(main_->windowTitle(), "Penrika");
     EXPECT_EQ(main_->size(), QSize(TwipsToPxX(2070), TwipsToPxY(390)));
-    if (TwipsPerPixelX() == 15 && TwipsPerPixelY() == 15) EXPECT_EQ(main_->size(), QSize(138, 26));
+    if (TwipsPerPixelX() == 15 && TwipsPerPixelY() == 15) {
+        EXPECT_EQ(main_->size(), QSize(138, 26));
+    }
     // The user cannot resize it.
     EXPECT_EQ(main_->minimumSize(), main_->maximumSize());
     EXPECT_FALSE(main_->windowIcon().isNull());
@@ -66,13 +68,17 @@ TEST_F(ToolbarTest, SixKeyedImageButtonsInOneRowWithTheirTooltips) {
         EXPECT_EQ(b->height(), TwipsToPxY(330));
         EXPECT_LE(b->width() * 6, main_->width());
         EXPECT_GE(b->width() * 6, main_->width() - 5);
-        if (TwipsPerPixelX() == 15 && TwipsPerPixelY() == 15) EXPECT_EQ(b->size(), QSize(23, 22));
+        if (TwipsPerPixelX() == 15 && TwipsPerPixelY() == 15) {
+            EXPECT_EQ(b->size(), QSize(23, 22));
+        }
         // Side by side from the left edge, each wholly inside the client area.
         const QPoint at = b->mapTo(main_.get(), QPoint(0, 0));
         EXPECT_EQ(at.x(), b->width() * i);
         EXPECT_GE(at.y(), 0);
         EXPECT_LE(at.y() + b->height(), main_->height());
-        if (TwipsPerPixelX() == 15) EXPECT_EQ(b->iconSize(), QSize(16, 16));
+        if (TwipsPerPixelX() == 15) {
+            EXPECT_EQ(b->iconSize(), QSize(16, 16));
+        }
         // The image is there and is drawn: a 16 px rendering with enough opaque pixels.
         QImage img = b->icon().pixmap(16, 16).toImage();
         ASSERT_FALSE(img.isNull());

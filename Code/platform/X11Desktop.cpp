@@ -374,4 +374,9 @@ bool X11KeymapChanged(Desktop& desktop) {
     return x && x->keyboard().MapChanged();
 }
 
+bool X11InputMethodPresent(Desktop& desktop) {
+    auto* x = dynamic_cast<X11Desktop*>(&desktop);
+    return x && x->keyboard().InputMethodPresent();
+}
+
 }  // namespace platform

@@ -16,4 +16,6 @@ std::unique_ptr<Desktop> CreateX11Desktop();
 X11Keyboard::Timing* X11TypingTiming(Desktop& desktop, bool inputMethod);
 // Whether the X11 desktop's spare keycodes currently carry symbols of its own.
 bool X11KeymapChanged(Desktop& desktop);
+// Whether the X11 desktop sees an input method server running (it types at that pace then).
+bool X11InputMethodPresent(Desktop& desktop);
 }  // namespace platform

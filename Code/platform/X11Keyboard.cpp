@@ -332,14 +332,19 @@ void X11Keyboard::Sync() {
 
 bool X11Keyboard::InputMethodPresent() {
     xcb_connection_t* c = x_.conn();
-    // XIM servers (fcitx5, ibus-x11, uim) list themselves on the root window; fcitx5 also owns
-    // a selection of its own.
-    if (!x_.Property32(x_.root(), x_.atoms().ximServers, XCB_ATOM_ATOM).empty()) return true;
-    auto* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x_.atoms().fcitxServer),
-                                            nullptr);
-    bool owned = r && r->owner != XCB_NONE;
-    std::free(r);
-    return owned;
+    auto owned = [&](xcb_atom_t selection) {
+        auto* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+        bool has = r && r->owner != XCB_NONE;
+        std::free(r);
+        return has;
+    };
+    // XIM servers (fcitx5, ibus-x11, uim) list their selections on the root window; the list
+    // outlives a server that has ended, so only a selection someone still owns counts. fcitx5
+    // also owns a selection of its own.
+    for (std::uint32_t server : x_.Property32(x_.root(), x_.atoms().ximServers, XCB_ATOM_ATOM)) {
+        if (owned(server)) return true;
+    }
+    return owned(x_.atoms().fcitxServer);
 }
 
 bool X11Keyboard::ModifiersHeld() {

@@ -96,10 +96,22 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::unique_ptr<platform::Desktop> desktop = platform::CreateX11Desktop();
     platform::SetDesktop(desktop.get());
+    // Each figure is printed as soon as it is known, and a run that fails does not lose the
+    // others.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int failed = 0;
     for (e2e::Browser b : {e2e::Browser::Chromium, e2e::Browser::Firefox}) {
         if (!e2e::BrowserInstalled(b)) continue;
-        for (bool im : {false, true}) Run(b, im);
+        for (bool im : {false, true}) {
+            try {
+                Run(b, im);
+            } catch (const std::exception& e) {
+                std::printf("%s, input method %s: failed: %s\n", e2e::BrowserName(b),
+                            im ? "on" : "off", e.what());
+                ++failed;
+            }
+        }
     }
     platform::SetDesktop(nullptr);
-    return 0;
+    return failed ? 1 : 0;
 }

@@ -144,8 +144,7 @@ bool WheelScrollsHelp() {
     const std::string cmd = "xdotool mousemove " + std::to_string(at.x()) + " " +
                             std::to_string(at.y()) + " click 5 click 5 click 5";
     if (std::system(cmd.c_str()) != 0) return false;
-    QTest::qWaitFor([&] { return b->verticalScrollBar()->value() > 0; }, 3000);
-    return b->verticalScrollBar()->value() > 0;
+    return QTest::qWaitFor([&] { return b->verticalScrollBar()->value() > 0; }, 3000);
 }
 
 // Runs `body` while a modal dialog, placed away from the help window, is open.
@@ -155,7 +154,7 @@ void WhileModal(const std::function<void(QDialog&)>& body) {
     dialog.setGeometry(900, 700, 200, 100);
     bool ran = false;
     QTimer::singleShot(0, &dialog, [&] {
-        QTest::qWaitForWindowExposed(&dialog);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         body(dialog);
         ran = true;
         dialog.done(0);
@@ -170,8 +169,9 @@ TEST_F(HelpViewerTest, OpenedFromAModalDialogItTakesInput) {
         QWidget* help = platform::HelpWindow();
         ASSERT_NE(help, nullptr);
         help->setGeometry(20, 150, 500, 250);
-        QTest::qWaitForWindowExposed(help);
-        QTest::qWaitFor([&] { return help->geometry() == QRect(20, 150, 500, 250); }, 3000);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return help->geometry() == QRect(20, 150, 500, 250); }, 3000));
         EXPECT_TRUE(WheelScrollsHelp());
     });
 }

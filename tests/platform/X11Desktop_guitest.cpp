@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "KeyNotation.h"
@@ -330,6 +331,41 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     EXPECT_EQ(KeyboardMap(), mapBefore);
 }
 
+// An input method server lists its selection on the root window; the list stays behind when
+// the server ends. Only a listed selection that someone owns means an input method runs.
+TEST_F(X11DesktopTest, InputMethodCountsOnlyWhileItsServerRuns) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(c));
+    auto atom = [&](const char* name) {
+        auto* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        xcb_atom_t a = r ? r->atom : XCB_NONE;
+        std::free(r);
+        return a;
+    };
+    // Once the server has answered, it has carried out what was sent before.
+    auto sync = [&] { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); };
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t servers = atom("XIM_SERVERS");
+    const xcb_atom_t server = atom("@server=penrika-test");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, servers, XCB_ATOM_ATOM, 32, 1, &server);
+    sync();
+    EXPECT_FALSE(platform::X11InputMethodPresent(d())) << "a server left in the list only";
+
+    const xcb_window_t owner = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(c, owner, server, XCB_CURRENT_TIME);
+    sync();
+    EXPECT_TRUE(platform::X11InputMethodPresent(d()));
+
+    xcb_destroy_window(c, owner);
+    sync();
+    EXPECT_FALSE(platform::X11InputMethodPresent(d()));
+    xcb_delete_property(c, root, servers);
+    xcb_disconnect(c);
+}
+
 TEST_F(X11DesktopTest, TypingStopsWhenTheFocusMovesAway) {
     // The other window belongs to another process: Qt would hand a key that was meant for one
     // of its windows to whichever of them has the focus when it reads the key.
@@ -398,11 +434,11 @@ TEST_F(X11DesktopTest, ModifierHeldByTheUserIsWaitedFor) {
 // Answers the next message box with Escape after checking what it shows.
 struct BoxAnswerer {
     QString title, text, buttons;
-    bool icon = false;
+    bool icon = false, topmost = false;
     WindowId id = 0;
     void EscapeWhenShown(Desktop& d, bool expectTopmost) {
         QTimer::singleShot(0, [this, &d, expectTopmost] {
-            QTest::qWaitFor(
+            (void)QTest::qWaitFor(
                 [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }, 3000);
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box) return;
@@ -411,7 +447,8 @@ struct BoxAnswerer {
             icon = box->icon() != QMessageBox::NoIcon;
             for (QAbstractButton* b : box->buttons()) buttons += b->text() + "|";
             id = IdOf(box);
-            if (expectTopmost) QTest::qWaitFor([&] { return d.IsTopmost(id); }, 2000);
+            topmost = expectTopmost ? QTest::qWaitFor([&] { return d.IsTopmost(id); }, 2000)
+                                    : d.IsTopmost(id);
             QTest::keyClick(box, Qt::Key_Escape);
         });
     }
@@ -428,6 +465,7 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_TRUE(confirm.buttons.contains("OK|"));
     EXPECT_TRUE(confirm.buttons.contains(QStringLiteral("キャンセル|")));
     EXPECT_TRUE(confirm.icon);
+    EXPECT_TRUE(confirm.topmost) << "a box over a toolbar kept on top must not hide below it";
 
     BoxAnswerer notice;
     Options[AlwaysOnTop] = false;
@@ -437,6 +475,7 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_EQ(notice.buttons, QStringLiteral("OK|"));
     EXPECT_EQ(notice.text, QStringLiteral("一行目\n二行目"));
     EXPECT_FALSE(notice.icon);
+    EXPECT_FALSE(notice.topmost);
 }
 
 }  // namespace
