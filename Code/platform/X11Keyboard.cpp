@@ -205,16 +205,29 @@ std::vector<xcb_keycode_t> X11Keyboard::SpareKeycodes() const {
     return out;
 }
 
-void X11Keyboard::WriteSym(xcb_keycode_t kc, xcb_keysym_t sym) {
-    std::vector<xcb_keysym_t> row(static_cast<std::size_t>(perKc_), kNoSymbol);
-    // Both levels, so that a Shift the user holds by accident changes nothing.
-    if (sym != kNoSymbol) {
-        row[0] = sym;
-        if (perKc_ > 1) row[1] = sym;
+void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes) {
+    if (changes.empty()) return;
+    // One request for the whole span, the keys between ours sent back as they are: every
+    // request makes each client (window manager, input method, every toolkit) reload its
+    // keyboard, and a reload per key can keep a window manager busy for seconds.
+    const xcb_keycode_t lo = changes.begin()->first, hi = changes.rbegin()->first;
+    const std::size_t per = static_cast<std::size_t>(perKc_);
+    const std::size_t base = static_cast<std::size_t>(lo - minKc_) * per;
+    std::vector<xcb_keysym_t> rows(
+        syms_.begin() + static_cast<std::ptrdiff_t>(base),
+        syms_.begin() + static_cast<std::ptrdiff_t>(base + (hi - lo + 1) * per));
+    for (auto [kc, sym] : changes) {
+        xcb_keysym_t* row = rows.data() + static_cast<std::size_t>(kc - lo) * per;
+        std::fill(row, row + per, kNoSymbol);
+        // Both levels, so that a Shift the user holds by accident changes nothing.
+        if (sym != kNoSymbol) {
+            row[0] = sym;
+            if (per > 1) row[1] = sym;
+        }
     }
-    xcb_change_keyboard_mapping(x_.conn(), 1, kc, static_cast<std::uint8_t>(perKc_), row.data());
-    std::size_t base = static_cast<std::size_t>(kc - minKc_) * perKc_;
-    for (int col = 0; col < perKc_; ++col) syms_[base + col] = row[col];
+    xcb_change_keyboard_mapping(x_.conn(), static_cast<std::uint8_t>(hi - lo + 1), lo,
+                                static_cast<std::uint8_t>(perKc_), rows.data());
+    std::copy(rows.begin(), rows.end(), syms_.begin() + static_cast<std::ptrdiff_t>(base));
 }
 
 void X11Keyboard::WaitForMapping(std::uint64_t notifiesBefore, int requests, xcb_window_t target,
@@ -292,14 +305,14 @@ bool X11Keyboard::MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb
         if (wait.count() > 0) x_.Pause(static_cast<int>(wait.count()) + 1, userInput_);
     }
     x_.Drain();
+    // The keys between ours go back as the server has them now, not as they were when typing
+    // began.
+    if (!LoadMap()) return false;
     std::uint64_t before = x_.keyboardMappingNotifies();
-    for (auto& [kc, s] : changes) {
-        WriteSym(kc, s);
-        owned_[kc] = Owned{s, Clock::now(), false};
-    }
+    WriteSyms(changes);
+    for (auto& [kc, s] : changes) owned_[kc] = Owned{s, Clock::now(), false};
     xcb_flush(x_.conn());
-    WaitForMapping(before, static_cast<int>(changes.size()), target,
-                   replacing ? timing_.remapSettleMs : timing_.mapSettleMs);
+    WaitForMapping(before, 1, target, replacing ? timing_.remapSettleMs : timing_.mapSettleMs);
     return true;
 }
 
@@ -433,7 +446,9 @@ void X11Keyboard::RestoreNow() {
     if (owned_.empty() || !x_.Valid()) return;
     x_.Drain();
     if (LoadMap()) {
-        for (auto& [kc, o] : owned_) WriteSym(kc, kNoSymbol);
+        std::map<xcb_keycode_t, xcb_keysym_t> empty;
+        for (auto& [kc, o] : owned_) empty[kc] = kNoSymbol;
+        WriteSyms(empty);
     }
     owned_.clear();
     lastRestore_ = Clock::now();

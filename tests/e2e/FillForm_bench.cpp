@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "e2e/support/E2e.h"
 #include "globals.h"
@@ -96,6 +98,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::unique_ptr<platform::Desktop> desktop = platform::CreateX11Desktop();
     platform::SetDesktop(desktop.get());
+    // Other paces with an input method can be tried without a rebuild:
+    // PENRIKA_IM_TIMING="remapSettleMs,remapAfterMs,staleMapMs,keyGapMs".
+    if (const char* t = std::getenv("PENRIKA_IM_TIMING")) {
+        platform::X11Keyboard::Timing* im = platform::X11TypingTiming(*desktop, true);
+        if (im && std::sscanf(t, "%d,%d,%d,%d", &im->remapSettleMs, &im->remapAfterMs,
+                              &im->staleMapMs, &im->keyGapMs) == 4) {
+            std::printf("input method pace: settle %d ms, after %d ms, stale %d ms, gap %d ms\n",
+                        im->remapSettleMs, im->remapAfterMs, im->staleMapMs, im->keyGapMs);
+        }
+    }
+    const char* only = std::getenv("PENRIKA_BENCH_ONLY");  // "off" or "on"
     // Each figure is printed as soon as it is known, and a run that fails does not lose the
     // others.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -103,6 +116,7 @@ int main(int argc, char** argv) {
     for (e2e::Browser b : {e2e::Browser::Chromium, e2e::Browser::Firefox}) {
         if (!e2e::BrowserInstalled(b)) continue;
         for (bool im : {false, true}) {
+            if (only && std::string(only) != (im ? "on" : "off")) continue;
             try {
                 Run(b, im);
             } catch (const std::exception& e) {

@@ -331,6 +331,39 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     EXPECT_EQ(KeyboardMap(), mapBefore);
 }
 
+// Every change of the keyboard map makes every client on the display reload its keyboard (a
+// window manager may take a good while for each), so a text with more distinct characters than
+// there are spare keys must cost a few map changes, not one per key or per character.
+TEST_F(X11DesktopTest, ALongTextChangesTheKeyboardMapInFewSteps) {
+    xcb_connection_t* watcher = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(watcher));
+    std::free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
+    EditWindow w(QStringLiteral("many characters"));
+    ASSERT_TRUE(ShowManaged(&w));
+    const WindowId id = IdOf(&w);
+    ASSERT_TRUE(Activate(id));
+    w.activateWindow();
+    w.first->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
+
+    QString text;
+    for (char32_t c = U'あ'; c < U'あ' + 60; ++c) text += QString::fromUcs4(&c, 1);
+    ASSERT_EQ(d().Type(Chars(text), id), static_cast<std::size_t>(text.size()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
+        << w.first->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+
+    std::free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
+    int notifies = 0;
+    while (xcb_generic_event_t* e = xcb_poll_for_event(watcher)) {
+        if ((e->response_type & 0x7f) == XCB_MAPPING_NOTIFY) ++notifies;
+        std::free(e);
+    }
+    xcb_disconnect(watcher);
+    EXPECT_GT(notifies, 0);
+    EXPECT_LE(notifies, 15) << "60 characters, a handful of spare keys";
+}
+
 // An input method server lists its selection on the root window; the list stays behind when
 // the server ends. Only a listed selection that someone owns means an input method runs.
 TEST_F(X11DesktopTest, InputMethodCountsOnlyWhileItsServerRuns) {

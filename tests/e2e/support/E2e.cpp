@@ -658,12 +658,18 @@ std::string BrowserSession::TripleClick(const std::string& id, Millis timeout) {
 }
 
 void BrowserSession::ClickToFocus(const std::string& id, Millis timeout) {
-    auto [x, y] = CenterOf(id);
-    int after = server_.LastSeq();
-    x_->Click(x, y, 1);
-    if (!server_.WaitEvent("focus", after, timeout, tag_,
-                           [&](const Event& ev) { return ev.text == id; }))
-        throw Error("the field " + id + " did not get the focus");
+    // A page that was still settling (a late font moves the fields) or a browser that had not
+    // yet taken the pointer can let a click miss: look where the field is now and click again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt) WaitLayout();
+        auto [x, y] = CenterOf(id);
+        int after = server_.LastSeq();
+        x_->Click(x, y, 1);
+        if (server_.WaitEvent("focus", after, timeout / 3, tag_,
+                              [&](const Event& ev) { return ev.text == id; }))
+            return;
+    }
+    throw Error("the field " + id + " did not get the focus\n" + Log());
 }
 
 std::optional<Event> BrowserSession::WaitSubmission(int afterSeq, Millis timeout) const {
