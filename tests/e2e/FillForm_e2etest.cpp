@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "e2e/support/E2e.h"
+#include "frmMain.h"
 #include "globals.h"
 #include "modMainForm.h"
 #include "platform/X11Desktop.h"
@@ -168,6 +169,117 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
     const std::string got = sent->fields["name"];
     EXPECT_LT(got.size(), text.size()) << "typing went on after the focus moved";
     EXPECT_EQ(got, std::string(got.size(), 'x'));
+}
+
+// Runs `press` while noting the text of every message box it shows and closing it.
+std::vector<std::string> MessagesOf(const std::function<void()>& press) {
+    std::vector<std::string> shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                shown.push_back(box->text().toStdString());
+                box->reject();
+            }
+        }
+    });
+    closer.start(50);
+    press();
+    closer.stop();
+    return shown;
+}
+
+// The 記入 command takes the window directly below the toolbar for the browser: a window of
+// another program in between is taken instead (and nothing reaches the browser), and a dialog
+// that belongs to the browser (its own file dialog) is refused.
+TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
+    e2e::ScratchDir dir("fill-below");
+    e2e::FormServer server(dir.path());
+    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
+    b.WaitReady("お申し込みフォーム");
+    b.WaitLayout();
+    ResizeEntryTable(1);
+    EntryTable[0] = {"お名前", "山田太郎~", ""};
+    platform::Desktop& d = platform::TheDesktop();
+
+    frmMain toolbar;
+    toolbar.move(1100, 20);
+    toolbar.show();
+    const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            QApplication::processEvents();
+            return d.IsVisible(self);
+        },
+        5s));
+    // What a click on the toolbar does first: it comes to the top and becomes active.
+    auto press = [&] {
+        d.RequestActivate(self);
+        EXPECT_TRUE(d.WaitActive(self, 5000));
+        return MessagesOf([&] { toolbar.Toolbar1_ButtonClick("Write"); });
+    };
+
+    // Directly below: the entry is typed after the label.
+    int before = server.LastSeq();
+    b.TripleClick("l-name");
+    EXPECT_EQ(press(), std::vector<std::string>{});
+    std::optional<e2e::Event> sent = b.WaitSubmission(before, 15s);
+    ASSERT_TRUE(sent) << b.Log();
+    EXPECT_EQ(sent->fields["name"], "山田太郎") << sent->raw;
+
+    // A window of another program between the toolbar and the browser.
+    b.WaitLayout();
+    b.TripleClick("l-name");
+    e2e::Process other({"xmessage", "-title", "another program", "-geometry", "+300+300", "x"}, {});
+    platform::WindowId otherId = 0;
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            for (platform::WindowId w : d.TopLevelWindows())
+                if (d.Caption(w) == "another program" && d.IsVisible(w)) otherId = w;
+            return otherId != 0;
+        },
+        5s));
+    d.RequestActivate(otherId);
+    ASSERT_TRUE(d.WaitActive(otherId, 5000));
+    std::vector<std::string> shown = press();
+    EXPECT_EQ(BrowserCaption, "another program");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "項目が認識できません。");
+    other.Stop();
+    ASSERT_TRUE(e2e::WaitFor([&] { return !d.IsVisible(otherId); }, 5s));
+
+    // The browser's own file dialog below the toolbar: refused, nothing typed.
+    b.display().RequestActivate(b.window());
+    ASSERT_TRUE(d.WaitActive(b.window(), 5000));
+    e2e::XdoKey("ctrl+o");
+    platform::WindowId dialog = 0;
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            for (platform::WindowId w : d.TopLevelWindows())
+                if (d.Owner(w) && !d.IsOwnWindow(w) && d.IsVisible(w)) dialog = w;
+            return dialog != 0;
+        },
+        15s))
+        << "no file dialog";
+    shown = press();
+    EXPECT_EQ(BrowserCaption, "False");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "プラウザが認識できません。");
+    d.RequestActivate(dialog);
+    ASSERT_TRUE(d.WaitActive(dialog, 5000));
+    e2e::XdoKey("Escape");
+    ASSERT_TRUE(e2e::WaitFor([&] { return !d.IsVisible(dialog); }, 5s));
+
+    // Nothing of either press reached the form.
+    b.display().RequestActivate(b.window());
+    ASSERT_TRUE(d.WaitActive(b.window(), 5000));
+    before = server.LastSeq();
+    b.ClickToFocus("mail");
+    e2e::XdoKey("Return");
+    sent = b.WaitSubmission(before, 15s);
+    ASSERT_TRUE(sent) << b.Log();
+    EXPECT_EQ(sent->fields["name"], "") << sent->raw;
+    ResizeEntryTable(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, FillFormE2e,
