@@ -68,13 +68,18 @@ TEST(MainWindow, AlwaysOnTopPutsTheToolbarInTheBand) {
 
 // Each way of ending the program saves the entries: the counted records are written back and
 // the uncounted third record is gone.
-TEST(MainWindow, SignalsAndTheCloseButtonSaveTheEntries) {
+TEST(MainWindow, ExitSignalsAndTheCloseButtonSaveTheEntries) {
     struct Way {
         const char* name;
         std::function<void(pid_t, const std::string&)> end;
     } ways[] = {
         {"SIGTERM", [](pid_t pid, const std::string&) { ::kill(pid, SIGTERM); }},
         {"SIGHUP", [](pid_t pid, const std::string&) { ::kill(pid, SIGHUP); }},
+        {"終了 button",
+         [](pid_t, const std::string& id) {
+             // The sixth of the toolbar's 23-pixel buttons, clicked with the real pointer.
+             Capture("xdotool mousemove --window " + id + " 126 11 click 1");
+         }},
         {"close button",
          [](pid_t, const std::string& id) {
              // openbox closes the active window on Alt+F4 with a polite WM_DELETE_WINDOW.
