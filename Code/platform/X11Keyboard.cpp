@@ -230,12 +230,10 @@ void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes
     std::copy(rows.begin(), rows.end(), syms_.begin() + static_cast<std::ptrdiff_t>(base));
 }
 
-void X11Keyboard::WaitForMapping(std::uint64_t notifiesBefore, int requests, xcb_window_t target,
-                                 int settleMs) {
+void X11Keyboard::WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs) {
     // Our own MappingNotify arrives when the server has told every client; the target's answer
     // to a ping says it has read its notification; then a short moment to fetch the new map.
-    x_.WaitUntil([&] { return x_.keyboardMappingNotifies() >= notifiesBefore + requests; }, 500, 5,
-                 userInput_);
+    x_.WaitUntil([&] { return x_.keyboardMappingNotifies() > notifiesBefore; }, 500, 5, userInput_);
     PingTarget(target, 300);
     x_.Pause(settleMs, userInput_);
 }
@@ -312,7 +310,7 @@ bool X11Keyboard::MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb
     WriteSyms(changes);
     for (auto& [kc, s] : changes) owned_[kc] = Owned{s, Clock::now(), false};
     xcb_flush(x_.conn());
-    WaitForMapping(before, 1, target, replacing ? timing_.remapSettleMs : timing_.mapSettleMs);
+    WaitForMapping(before, target, replacing ? timing_.remapSettleMs : timing_.mapSettleMs);
     return true;
 }
 

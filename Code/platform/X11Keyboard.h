@@ -97,8 +97,7 @@ class X11Keyboard {
     bool MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target);
     // Gives each keycode in `changes` its symbol (both levels; kNoSymbol empties it).
     void WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes);
-    void WaitForMapping(std::uint64_t notifiesBefore, int requests, xcb_window_t target,
-                        int settleMs);
+    void WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs);
     void PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt);
     bool PingTarget(xcb_window_t target, int timeoutMs);
     void Fake(std::uint8_t type, xcb_keycode_t kc);

@@ -54,6 +54,37 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     std::unique_ptr<platform::Desktop> desktop_;
 };
 
+// The application form in a fresh browser with its own server and directory, laid out and
+// ready for clicks.
+struct FormPage {
+    e2e::ScratchDir dir;
+    e2e::FormServer server;
+    e2e::BrowserSession b;
+    FormPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {})
+        : dir(name), server(dir.path()), b(browser, server, "form.html", dir.path(), options) {
+        b.WaitReady("お申し込みフォーム");
+        b.WaitLayout();
+    }
+};
+
+// Runs `press` while noting the text of every message box it shows and closing it.
+std::vector<std::string> MessagesOf(const std::function<void()>& press) {
+    std::vector<std::string> shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                shown.push_back(box->text().toStdString());
+                box->reject();
+            }
+        }
+    });
+    closer.start(50);
+    press();
+    closer.stop();
+    return shown;
+}
+
 // One form filled field by field: Japanese with half-width kana and full-width digits, an
 // address, notation characters, and a confirmation field that refuses paste; the last text
 // ends in ~, which submits the form.
@@ -77,17 +108,15 @@ void FillTheApplicationForm(e2e::BrowserSession& b,
 }
 
 TEST_P(FillFormE2e, TypesExactlyTheEntriesIntoTheFieldsAfterTheLabels) {
-    e2e::ScratchDir dir("fill");
-    e2e::FormServer server(dir.path());
-    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
-    b.WaitReady("お申し込みフォーム");
-    b.WaitLayout();
+    FormPage page(GetParam(), "fill");
+    e2e::BrowserSession& b = page.b;
+    e2e::FormServer& server = page.server;
     Recognise(b);
     FillTheApplicationForm(
         b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); }, server);
 
     // A text with {TAB} fills two fields in a row.
-    e2e::BrowserSession two(GetParam(), server, "twofields.html", dir.path() / "two");
+    e2e::BrowserSession two(GetParam(), server, "twofields.html", page.dir.path() / "two");
     two.WaitReady("氏名の入力");
     two.WaitLayout();
     Recognise(two);
@@ -100,13 +129,11 @@ TEST_P(FillFormE2e, TypesExactlyTheEntriesIntoTheFieldsAfterTheLabels) {
 }
 
 TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
-    e2e::ScratchDir dir("fill-im");
-    e2e::FormServer server(dir.path());
     e2e::BrowserOptions options;
     options.inputMethod = true;
-    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path(), options);
-    b.WaitReady("お申し込みフォーム");
-    b.WaitLayout();
+    FormPage page(GetParam(), "fill-im", options);
+    e2e::BrowserSession& b = page.b;
+    e2e::FormServer& server = page.server;
     b.ClickToFocus("zip");
     ASSERT_TRUE(b.SetInputMethod(true)) << "state " << b.InputMethodState() << "\n" << b.Log();
     Recognise(b);
@@ -116,11 +143,9 @@ TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
 }
 
 TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
-    e2e::ScratchDir dir("fill-focus");
-    e2e::FormServer server(dir.path());
-    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
-    b.WaitReady("お申し込みフォーム");
-    b.WaitLayout();
+    FormPage page(GetParam(), "fill-focus");
+    e2e::BrowserSession& b = page.b;
+    e2e::FormServer& server = page.server;
     Recognise(b);
 
     // Another window takes the focus while the text is being typed.
@@ -139,20 +164,9 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
     std::string text(400, 'x');
     e2e::Process switcher(
         {"sh", "-c", "sleep 0.4; xdotool windowactivate " + std::to_string(otherId)}, {});
-    // The stop is reported in a message box; note its text and close it.
-    std::string reported;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                reported = box->text().toStdString();
-                box->reject();
-            }
-        }
-    });
-    closer.start(50);
-    FillAfter(b, "l-name", text);
-    closer.stop();
+    // The stop is reported in a message box.
+    const std::vector<std::string> shown = MessagesOf([&] { FillAfter(b, "l-name", text); });
+    const std::string reported = shown.empty() ? "" : shown.back();
     EXPECT_NE(reported.find("記入を中止しました"), std::string::npos) << reported;
     ASSERT_TRUE(e2e::WaitFor([&] { return b.display().ActiveWindow() == otherId; }, 5s));
     QApplication::processEvents();
@@ -171,33 +185,13 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
     EXPECT_EQ(got, std::string(got.size(), 'x'));
 }
 
-// Runs `press` while noting the text of every message box it shows and closing it.
-std::vector<std::string> MessagesOf(const std::function<void()>& press) {
-    std::vector<std::string> shown;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                shown.push_back(box->text().toStdString());
-                box->reject();
-            }
-        }
-    });
-    closer.start(50);
-    press();
-    closer.stop();
-    return shown;
-}
-
 // The 記入 command takes the window directly below the toolbar for the browser: a window of
 // another program in between is taken instead (and nothing reaches the browser), and a dialog
 // that belongs to the browser (its own file dialog) is refused.
 TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
-    e2e::ScratchDir dir("fill-below");
-    e2e::FormServer server(dir.path());
-    e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
-    b.WaitReady("お申し込みフォーム");
-    b.WaitLayout();
+    FormPage page(GetParam(), "fill-below");
+    e2e::BrowserSession& b = page.b;
+    e2e::FormServer& server = page.server;
     ResizeEntryTable(1);
     EntryTable[0] = {"お名前", "山田太郎~", ""};
     platform::Desktop& d = platform::TheDesktop();

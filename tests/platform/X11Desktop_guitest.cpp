@@ -64,6 +64,11 @@ std::vector<KeyStroke> Chars(const QString& text) {
     return out;
 }
 
+// Once the server has answered a request, it has carried out everything sent before it.
+void RoundTrip(xcb_connection_t* c) {
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
 // The whole core keyboard map, to see that typing leaves it as it was.
 std::vector<xcb_keysym_t> KeyboardMap() {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -113,6 +118,13 @@ class X11DesktopTest : public ::testing::Test {
     bool Activate(WindowId w) {
         d().RequestActivate(w);
         return d().WaitActive(w, 3000);
+    }
+    // Shows `w`, makes it the active window and waits until its first field has the focus.
+    bool ShowFocused(EditWindow& w) {
+        if (!ShowManaged(&w) || !Activate(IdOf(&w))) return false;
+        w.activateWindow();
+        w.first->setFocus();
+        return QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000);
     }
     int StackIndex(WindowId w) {
         auto all = d().TopLevelWindows();
@@ -288,12 +300,8 @@ TEST_F(X11DesktopTest, ClipboardClearTextAndWait) {
 TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     const std::vector<xcb_keysym_t> mapBefore = KeyboardMap();
     EditWindow w(QStringLiteral("typing"));
-    ASSERT_TRUE(ShowManaged(&w));
+    ASSERT_TRUE(ShowFocused(w));
     const WindowId id = IdOf(&w);
-    ASSERT_TRUE(Activate(id));
-    w.activateWindow();
-    w.first->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
     ASSERT_TRUE(d().WaitModifiersReleased(1000));
 
     const QString text = QStringLiteral("Abc xyz+^%~{}()@-_ 山田太郎やまタロウｷｬﾝｾﾙ１２３　end");
@@ -337,14 +345,10 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
 TEST_F(X11DesktopTest, ALongTextChangesTheKeyboardMapInFewSteps) {
     xcb_connection_t* watcher = xcb_connect(nullptr, nullptr);
     ASSERT_FALSE(xcb_connection_has_error(watcher));
-    std::free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
+    RoundTrip(watcher);
     EditWindow w(QStringLiteral("many characters"));
-    ASSERT_TRUE(ShowManaged(&w));
+    ASSERT_TRUE(ShowFocused(w));
     const WindowId id = IdOf(&w);
-    ASSERT_TRUE(Activate(id));
-    w.activateWindow();
-    w.first->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
 
     QString text;
     for (char32_t c = U'あ'; c < U'あ' + 60; ++c) text += QString::fromUcs4(&c, 1);
@@ -353,7 +357,7 @@ TEST_F(X11DesktopTest, ALongTextChangesTheKeyboardMapInFewSteps) {
         << w.first->text().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
 
-    std::free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
+    RoundTrip(watcher);
     int notifies = 0;
     while (xcb_generic_event_t* e = xcb_poll_for_event(watcher)) {
         if ((e->response_type & 0x7f) == XCB_MAPPING_NOTIFY) ++notifies;
@@ -376,24 +380,22 @@ TEST_F(X11DesktopTest, InputMethodCountsOnlyWhileItsServerRuns) {
         std::free(r);
         return a;
     };
-    // Once the server has answered, it has carried out what was sent before.
-    auto sync = [&] { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); };
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     const xcb_atom_t servers = atom("XIM_SERVERS");
     const xcb_atom_t server = atom("@server=penrika-test");
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, servers, XCB_ATOM_ATOM, 32, 1, &server);
-    sync();
+    RoundTrip(c);
     EXPECT_FALSE(platform::X11InputMethodPresent(d())) << "a server left in the list only";
 
     const xcb_window_t owner = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     xcb_set_selection_owner(c, owner, server, XCB_CURRENT_TIME);
-    sync();
+    RoundTrip(c);
     EXPECT_TRUE(platform::X11InputMethodPresent(d()));
 
     xcb_destroy_window(c, owner);
-    sync();
+    RoundTrip(c);
     EXPECT_FALSE(platform::X11InputMethodPresent(d()));
     xcb_delete_property(c, root, servers);
     xcb_disconnect(c);
