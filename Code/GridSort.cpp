@@ -1,5 +1,8 @@
 #include "GridSort.h"
 
+#include <QCollator>
+#include <QLocale>
+#include <QString>
 #include <algorithm>
 #include <charconv>
 #include <numeric>
@@ -10,6 +13,19 @@ namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// Japanese whatever the user's locale is: the entries are Japanese. Qt's collation comes from
+// ICU, whose data carries the Japanese rules without a ja locale being installed. Letter case,
+// like kana type, is left to the code point tie-break. One per thread, as a collator keeps
+// state of its own.
+const QCollator& JapaneseCollator() {
+    thread_local const QCollator collator = [] {
+        QCollator c{QLocale(QLocale::Japanese, QLocale::Japan)};
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator;
 }
 
 }  // namespace
@@ -81,8 +97,16 @@ GenericSortKey MakeGenericSortKey(std::string_view text) {
     GenericSortKey k;
     k.raw.assign(text);
     if (text.empty()) return k;
-    k.folded = FoldForSort(text);
-    k.kind = ReadsAsNumber(k.folded, &k.number) ? GenericSortKey::Number : GenericSortKey::Text;
+    if (ReadsAsNumber(FoldForSort(text), &k.number)) {
+        k.kind = GenericSortKey::Number;
+    } else {
+        k.kind = GenericSortKey::Text;
+        // Compatibility forms first: half-width kana (and their separate voicing marks and
+        // long vowel mark, which the collation would otherwise weigh apart) and full-width
+        // letters collate as their ordinary forms.
+        const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        k.collated = JapaneseCollator().sortKey(t.normalized(QString::NormalizationForm_KC));
+    }
     return k;
 }
 
@@ -94,7 +118,7 @@ bool GenericLess(const GenericSortKey& a, const GenericSortKey& b) {
         case GenericSortKey::Number:
             return a.number < b.number;
         case GenericSortKey::Text:
-            if (a.folded != b.folded) return a.folded < b.folded;
+            if (int c = a.collated->compare(*b.collated); c != 0) return c < 0;
             return a.raw < b.raw;
     }
     return false;

@@ -1,8 +1,11 @@
 // The entry grid's generic ascending sort: keys that both read as numbers compare as numbers,
-// other keys as text. Display-free so that the ordering can be tested on its own.
+// other keys as text in Japanese reading order. Display-free so that the ordering can be tested
+// on its own.
 #pragma once
 
+#include <QCollatorSortKey>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,12 +16,16 @@ struct GenericSortKey {
     enum Kind : int { Empty = 0, Number = 1, Text = 2 };
     Kind kind = Empty;
     double number = 0;
-    std::string folded;  // full-width ASCII forms made narrow, ASCII letters made small
-    std::string raw;     // the key as it stands, the last word between texts that fold equal
+    // Text under the Japanese collation: hiragana, katakana and half-width kana of one reading
+    // side by side, kanji in JIS order (the common ones by reading), letter case and full-width
+    // forms beside their plain letters.
+    std::optional<QCollatorSortKey> collated;
+    std::string raw;  // the key as it stands: code point order settles texts that collate equal
 };
 
 // Full-width ASCII forms (U+FF01..U+FF5E) and the ideographic space to their ASCII forms,
-// then ASCII letters to lower case. Bytes that are not valid UTF-8 are kept as they are.
+// then ASCII letters to lower case, so that full-width digits read as a number. Bytes that are
+// not valid UTF-8 are kept as they are.
 std::string FoldForSort(std::string_view text);
 // Whether `text` reads as a decimal number (spaces around it allowed, an optional sign, digits
 // with an optional point, an optional exponent); its value goes to `value`.

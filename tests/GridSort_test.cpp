@@ -29,8 +29,26 @@ TEST(GridSort, TextIgnoresLetterCaseAndFullWidthForms) {
     EXPECT_EQ(Sorted({"B", "Ａ", "b", "a"}), (std::vector<std::string>{"a", "Ａ", "B", "b"}));
     // Full-width digits read as a number too.
     EXPECT_EQ(Sorted({"１０", "9", "あ"}), (std::vector<std::string>{"9", "１０", "あ"}));
-    // Kana in code point order: hiragana before katakana.
+    // Hiragana and katakana of one reading collate equal; hiragana comes first by code point.
     EXPECT_EQ(Sorted({"カ", "か", "あ"}), (std::vector<std::string>{"あ", "か", "カ"}));
+}
+
+TEST(GridSort, TextInJapaneseReadingOrder) {
+    // Numbers, then Latin letters, then kana by reading whatever the script or width (ー counts
+    // as the vowel it lengthens, a voicing mark only after the bare kana), then kanji in JIS
+    // order, whose common characters go by reading (住 じゅう before 電 でん), not by code
+    // point. Texts that collate equal keep code point order: hiragana, katakana, half-width.
+    const std::vector<std::string> keys = {"電話番号", "いえ",     "ｱﾄﾞﾚｽ",   "アドレス", "住所",
+                                           "お名前",   "ﾒｰﾙ",      "Zip",     "めーる",   "ａｂｃ",
+                                           "２",       "10",       "カード",  "がっこう", "メール",
+                                           "きって",   "あどれす", "かっこう"};
+    const std::vector<std::string> expected = {
+        "２",     "10",     "ａｂｃ", "Zip",    "あどれす", "アドレス",
+        "ｱﾄﾞﾚｽ",  "いえ",   "お名前", "カード", "かっこう", "がっこう",
+        "きって", "めーる", "メール", "ﾒｰﾙ",    "住所",     "電話番号"};
+    EXPECT_EQ(Sorted(keys), expected);
+    std::vector<std::string> reversed(keys.rbegin(), keys.rend());
+    EXPECT_EQ(Sorted(reversed), expected);
 }
 
 TEST(GridSort, WhatReadsAsANumber) {
