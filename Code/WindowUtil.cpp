@@ -2,6 +2,8 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <cmath>
 
@@ -22,6 +24,26 @@ QFont JapaneseFont(const QStringList& families, double pointSize, bool bold, boo
     f.setStyleHint(QFont::SansSerif);
     return f;
 }
+
+// Watches a window for the Enter a focused button left unhandled: a button that is not the
+// default passes Enter on to its window.
+class EnterPresser : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress) return false;
+        const auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() != Qt::Key_Return && k->key() != Qt::Key_Enter) return false;
+        if ((k->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        auto* button = qobject_cast<QPushButton*>(static_cast<QWidget*>(watched)->focusWidget());
+        if (!button) return false;
+        // A held key presses once, so that holding Enter on 追加 does not add the entry twice.
+        if (!k->isAutoRepeat()) button->click();
+        return true;
+    }
+};
 }  // namespace
 
 double TwipsPerPixelX() {
@@ -67,6 +89,10 @@ platform::WindowId IdOf(QWidget* window) {
 
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
     window->move(anchor->window()->frameGeometry().topLeft());
+}
+
+void EnterPressesFocusedButton(QWidget* window) {
+    window->installEventFilter(new EnterPresser(window));
 }
 
 long RoundHalfEven(double v) {

@@ -33,6 +33,10 @@ platform::WindowId IdOf(QWidget* window);
 // Puts `window`'s outer top-left corner on `anchor`'s outer top-left corner.
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
 
+// In `window`, Enter presses the push button that has the keyboard focus, as Space already
+// does, without making any button the window's default.
+void EnterPressesFocusedButton(QWidget* window);
+
 // Text conversions at the boundary between the logic (UTF-8 std::string) and Qt.
 inline QString Q(const std::string& s) {
     return QString::fromStdString(s);

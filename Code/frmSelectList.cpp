@@ -99,11 +99,12 @@ frmSelectList::frmSelectList(QWidget* toolbar)
     cmdHelp_ = new QPushButton(QString::fromUtf8("ヘルプ"), this);
     cmdHelp_->setObjectName("cmdHelp");
     SetGeometryTwips(cmdHelp_, 1311, 1560, 1000, 330);
-    // No default button: Enter does nothing here.
+    // No default button: Enter belongs to the list, or presses the button that has the focus.
     for (QPushButton* b : {cmdCancel_, cmdHelp_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    EnterPressesFocusedButton(this);
     setTabOrder(List1_, cmdCancel_);
     setTabOrder(cmdCancel_, cmdHelp_);
     SetFixedClientTwips(this, 2415, 1995);
@@ -113,8 +114,12 @@ frmSelectList::frmSelectList(QWidget* toolbar)
 
     Form_Load();
 
-    // Every change of the selection picks at once, whether by mouse, arrow keys or typing.
-    connect(List1_, &QListWidget::itemSelectionChanged, this, [this] { List1_Click(); });
+    // The keys only move the highlight, so that no row is typed on the way to another; Enter or
+    // Space picks it (eventFilter). The mouse picks the row it clicks at once.
+    List1_->installEventFilter(this);
+    connect(List1_, &QListWidget::clicked, this, [this] { List1_Click(); });
+    connect(List1_, &QListWidget::doubleClicked, this, [this] { List1_Click(); });
+    if (List1_->count() > 0) List1_->setCurrentRow(0);
     List1_->setFocus();
 }
 
@@ -179,6 +184,25 @@ void frmSelectList::LeaveToToolbar() {
         w->move(here);
         w->show();
     }
+}
+
+bool frmSelectList::eventFilter(QObject* watched, QEvent* e) {
+    const bool press = e->type() == QEvent::KeyPress;
+    if (watched != List1_ || (!press && e->type() != QEvent::KeyRelease))
+        return QDialog::eventFilter(watched, e);
+    const auto* k = static_cast<QKeyEvent*>(e);
+    const int key = k->key();
+    const bool plain = (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (!plain || (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Space))
+        return QDialog::eventFilter(watched, e);
+    // Picked when the key comes up, so that no held key goes on into the browser with the text
+    // (a repeating Enter there would send the form).
+    if (k->isAutoRepeat()) return true;
+    if (press)
+        pickKey_ = key;
+    else if (key == pickKey_)
+        List1_Click();
+    return true;
 }
 
 void frmSelectList::keyPressEvent(QKeyEvent* e) {

@@ -53,9 +53,11 @@ class frmSelectList : public QDialog {
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     void Form_Load();
+    // Types the highlighted row's text and closes.
     void List1_Click();
     void cmdCancel_Click();
     void cmdHelp_Click();
@@ -68,4 +70,6 @@ class frmSelectList : public QDialog {
     QPushButton* cmdHelp_ = nullptr;
     SelectListLayout layout_;
     bool leaving_ = false;
+    // The Enter or Space that went down in the list, which picks when it comes up.
+    int pickKey_ = 0;
 };

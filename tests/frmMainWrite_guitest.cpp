@@ -213,7 +213,7 @@ TEST_F(WriteTest, BrowserThatWillNotComeForwardGetsNothing) {
     EXPECT_TRUE(desk_.typeCalls().empty());
 }
 
-TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownPicksTheSecond) {
+TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownEnterPicksTheSecond) {
     platform::WindowId browser = Browser("番号");
     Stack({browser});
     Options[AlwaysOnTop] = true;
@@ -227,6 +227,7 @@ TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownPicksTheSecond) {
         const auto& calls = desk_.topmostCalls();
         sawDrop = calls.size() >= 3 && calls[2] == fake::TopmostCall{self_, false, true};
         QTest::keyClick(dlg->List1(), Qt::Key_Down);
+        QTest::keyClick(dlg->List1(), Qt::Key_Return);
     });
     PressWrite();
     EXPECT_EQ(rows, (QStringList{"自宅", "03-1111-2222"}));

@@ -93,7 +93,9 @@ TEST_F(SelectListTest, OpensOnTheToolbarWithTheCandidatesInOrder) {
     EXPECT_EQ(dlg->List1()->item(0)->text(), QString::fromUtf8("自宅"));
     EXPECT_EQ(dlg->List1()->item(1)->text(), QString::fromUtf8("携帯"));
     EXPECT_EQ(dlg->List1()->item(2)->text(), QString());
-    EXPECT_TRUE(dlg->List1()->selectedItems().isEmpty()) << "nothing is picked on opening";
+    // The first row is highlighted, ready for Enter; nothing is typed before a pick.
+    EXPECT_EQ(dlg->List1()->currentRow(), 0);
+    EXPECT_EQ(dlg->List1()->selectedItems(), QList<QListWidgetItem*>{dlg->List1()->item(0)});
     EXPECT_EQ(dlg->CancelButton()->text(), QString::fromUtf8("ｷｬﾝｾﾙ"));
     EXPECT_EQ(dlg->HelpButton()->text(), QString::fromUtf8("ヘルプ"));
     QTRY_VERIFY(dlg->List1()->hasFocus());
@@ -165,21 +167,65 @@ TEST_F(SelectListTest, ManyCandidatesCapTheListHeight) {
     EXPECT_LT(dlg->height(), TwipsToPxY(4000));
 }
 
-TEST_F(SelectListTest, DownKeyPicksTheSecondRowByIndex) {
-    // Equal display texts: the row index, not the text, decides what is typed.
-    SetCandidates({{"電話", "03-1111-2222"}, {"電話", "090-3333-4444"}});
+TEST_F(SelectListTest, EnterPicksTheFirstRowAndTheToolbarTakesTheListsPlace) {
+    SetCandidates({{"自宅", "03-1111-2222"}, {"携帯", "090-3333-4444"}});
     auto dlg = Open();
     dlg->move(520, 410);
     QTRY_COMPARE(dlg->pos(), QPoint(520, 410));
     toolbar_->hide();
-    QTest::keyClick(dlg->List1(), Qt::Key_Down);
-    EXPECT_EQ(desk_.TypedText(browser_), "{TAB}090-3333-4444");
+    QTest::keyClick(dlg->List1(), Qt::Key_Return);
+    EXPECT_EQ(desk_.TypedText(browser_), "{TAB}03-1111-2222");
     EXPECT_TRUE(Candidates[0].empty());
     EXPECT_TRUE(Candidates[1].empty());
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
     QTRY_VERIFY(toolbar_->isVisible());
     QTRY_COMPARE(toolbar_->pos(), QPoint(520, 410));
+}
+
+TEST_F(SelectListTest, KeysMoveOnlyTheHighlightUntilEnterOrSpacePicksByIndex) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<Qt::Key, QString>> moves;
+        Qt::Key pick;
+        int row;
+    } cases[] = {
+        {"Down Down Enter", {{Qt::Key_Down, {}}, {Qt::Key_Down, {}}}, Qt::Key_Return, 2},
+        {"Up stays on the first row", {{Qt::Key_Up, {}}, {Qt::Key_Up, {}}}, Qt::Key_Return, 0},
+        {"End Home Down Space",
+         {{Qt::Key_End, {}}, {Qt::Key_Home, {}}, {Qt::Key_Down, {}}},
+         Qt::Key_Space,
+         1},
+        {"Page Down, keypad Enter", {{Qt::Key_PageDown, {}}}, Qt::Key_Enter, 3},
+        {"a letter", {{Qt::Key_F, "f"}}, Qt::Key_Return, 3},
+        {"Page Up from the last", {{Qt::Key_End, {}}, {Qt::Key_PageUp, {}}}, Qt::Key_Return, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Equal display texts: the row index, not the text, decides what is typed.
+        SetCandidates({{"電話", "03-1111-2222"},
+                       {"電話", "090-3333-4444"},
+                       {"携帯", "080-5555-6666"},
+                       {"FAX", "03-7777-8888"}});
+        const std::string before = desk_.TypedText(browser_);
+        auto dlg = Open();
+        QListWidget* list = dlg->List1();
+        for (const auto& [key, text] : c.moves) {
+            if (text.isEmpty())
+                QTest::keyClick(list, key);
+            else
+                QTest::keyClicks(list, text);
+        }
+        EXPECT_EQ(desk_.TypedText(browser_), before) << "moving types nothing";
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_EQ(list->currentRow(), c.row);
+        EXPECT_EQ(list->selectedItems(), QList<QListWidgetItem*>{list->item(c.row)});
+        QTest::keyClick(list, c.pick,
+                        c.pick == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        const char* texts[] = {"03-1111-2222", "090-3333-4444", "080-5555-6666", "03-7777-8888"};
+        EXPECT_EQ(desk_.TypedText(browser_), before + "{TAB}" + texts[c.row]);
+        EXPECT_FALSE(dlg->isVisible());
+    }
 }
 
 TEST_F(SelectListTest, MouseClickPicksThatRow) {
@@ -191,6 +237,18 @@ TEST_F(SelectListTest, MouseClickPicksThatRow) {
     EXPECT_EQ(desk_.TypedText(browser_), "{TAB}three");
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(desk_.typeCalls().size(), 2u) << "one pick types once";
+
+    // A double-click on a row not highlighted picks that row, once.
+    SetCandidates({{"一", "one"}, {"二", "two"}, {"三", "three"}});
+    dlg = Open();
+    list = dlg->List1();
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
+    EXPECT_EQ(desk_.TypedText(browser_), "{TAB}three{TAB}two");
+    EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(SelectListTest, DecliningTheConfirmationStillClosesAndErases) {
@@ -199,6 +257,8 @@ TEST_F(SelectListTest, DecliningTheConfirmationStillClosesAndErases) {
     SetCandidates({{"a", "A"}, {"b", "B"}});
     auto dlg = Open();
     QTest::keyClick(dlg->List1(), Qt::Key_Down);
+    EXPECT_TRUE(desk_.msgBoxes().empty()) << "moving the highlight asks nothing";
+    QTest::keyClick(dlg->List1(), Qt::Key_Return);
     ASSERT_EQ(desk_.msgBoxes().size(), 1u);
     EXPECT_EQ(desk_.msgBoxes()[0].prompt, "[ B ]をフォームに記入します。");
     EXPECT_TRUE(desk_.typeCalls().empty());
@@ -229,18 +289,26 @@ TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
     }
 }
 
-TEST_F(SelectListTest, EnterDoesNothingAndHelpOpensTopic19) {
-    SetCandidates({{"a", "A"}, {"b", "B"}});
-    auto dlg = Open();
-    QTest::keyClick(dlg->List1(), Qt::Key_Return);
-    dlg->CancelButton()->setFocus();
-    QTest::keyClick(dlg->CancelButton(), Qt::Key_Return);
-    EXPECT_TRUE(dlg->isVisible());
-    EXPECT_TRUE(desk_.typeCalls().empty());
-    QTest::mouseClick(dlg->HelpButton(), Qt::LeftButton);
-    EXPECT_EQ(desk_.helpShown(), 1);
-    EXPECT_EQ(desk_.log().back(), "help " + std::to_string(IdOf(dlg.get())) + " 19");
-    EXPECT_TRUE(dlg->isVisible());
+TEST_F(SelectListTest, EnterOrSpaceOnAFocusedButtonPressesIt) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        SCOPED_TRACE(key == Qt::Key_Return ? "Enter" : "Space");
+        SetCandidates({{"a", "A"}, {"b", "B"}});
+        const int helpBefore = desk_.helpShown();
+        auto dlg = Open();
+        dlg->HelpButton()->setFocus();
+        QTest::keyClick(dlg->HelpButton(), key);
+        EXPECT_EQ(desk_.helpShown(), helpBefore + 1);
+        EXPECT_EQ(desk_.log().back(), "help " + std::to_string(IdOf(dlg.get())) + " 19");
+        EXPECT_TRUE(dlg->isVisible());
+        // Neither button became the default on the way.
+        EXPECT_FALSE(dlg->HelpButton()->isDefault());
+        EXPECT_FALSE(dlg->CancelButton()->isDefault());
+        dlg->CancelButton()->setFocus();
+        QTest::keyClick(dlg->CancelButton(), key);
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_TRUE(desk_.typeCalls().empty());
+        EXPECT_EQ(Candidates[1], (std::vector<std::string>{"A", "B"}));
+    }
 }
 
 TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {

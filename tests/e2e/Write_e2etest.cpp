@@ -189,21 +189,21 @@ TEST_P(WriteE2e, SeveralMatchesArePickedFromTheList) {
                               {"住所", "東京都千代田区~", ""}});
     p.PlaceBeside(b_->window());
 
-    // 番号: 郵便番号 and 電話番号, in table order; Down picks the second.
+    // 番号: 郵便番号 and 電話番号, in table order; Down and Enter pick the second.
     std::optional<e2e::Event> sent = WriteInto(p, "l-number", [&] {
         ASSERT_NE(p.WaitActiveWindow(kListTitle), 0u) << "no candidate list";
-        e2e::XdoKey("Down");
+        e2e::XdoKey("Down Return");
     });
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["number"], "03-1111-2222") << sent->raw;
     EXPECT_TRUE(e2e::WaitFor([&] { return p.Find(kListTitle) == 0; }, 5s))
         << "the list closes after the pick";
 
-    // A highlight of spaces only offers every entry: End picks the third.
+    // A highlight of spaces only offers every entry: End and Space pick the third.
     b_->WaitLayout();
     sent = WriteInto(p, "l-blank", [&] {
         ASSERT_NE(p.WaitActiveWindow(kListTitle), 0u) << "no candidate list";
-        e2e::XdoKey("End");
+        e2e::XdoKey("End space");
     });
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["blank"], "東京都千代田区") << sent->raw;
