@@ -26,6 +26,11 @@ platform::WindowId LastActiveWindow() {
 
 void ActivatePrevInstance() {
     g_instance = platform::SingleInstance::Claim();
+    if (const std::string failure = g_instance->Failure(); !failure.empty()) {
+        platform::TheDesktop().MsgBox(failure + "\r\nPenrika を終了します。", platform::MsgOk,
+                                      ErrorTitle);
+        std::exit(1);
+    }
     if (g_instance->IsPrimary()) {
         g_instance->Serve(LastActiveWindow);
         return;

@@ -2,11 +2,14 @@
 // file; the kernel drops it when the process dies in any way, so a crashed copy never blocks
 // the next start, and two copies started in the same instant cannot both win it. Beside the
 // lock the running copy listens on a local socket, through which a later copy asks for the
-// window to bring forward.
+// window to bring forward. Both live in a folder that only this user can reach: anyone who
+// could write there could hold the lock, answer for the running copy or remove its files.
 #include "platform/SingleInstance.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -15,23 +18,33 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
-
-#include "platform/Paths.h"
 
 namespace platform {
 namespace {
 
 // What a later copy asks; the running copy answers with a window id in decimal and a line end.
 constexpr char kAskWindow[] = "window?\n";
+// A later copy asks as soon as it connects. Connections silent for longer are dropped, so that
+// idle clients cannot use up the running copy's open files.
+constexpr int kAskWithinMs = 1500;
+// Qt stops listening for good when accepting a connection fails (as at the open-file limit);
+// the running copy looks this often and listens again.
+constexpr int kListenCheckMs = 1000;
 
 class LockedInstance : public SingleInstance {
   public:
     // `lockFd` is the held lock, -1 when none is held; `primary` tells whether this copy runs.
-    LockedInstance(bool primary, int lockFd, QString socketPath)
-        : primary_(primary), lockFd_(lockFd), socketPath_(std::move(socketPath)) {}
+    LockedInstance(bool primary, int lockFd, QString socketPath, std::string failure = {})
+        : primary_(primary),
+          lockFd_(lockFd),
+          socketPath_(std::move(socketPath)),
+          failure_(std::move(failure)) {}
 
     ~LockedInstance() override {
         if (server_) {
@@ -43,6 +56,7 @@ class LockedInstance : public SingleInstance {
     }
 
     bool IsPrimary() const override { return primary_; }
+    std::string Failure() const override { return failure_; }
 
     WindowId RunningCopyWindow(int timeoutMs) override {
         if (IsPrimary()) return 0;
@@ -68,14 +82,23 @@ class LockedInstance : public SingleInstance {
         // objects even when this object outlives them.
         server_ = new QLocalServer(QCoreApplication::instance());
         server_->setSocketOptions(QLocalServer::UserAccessOption);
-        // Whatever a crashed copy left at this path is stale: this copy holds the lock.
-        QLocalServer::removeServer(socketPath_);
-        if (!server_->listen(socketPath_)) return;
         QObject::connect(server_.data(), &QLocalServer::newConnection, server_.data(),
                          [this] { Answer(); });
+        Listen();
+        auto* check = new QTimer(server_.data());
+        QObject::connect(check, &QTimer::timeout, server_.data(), [this] {
+            if (!server_->isListening()) Listen();
+        });
+        check->start(kListenCheckMs);
     }
 
   private:
+    void Listen() {
+        // Whatever a crashed copy left at this path is stale: this copy holds the lock.
+        QLocalServer::removeServer(socketPath_);
+        server_->listen(socketPath_);
+    }
+
     static int Remaining(const QElapsedTimer& clock, int timeoutMs) {
         return std::max(1, timeoutMs - static_cast<int>(clock.elapsed()));
     }
@@ -100,6 +123,10 @@ class LockedInstance : public SingleInstance {
     void Answer() {
         while (QLocalSocket* peer = server_->nextPendingConnection()) {
             QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            QTimer::singleShot(kAskWithinMs, peer, [peer] {
+                peer->abort();
+                peer->deleteLater();
+            });
             QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
                 if (!peer->canReadLine()) {
                     // Nothing sensible is that long; a stray client is cut off.
@@ -122,6 +149,7 @@ class LockedInstance : public SingleInstance {
     bool primary_;
     int lockFd_;
     QString socketPath_;
+    std::string failure_;
     QPointer<QLocalServer> server_;
     std::function<WindowId()> lastActive_;
 };
@@ -148,17 +176,97 @@ std::string DisplayKey() {
     return d;
 }
 
+std::string SystemError(int err) {
+    return std::strerror(err);
+}
+
+// Whether `st` is a folder of this user's that nobody else can reach; otherwise `why` says so.
+bool IsPrivate(const struct stat& st, std::string& why) {
+    if (S_ISLNK(st.st_mode))
+        why = "シンボリックリンクです";
+    else if (!S_ISDIR(st.st_mode))
+        why = "フォルダーではありません";
+    else if (st.st_uid != ::getuid())
+        why = "ほかのユーザーのフォルダーです";
+    else if ((st.st_mode & 077) != 0)
+        why = "ほかのユーザーも使えるフォルダーです";
+    else
+        return true;
+    return false;
+}
+
+// Makes `dir` with mode 0700 when missing and checks what is there, never following a link:
+// someone else may have put a folder or a link at that name first.
+bool MakePrivateDir(const std::string& dir, std::string& why) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = SystemError(errno);
+        return false;
+    }
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) != 0) {
+        why = SystemError(errno);
+        return false;
+    }
+    if (!IsPrivate(st, why)) return false;
+    if ((st.st_mode & 0777) != 0700) {
+        why = "アクセス権が 0700 ではありません";
+        return false;
+    }
+    return true;
+}
+
+std::string AbsoluteEnv(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v == '/' ? v : "";
+}
+
+// The folder for the lock and socket: the session's runtime directory when it is this user's
+// own, else $TMPDIR/penrika-<uid>, else a folder in the user's cache. Empty, with `failure`
+// set, when none of them is private.
+std::string LockFolder(std::string& failure) {
+    std::string why;
+    if (const std::string run = AbsoluteEnv("XDG_RUNTIME_DIR"); !run.empty()) {
+        struct stat st;
+        if (::stat(run.c_str(), &st) == 0 && IsPrivate(st, why)) return run;
+    }
+    std::string tmp = AbsoluteEnv("TMPDIR");
+    if (tmp.empty()) tmp = "/tmp";
+    const std::string shared = tmp + "/penrika-" + std::to_string(::getuid());
+    if (MakePrivateDir(shared, why)) return shared;
+
+    std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
+    if (cache.empty()) {
+        std::string home = AbsoluteEnv("HOME");
+        if (home.empty()) {
+            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
+        }
+        cache = home + "/.cache";
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(cache, ec);
+    const std::string own = cache + "/Penrika";
+    if (MakePrivateDir(own, why)) return own;
+    failure = "起動の確認に使うフォルダー " + own + " を使えません（" + why + "）。";
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<SingleInstance> SingleInstance::Claim() {
-    const std::string base =
-        (RuntimeDir() / ("penrika-" + std::to_string(::getuid()) + "-" + DisplayKey())).string();
+    std::string failure;
+    const std::string folder = LockFolder(failure);
+    if (folder.empty()) return std::make_unique<LockedInstance>(false, -1, QString(), failure);
+    const std::string base = folder + "/penrika-" + std::to_string(::getuid()) + "-" + DisplayKey();
     const std::string lockPath = base + ".lock";
     const QString socketPath = QString::fromStdString(base + ".sock");
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        // Without a lock file nothing can be decided; run rather than refuse to start.
-        return std::make_unique<LockedInstance>(true, -1, socketPath);
+        const int err = errno;
+        // Without the lock nothing can be decided, and running anyway would let every launch
+        // run side by side.
+        failure =
+            "起動の確認に使うファイル " + lockPath + " を開けません（" + SystemError(err) + "）。";
+        return std::make_unique<LockedInstance>(false, -1, socketPath, failure);
     }
     int rc;
     do {

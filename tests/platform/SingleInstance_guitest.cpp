@@ -1,15 +1,25 @@
 // One copy per user and display, with the real program: a second launch brings the running
 // copy's toolbar forward and ends; simultaneous launches leave one; a killed copy's leftovers
-// do not block the next start.
+// do not block the next start; a lock that cannot be opened is reported; clients that never ask,
+// or the open-file limit, do not stop the hand-over. In-process: the claim, and the folder it
+// uses when the session has no runtime directory of the user's own.
 #include "platform/SingleInstance.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QTest>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "support/GuiApp.h"
@@ -26,6 +36,37 @@ QApplication& App() {
 }
 
 const char kToolbar[] = "^Penrika$";
+const char kErrorBox[] = "^Penrika：エラー$";
+
+// The lock or socket of this user and display in `dir` (the display as the tests run it, ":N").
+fs::path InstanceFile(const fs::path& dir, const char* ext) {
+    return dir / ("penrika-" + std::to_string(::getuid()) + "-" + std::getenv("DISPLAY") + ext);
+}
+
+fs::path RuntimeFile(const char* ext) {
+    return InstanceFile(std::getenv("XDG_RUNTIME_DIR"), ext);
+}
+
+// A client connected to the running copy's socket that sends nothing; -1 when refused.
+int ConnectSilently(const fs::path& socket) {
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socket.c_str(), sizeof addr.sun_path - 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the other end closed `fd` within the timeout.
+bool ClosedByPeer(int fd, std::chrono::milliseconds timeout) {
+    pollfd p = {fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return false;
+    char c;
+    return ::read(fd, &c, 1) <= 0;
+}
 
 class SingleInstanceTest : public ::testing::Test {
   protected:
@@ -148,6 +189,52 @@ TEST_F(SingleInstanceTest, AKilledCopyDoesNotBlockTheNextStart) {
     EXPECT_TRUE(WaitUntil([&] { return ActiveWindowId() == toolbar; }, 5s));
 }
 
+TEST_F(SingleInstanceTest, ALockThatCannotBeOpenedIsReportedAndTheCopyEnds) {
+    // A link planted at the lock's name is never followed, and no copy runs unguarded.
+    const fs::path target = home_.root() / "planted";
+    fs::remove(RuntimeFile(".lock"));
+    fs::create_symlink(target, RuntimeFile(".lock"));
+    pid_t pid = copy_->Start();
+    std::string box;
+    EXPECT_TRUE(WaitUntil([&] {
+        auto ids = WindowsNamed(kErrorBox);
+        if (!ids.empty()) box = ids[0];
+        return !box.empty();
+    })) << "no message";
+    EXPECT_TRUE(WindowsNamed(kToolbar).empty()) << "the copy must not run";
+    if (!box.empty()) Capture("xdotool windowactivate --sync " + box + " key Return");
+    EXPECT_EQ(copy_->WaitExit(pid), 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
+    fs::remove(RuntimeFile(".lock"));
+}
+
+TEST_F(SingleInstanceTest, ALaunchAfterTheOpenFileLimitStillBringsTheToolbarForward) {
+    pid_t first;
+    const std::string toolbar = StartFirst(first);
+    ASSERT_FALSE(toolbar.empty());
+    // The running copy may open two more files; idle clients take them and then some.
+    const auto inUse = std::distance(
+        fs::directory_iterator("/proc/" + std::to_string(first) + "/fd"), fs::directory_iterator{});
+    const rlimit limit = {rlim_t(inUse + 2), rlim_t(inUse + 2)};
+    ASSERT_EQ(::prlimit(first, RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
+    std::vector<int> clients;
+    for (int i = 0; i < 20; ++i) {
+        if (int fd = ConnectSilently(RuntimeFile(".sock")); fd >= 0) clients.push_back(fd);
+    }
+    for (int fd : clients) {
+        EXPECT_TRUE(ClosedByPeer(fd, 5s));
+        ::close(fd);
+    }
+    // Listening again once the files are free.
+    EXPECT_TRUE(WaitUntil([] { return fs::exists(RuntimeFile(".sock")); }));
+    ActivateOtherWindow();
+    pid_t second = copy_->Start();
+    EXPECT_EQ(copy_->WaitExit(second), 0);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveWindowId() == toolbar; }, 5s))
+        << "active: " << ActiveWindowId() << ", toolbar: " << toolbar;
+    EXPECT_TRUE(copy_->Running(first));
+}
+
 // In-process: the claim itself, without the program around it.
 TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     App();
@@ -170,6 +257,154 @@ TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     first.reset();
     second.reset();
     EXPECT_TRUE(platform::SingleInstance::Claim()->IsPrimary());
+}
+
+// Without a runtime directory of the user's own, the claim uses $TMPDIR/penrika-<uid> only when
+// it is a real folder of the user's with mode 0700, else a folder in the user's cache; a folder
+// someone else made first could hold the lock, answer for the running copy or remove its files.
+class SingleInstanceFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        App();
+        for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "XDG_CACHE_HOME"}) {
+            const char* v = std::getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        fs::create_directory(tmp());
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::setenv("TMPDIR", tmp().c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home_.root() / "cache").c_str(), 1);
+    }
+    void TearDown() override {
+        for (const auto& [name, v] : saved_) {
+            if (v)
+                ::setenv(name.c_str(), v->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+    fs::path tmp() const { return home_.root() / "tmp"; }
+    fs::path fallback() const { return tmp() / ("penrika-" + std::to_string(::getuid())); }
+    fs::path cache() const { return home_.root() / "cache" / "Penrika"; }
+
+    // Claims, checks that a second claim finds the first, and returns the folder of the lock.
+    fs::path ClaimedFolder() {
+        auto first = platform::SingleInstance::Claim();
+        EXPECT_TRUE(first->IsPrimary());
+        EXPECT_FALSE(platform::SingleInstance::Claim()->IsPrimary());
+        for (const fs::path& dir : {fallback(), cache()}) {
+            if (fs::exists(fs::symlink_status(InstanceFile(dir, ".lock")))) return dir;
+        }
+        return {};
+    }
+
+    static bool Private(const fs::path& dir) {
+        struct stat st;
+        return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+               (st.st_mode & 0777) == 0700;
+    }
+
+    TempHome home_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(SingleInstanceFolder, AFolderNotPrivatelyOursIsLeftAlone) {
+    const fs::path elsewhere = home_.root() / "elsewhere";
+    fs::create_directory(elsewhere);
+    ::chmod(elsewhere.c_str(), 0700);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        fs::path untouched;
+    } cases[] = {
+        {"another user's",
+         [&] {
+             fs::create_directory(fallback());
+             ::chmod(fallback().c_str(), 0777);
+             ASSERT_EQ(::chown(fallback().c_str(), 65534, 65534), 0);
+         },
+         fallback()},
+        {"open to others",
+         [&] {
+             fs::create_directory(fallback());
+             ::chmod(fallback().c_str(), 0755);
+         },
+         fallback()},
+        {"a link to a private folder", [&] { fs::create_directory_symlink(elsewhere, fallback()); },
+         elsewhere},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        EXPECT_EQ(ClaimedFolder(), cache());
+        EXPECT_TRUE(Private(cache()));
+        EXPECT_TRUE(fs::is_empty(c.untouched));
+        fs::remove_all(fallback());
+        fs::remove_all(cache());
+    }
+}
+
+// What cannot be used is named with the system's reason, and the claim does not run.
+TEST_F(SingleInstanceFolder, AnUnusableLockOrFolderIsNamed) {
+    const fs::path lock = InstanceFile(fallback(), ".lock");
+    auto privateFallback = [&] {
+        fs::create_directory(fallback());
+        ::chmod(fallback().c_str(), 0700);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        std::string named, reason;
+    } cases[] = {
+        {"a link at the lock's name",
+         [&] {
+             privateFallback();
+             fs::create_symlink(home_.root() / "planted", lock);
+         },
+         lock.string(), std::strerror(ELOOP)},
+        {"a folder at the lock's name",
+         [&] {
+             privateFallback();
+             fs::create_directory(lock);
+         },
+         lock.string(), std::strerror(EISDIR)},
+        {"no private folder at all",
+         [&] {
+             fs::create_directory(fallback());
+             ::chmod(fallback().c_str(), 0755);
+             fs::create_directories(cache());
+             ::chmod(cache().c_str(), 0755);
+         },
+         cache().string(), ""},  // no reason of the system's to give
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        auto claim = platform::SingleInstance::Claim();
+        EXPECT_FALSE(claim->IsPrimary());
+        const std::string failure = claim->Failure();
+        EXPECT_NE(failure.find(c.named), std::string::npos) << failure;
+        if (!c.reason.empty()) {
+            EXPECT_NE(failure.find(c.reason), std::string::npos) << failure;
+        }
+        fs::remove_all(fallback());
+        fs::remove_all(cache());
+    }
+    EXPECT_FALSE(fs::exists(home_.root() / "planted"));
+    EXPECT_EQ(platform::SingleInstance::Claim()->Failure(), "");
+}
+
+TEST_F(SingleInstanceFolder, ARuntimeDirectoryOfAnotherUserIsNotUsed) {
+    const fs::path foreign = home_.root() / "run";
+    fs::create_directory(foreign);
+    ::chmod(foreign.c_str(), 0700);
+    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    ::setenv("XDG_RUNTIME_DIR", foreign.c_str(), 1);
+    // The shared folder, missing until now, is made private and used.
+    EXPECT_EQ(ClaimedFolder(), fallback());
+    EXPECT_TRUE(Private(fallback()));
+    EXPECT_TRUE(fs::is_empty(foreign));
 }
 
 }  // namespace
