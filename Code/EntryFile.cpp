@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <optional>
+#include <utility>
 
+#include "Utf8.h"
 #include "modMain.h"
 #include "modMainForm.h"
 #include "platform/AnsiCodePage.h"
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
 
@@ -21,6 +24,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// A save in progress: "<count> <size>-<hash>" of the data file it is about to put in place.
+constexpr const char* kPendingValue = "Set_6_Pending";
+constexpr const char* kCountValue = "Set_6";
 
 std::string SystemError(int err) {
     return std::strerror(err);
@@ -101,6 +108,91 @@ class FieldReader {
     size_t i_ = 0;
 };
 
+// The text as it can stand in a message: bytes that are not UTF-8 as \xNN, control
+// characters as ^X.
+std::string Printable(std::string_view text) {
+    std::string out;
+    char32_t cp;
+    for (size_t i = 0, n; i < text.size(); i += n) {
+        n = DecodeUtf8(text, i, cp);
+        if (n == 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[i]));
+            out += hex;
+            n = 1;
+        } else if (cp < 0x20 || cp == 0x7F) {
+            out += '^';
+            out += static_cast<char>(cp ^ 0x40);
+        } else {
+            out.append(text.substr(i, n));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string SaveFingerprint(std::string_view bytes) {
+    // FNV-1a: only has to tell this save's bytes from whatever file was there before.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001b3ull;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%zu-%016llx", bytes.size(), static_cast<unsigned long long>(h));
+    return buf;
+}
+
+namespace {
+
+struct PendingSave {
+    std::int16_t count = 0;
+    std::string fingerprint;
+};
+
+std::optional<PendingSave> ParsePending(const std::string& text) {
+    const size_t space = text.find(' ');
+    if (space == std::string::npos) return std::nullopt;
+    try {
+        return PendingSave{ParseEntryCount(text.substr(0, space)), text.substr(space + 1)};
+    } catch (const EntryFileError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> FetchSetting(const char* name) {
+    return platform::FetchValue(SettingKey, name);
+}
+
+// The whole file; nullopt when there is none. Throws EntryFileError when it cannot be read.
+std::optional<std::string> ReadDataFile(const fs::path& file) {
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) {
+        if (errno == ENOENT) return std::nullopt;
+        throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
+                             SystemError(errno) + "）。");
+    }
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes.reserve(static_cast<size_t>(st.st_size));
+    }
+    char buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    const bool failed = std::ferror(f);
+    const int err = errno;
+    std::fclose(f);
+    if (failed) {
+        throw EntryFileError("データーファイル " + file.string() + " を読めません（" +
+                             SystemError(err) + "）。");
+    }
+    return bytes;
+}
+
+std::string SettingsError(const std::string& what, int err) {
+    return "設定ファイル " + platform::SettingsFilePathText() + " " + what + "（" +
+           SystemError(err) + "）。";
+}
+
 }  // namespace
 
 fs::path DataDir() {
@@ -120,7 +212,7 @@ std::int16_t ParseEntryCount(const std::string& text) {
     if (n < 0 || n > 32767) {
         throw EntryFileError("設定ファイル " + platform::SettingsFilePathText() +
                              " の Set_6（登録件数）が 0 から 32767 までの数ではありません: \"" +
-                             text + "\"");
+                             Printable(text) + "\"");
     }
     return static_cast<std::int16_t>(n);
 }
@@ -140,116 +232,104 @@ std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
         AppendQuoted(utf8, rows[r][Memo]);
         utf8 += "\r\n";
     }
-    if (std::optional<std::string> ansi = platform::ToAnsi(utf8)) return *ansi;
+    // Code page 932 only when it gives back exactly what it was given: a few characters (〜 ¥
+    // − — ‖ ¢ £ ¬ ‾) have a form there that reads back as another character.
+    if (std::optional<std::string> ansi = platform::ToAnsi(utf8)) {
+        if (platform::FromAnsi(*ansi) == utf8) return *ansi;
+    }
     return std::string(kBom) + utf8;
 }
 
 std::vector<Entry> DecodeEntries(std::string_view bytes, std::size_t count,
                                  const std::string& fileName) {
-    std::string text;
-    if (bytes.substr(0, kBom.size()) == kBom) {
-        text.assign(bytes.substr(kBom.size()));
-    } else {
-        text = platform::FromAnsi(bytes);
-    }
+    // Code page 932 is read field by field: the delimiters (quote, comma, CR, LF, blanks) are
+    // never the second byte of a character there, so no character spans two fields, and the
+    // file's text is never held twice.
+    const bool utf8 = bytes.substr(0, kBom.size()) == kBom;
+    const std::string_view text = utf8 ? bytes.substr(kBom.size()) : bytes;
     FieldReader reader(text);
     std::vector<Entry> rows(count);
     for (std::size_t r = 0; r < count; ++r) {
         for (int c = 0; c < 3; ++c) {
-            if (!reader.Next(rows[r][static_cast<size_t>(c)])) {
-                throw EntryFileError("データファイル " + fileName + " が途中で終わっています。" +
+            std::string& field = rows[r][static_cast<size_t>(c)];
+            if (!reader.Next(field)) {
+                throw EntryFileError("データーファイル " + fileName + " が途中で終わっています。" +
                                      std::to_string(count) + " 件のうち " + std::to_string(r) +
                                      " 件しか読めませんでした。");
             }
+            if (!utf8) field = platform::FromAnsi(field);
         }
     }
     return rows;
 }
 
 void LoadEntries() {
-    std::int16_t count = ParseEntryCount(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"));
+    if (int err = platform::SettingsReadError()) {
+        // Taking it for a first start would replace the entries with an empty table.
+        throw EntryFileError(SettingsError("を読めません", err));
+    }
+    const std::string countText = ReadSetting(HKEY_CURRENT_USER, SettingKey, kCountValue);
+    const fs::path file = DataFilePath();
+    std::optional<std::string> bytes;
+    std::optional<std::int16_t> pendingCount;
+    // A save that was cut short: if its file is in place the new table stands, else the old.
+    if (std::optional<std::string> text = FetchSetting(kPendingValue)) {
+        std::optional<PendingSave> pending = ParsePending(*text);
+        bytes = ReadDataFile(file);
+        if (pending && bytes && SaveFingerprint(*bytes) == pending->fingerprint) {
+            pendingCount = pending->count;
+        }
+        std::vector<platform::ValueChange> finish = {{kPendingValue, std::nullopt}};
+        if (pendingCount) finish.push_back({kCountValue, std::to_string(*pendingCount)});
+        // Should this fail, the record stays and the next start decides the same way.
+        platform::StoreValues(SettingKey, finish);
+    }
+    const std::int16_t count = pendingCount ? *pendingCount : ParseEntryCount(countText);
+    platform::RemoveLeftoverTemporaries(file);
     ResizeEntryTable(count);
     if (count == 0) return;
-    const fs::path file = DataFilePath();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw EntryFileError("データファイル " + file.string() + " を開けません（" +
-                             SystemError(errno) + "）。");
+    if (!bytes) bytes = ReadDataFile(file);
+    if (!bytes) {
+        throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
+                             SystemError(ENOENT) + "）。");
     }
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    if (in.bad()) {
-        throw EntryFileError("データファイル " + file.string() + " を読めません。");
-    }
-    std::vector<Entry> rows = DecodeEntries(buf.str(), static_cast<size_t>(count), file.string());
+    std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
+                                            static_cast<size_t>(count), file.string());
     for (std::size_t r = 0; r < rows.size(); ++r) EntryTable[r] = std::move(rows[r]);
 }
 
 void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
-    auto fail = [&](const std::string& what, int err) {
-        throw EntryFileError("データファイル " + file.string() + " を保存できません（" + what +
-                             ": " + SystemError(err) + "）。");
-    };
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    std::string tmpl = file.string() + ".tmp-XXXXXX";
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) fail("作成", errno);
-    ::fchmod(fd, 0600);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(tmpl.c_str());
-            fail("書き込み", err);
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        int err = errno;
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        fail("書き込み", err);
-    }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(tmpl.c_str());
-        fail("書き込み", err);
-    }
-    if (::rename(tmpl.c_str(), file.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmpl.c_str());
-        fail("置き換え", err);
-    }
-    // Make the rename itself durable.
-    int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    if (int err = platform::ReplaceFile(file, bytes)) {
+        throw EntryFileError("データーファイル " + file.string() + " を保存できません（" +
+                             SystemError(err) + "）。");
     }
 }
 
 void SaveEntries() {
-    auto storeCount = [] {
-        if (WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6",
-                         std::to_string(EntryCount)) != 0) {
-            throw EntryFileError("設定ファイル " + platform::SettingsFilePathText() +
-                                 " に登録件数を保存できません。");
-        }
-    };
-    // The file and the count are two stores; order them so that a crash between the two leaves
-    // a count that the file on disk can satisfy: a smaller count goes first, a larger one last.
-    std::string stored = ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6");
-    bool shrinking = !stored.empty() &&
-                     stored.find_first_not_of("0123456789") == std::string::npos &&
-                     stored.size() <= 5 && std::stol(stored) > EntryCount;
-    if (shrinking) storeCount();
-    if (EntryCount != 0) {
-        WriteFileAtomically(DataFilePath(),
-                            EncodeEntries(EntryTable, static_cast<size_t>(EntryCount)));
+    const std::string count = std::to_string(EntryCount);
+    if (EntryCount == 0) {
+        // No file to write: the count alone is the table, stored in one step.
+        if (int err = platform::StoreValues(SettingKey,
+                                            {{kCountValue, count}, {kPendingValue, std::nullopt}}))
+            throw EntryFileError(SettingsError("に登録件数を保存できません", err));
+        return;
     }
-    if (!shrinking) storeCount();
+    const fs::path file = DataFilePath();
+    const std::string bytes = EncodeEntries(EntryTable, static_cast<size_t>(EntryCount));
+    // The file and the count are two stores. First record which file goes with which count, so
+    // that a start after a crash at any point can tell whether the new file is in place.
+    if (int err =
+            platform::StoreValue(SettingKey, kPendingValue, count + " " + SaveFingerprint(bytes)))
+        throw EntryFileError(SettingsError("に登録件数を保存できません", err));
+    try {
+        WriteFileAtomically(file, bytes);
+    } catch (const EntryFileError&) {
+        // The old file and count stand; a record left behind here no longer matches the file.
+        platform::StoreValues(SettingKey, {{kPendingValue, std::nullopt}});
+        throw;
+    }
+    // The new table is in place from here on: if the count cannot be stored now, the record
+    // makes the next start take it.
+    platform::StoreValues(SettingKey, {{kCountValue, count}, {kPendingValue, std::nullopt}});
+    platform::RemoveLeftoverTemporaries(file);
 }

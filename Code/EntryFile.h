@@ -25,10 +25,13 @@ inline constexpr const char* DataFileName = "Penrika.dat";
 std::filesystem::path DataDir();
 std::filesystem::path DataFilePath();
 
-// Fills EntryTable and EntryCount from Set_6 and the data file. Throws EntryFileError.
+// Fills EntryTable and EntryCount from Set_6 and the data file, first finishing or dropping a
+// save that was cut short. Throws EntryFileError, also when the settings file is there but
+// cannot be read (that is not a first start).
 void LoadEntries();
-// Writes the data file (when there are entries) and then Set_6. Throws EntryFileError; on a
-// failure the old file stays as it was.
+// Writes the data file (when there are entries) and Set_6 so that a crash or a failed write at
+// any point leaves the old table or the new one for the next start. Throws EntryFileError
+// when the new table could not be put in place; then the old one stays.
 void SaveEntries();
 
 // The bytes of a data file holding the first `count` rows: code page 932 when every text has a
@@ -41,7 +44,9 @@ std::vector<Entry> DecodeEntries(std::string_view bytes, std::size_t count,
 // Parses Set_6: decimal digits for 0..32767. Throws EntryFileError otherwise.
 std::int16_t ParseEntryCount(const std::string& text);
 
-// Replaces `file` with `bytes` so that a crash at any moment leaves the old or the new file:
-// a temporary file in the same directory, flushed to disk, renamed over it. Mode 0600.
-// Throws EntryFileError.
+// The text that ties an entry count to the data file's bytes while a save is under way
+// (stored as "<count> <fingerprint>" in Set_6_Pending until the count itself is stored).
+std::string SaveFingerprint(std::string_view bytes);
+
+// Replaces `file` with `bytes` (see platform::ReplaceFile). Throws EntryFileError.
 void WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes);

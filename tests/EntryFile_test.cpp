@@ -1,12 +1,16 @@
 #include "EntryFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "modMainForm.h"
@@ -41,6 +45,39 @@ void SetTable(const std::vector<Entry>& rows) {
     for (size_t i = 0; i < rows.size(); ++i) EntryTable[i] = rows[i];
 }
 
+std::vector<Entry> Table() {
+    return {EntryTable.begin(), EntryTable.begin() + EntryCount};
+}
+
+std::vector<Entry> Rows(int n, const std::string& tag) {
+    std::vector<Entry> rows;
+    for (int i = 0; i < n; ++i) {
+        rows.push_back({"項目" + tag + std::to_string(i), "記入文字" + tag, i % 3 ? "" : "メモ"});
+    }
+    return rows;
+}
+
+// Runs `save` in a child process whose files cannot grow past `maxBytes`, as on a full disk.
+// True when the child reported the save as failed.
+bool SaveFailsWithFileSizeLimit(const std::vector<Entry>& rows, rlim_t maxBytes) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{maxBytes, maxBytes};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        SetTable(rows);
+        try {
+            SaveEntries();
+        } catch (const EntryFileError&) {
+            _exit(7);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 7;
+}
+
 }  // namespace
 
 TEST(EntryFile, WritesTheGoldenBytesAndReadsThemBack) {
@@ -56,6 +93,29 @@ TEST(EntryFile, TextWithoutACodePage932FormIsKeptAsUtf8) {
     EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(bytes.substr(3), "\"絵文字\",\"😀 〜 ok\",\"\"\r\n\"お名前\",\"山田\",\"m\"\r\n");
     EXPECT_EQ(DecodeEntries(bytes, 2, "f"), rows);
+}
+
+TEST(EntryFile, NoEntryChangesBySavingEvenWhereCodePage932HasAOneWayForm) {
+    TempHome home;
+    // Each has a code page 932 form that reads back as another character (‾ as "~", which
+    // the key notation types as Enter).
+    for (const char* c : {"〜", "¥", "−", "—", "‖", "¢", "£", "¬", "‾"}) {
+        for (size_t field = 0; field < 3; ++field) {
+            SCOPED_TRACE(std::string(c) + " in field " + std::to_string(field));
+            std::vector<Entry> rows = kRows;
+            rows[1][field] = std::string("9:00") + c + "17:00";
+            SetTable(rows);
+            SaveEntries();
+            const std::string bytes = TempHome::ReadFile(home.appDir() / "Penrika.dat");
+            EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "kept as UTF-8";
+            LoadEntries();
+            EXPECT_EQ(Table(), rows);
+        }
+    }
+    // Without them the file stays code page 932.
+    SetTable(kRows);
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), kGolden);
 }
 
 TEST(EntryFile, ReadsFieldsAsOneStreamAndToleratesHandEditedLines) {
@@ -167,44 +227,111 @@ TEST(EntryFile, AnInstalledCopyKeepsItsDataInTheUsersDataDirectory) {
     EXPECT_EQ(DataFilePath(), home.appDir() / "Penrika.dat");
 }
 
-TEST(EntryFile, AFailedSaveLeavesTheOldFileAndTheOldCount) {
+TEST(EntryFile, AFailedSaveLeavesTheOldTableWhicheverStoreFailsAndWhicheverWayItChanges) {
     TempHome home;
     const fs::path file = home.appDir() / "Penrika.dat";
-    SetTable(kRows);
-    SaveEntries();
-    // A child whose file-size limit makes the write fail part-way, as a full disk would.
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{64, 64};
-        setrlimit(RLIMIT_FSIZE, &lim);
-        std::vector<Entry> many(200, Entry{"ラベル", "とても長い記入文字", "メモ"});
-        SetTable(many);
-        try {
-            SaveEntries();
-        } catch (const EntryFileError&) {
-            _exit(7);
-        }
-        _exit(0);
+    const fs::path config = home.settingsFile().parent_path();
+    for (auto [from, to] : {std::pair{100, 300}, std::pair{300, 100}}) {
+        SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
+        const std::vector<Entry> old = Rows(from, "old"), next = Rows(to, "new");
+        SetTable(old);
+        SaveEntries();
+        // The data disk is full: the small settings file can be written, the data file not.
+        EXPECT_TRUE(SaveFailsWithFileSizeLimit(next, 1024)) << "the failure is reported";
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        // The settings cannot be written (their folder is gone and a file stands there).
+        fs::rename(config, config.string() + ".away");
+        TempHome::WriteFile(config, "");
+        SetTable(next);
+        EXPECT_THROW(SaveEntries(), EntryFileError);
+        fs::remove(config);
+        fs::rename(config.string() + ".away", config);
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        EXPECT_EQ(TempHome::ReadFile(file), EncodeEntries(old, old.size()));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 7) << "the failure is reported";
-    EXPECT_EQ(TempHome::ReadFile(file), kGolden);
-    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "3");
 }
 
-TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
+TEST(EntryFile, AStartAfterASaveWasCutShortTakesTheTableWhoseFileIsInPlace) {
     TempHome home;
     const fs::path file = home.appDir() / "Penrika.dat";
-    std::vector<Entry> a(3000, Entry{"項目A", "記入文字A", "メモA"});
-    std::vector<Entry> b(2500, Entry{"項目B", "記入文字B", ""});
-    const std::string bytesA = EncodeEntries(a, a.size()), bytesB = EncodeEntries(b, b.size());
-    WriteFileAtomically(file, bytesA);
+    const std::vector<Entry> old = Rows(5, "old"), next = Rows(8, "new");
+    const std::string nextBytes = EncodeEntries(next, next.size());
+    auto setPending = [](const std::string& v) {
+        ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6_Pending", v), 0);
+    };
+    auto pending = [] { return ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6_Pending"); };
+    for (const std::string& record :
+         {"8 " + SaveFingerprint(nextBytes), std::string("8 junk"), std::string("x")}) {
+        SCOPED_TRACE(record);
+        SetTable(old);
+        SaveEntries();
+        // Stopped after recording the save, before the file was replaced: the old table.
+        setPending(record);
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        EXPECT_EQ(pending(), "0") << "the record is dropped";
+    }
+    // Stopped after the file was replaced, before the count was stored: the new table.
+    setPending("8 " + SaveFingerprint(nextBytes));
+    WriteFileAtomically(file, nextBytes);
+    LoadEntries();
+    EXPECT_EQ(Table(), next);
+    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "8") << "the save is finished";
+    EXPECT_EQ(pending(), "0");
+}
+
+TEST(EntryFile, LeftoversOfAKilledSaveAreRemovedAtStartButNotALiveOneOrTheUsersFiles) {
+    TempHome home;
+    SetTable(kRows);
+    SaveEntries();
+    const fs::path dir = home.appDir();
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-L1ve00", "");
+    TempHome::WriteFile(dir / "Penrika.dat.bak", kGolden);
+    // A save in another process holds its temporary file locked while it fills it.
+    int live = ::open((dir / "Penrika.dat.tmp-L1ve00").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    LoadEntries();
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz"));
+    EXPECT_TRUE(fs::exists(dir / "Penrika.dat.tmp-L1ve00"));
+    EXPECT_TRUE(fs::exists(dir / "Penrika.dat.bak"));
+    ::close(live);
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
+    SaveEntries();
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz")) << "and after a save";
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-L1ve00")) << "once its writer is gone";
+}
+
+TEST(EntryFile, ASettingsFileThatCannotBeReadIsFatalAndNothingIsWritten) {
+    TempHome home;
+    SetTable(kRows);
+    SaveEntries();
+    const std::string settings = TempHome::ReadFile(home.settingsFile());
+    fs::rename(home.settingsFile(), home.root() / "saved.ini");
+    fs::create_directories(home.settingsFile());  // a directory in its place
+    try {
+        LoadEntries();
+        FAIL() << "an unreadable settings file is not a first start";
+    } catch (const EntryFileError& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find(home.settingsFile().string()), std::string::npos) << what;
+        EXPECT_NE(what.find(std::strerror(EISDIR)), std::string::npos) << what;
+    }
+    EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), kGolden);
+    EXPECT_TRUE(fs::is_directory(home.settingsFile()));
+}
+
+TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewTable) {
+    TempHome home;
+    // Two tables that differ in count and content.
+    const std::vector<Entry> a = Rows(4000, "A"), b = Rows(3000, "B");
+    SetTable(a);
+    SaveEntries();
     std::mt19937 rng(12345);
-    for (int round = 0; round < 30; ++round) {
+    int sawA = 0, sawB = 0;
+    for (int round = 0; round < 300; ++round) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
         pid_t pid = fork();
@@ -212,17 +339,23 @@ TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
         if (pid == 0) {
             close(ready[0]);
             [[maybe_unused]] ssize_t n = write(ready[1], "r", 1);
-            for (int i = 0;; ++i) WriteFileAtomically(file, i % 2 ? bytesA : bytesB);
+            for (int i = round;; ++i) {
+                SetTable(i % 2 ? a : b);
+                SaveEntries();
+            }
         }
         close(ready[1]);
         char c;
         ASSERT_EQ(read(ready[0], &c, 1), 1);  // the child is saving from now on
         close(ready[0]);
         // The kill lands at a random point of some save.
-        usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(rng));
+        usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(rng));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        std::string now = TempHome::ReadFile(file);
-        ASSERT_TRUE(now == bytesA || now == bytesB) << "round " << round << ": " << now.size();
+        LoadEntries();
+        const std::vector<Entry> now = Table();
+        ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " rows";
+        (now == a ? sawA : sawB)++;
     }
+    std::printf("kill loop: 300 rounds, %d old-or-A, %d B, 0 mixed\n", sawA, sawB);
 }

@@ -52,28 +52,28 @@ std::optional<std::string> ToAnsi(std::string_view utf8) {
 }
 
 std::string FromAnsi(std::string_view bytes) {
-    // One byte becomes at most three (half-width katakana), two bytes at most three.
-    std::string out(bytes.size() * 3, '\0');
-    char* p = out.data();
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
-    for (size_t i = 0; i < n;) {
-        char16_t single = kCp932Single[in[i]];
-        if (single != kNone) {
-            p = PutUtf8(p, single);
-            ++i;
-            continue;
+    // Calls `put` with each character's code point.
+    auto decode = [&](auto&& put) {
+        for (size_t i = 0; i < n;) {
+            char16_t single = kCp932Single[in[i]];
+            if (single != kNone) {
+                put(single);
+                ++i;
+                continue;
+            }
+            char16_t pair = i + 1 < n ? kCp932Double[in[i] << 8 | in[i + 1]] : kNone;
+            put(pair != kNone ? pair : char16_t{0xFFFD});
+            i += pair != kNone ? 2 : 1;
         }
-        char16_t pair = i + 1 < n ? kCp932Double[in[i] << 8 | in[i + 1]] : kNone;
-        if (pair != kNone) {
-            p = PutUtf8(p, pair);
-            i += 2;
-        } else {
-            p = PutUtf8(p, 0xFFFD);
-            ++i;
-        }
-    }
-    out.resize(static_cast<size_t>(p - out.data()));
+    };
+    // Measured first, so that a large file's text takes no more memory than it needs.
+    size_t length = 0;
+    decode([&](char16_t cp) { length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : 3; });
+    std::string out(length, '\0');
+    char* p = out.data();
+    decode([&](char16_t cp) { p = PutUtf8(p, cp); });
     return out;
 }
 

@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -17,9 +16,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Backslash escapes for what a line cannot hold as it is. Blanks at a value's ends are escaped
+// too: the reader trims blanks around the "=", as hand-edited files expect.
 std::string Escape(const std::string& v) {
     std::string out;
-    for (char c : v) {
+    const size_t first = v.find_first_not_of(" \t");
+    const size_t last = v.find_last_not_of(" \t");
+    for (size_t i = 0; i < v.size(); ++i) {
+        const char c = v[i];
+        if ((c == ' ' || c == '\t') && (first == std::string::npos || i < first || i > last)) {
+            out += c == ' ' ? "\\s" : "\\t";
+            continue;
+        }
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -48,21 +56,58 @@ std::string Unescape(const std::string& v) {
             continue;
         }
         char n = v[++i];
-        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == '0' ? '\0' : n;
+        out += n == 'n'   ? '\n'
+               : n == 'r' ? '\r'
+               : n == '0' ? '\0'
+               : n == 's' ? ' '
+               : n == 't' ? '\t'
+                          : n;
     }
     return out;
 }
 
-std::vector<std::string> ReadLines(const fs::path& file, bool& exists) {
-    std::vector<std::string> lines;
-    std::ifstream in(file, std::ios::binary);
-    exists = static_cast<bool>(in);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+// Reads the settings file's lines. 0 when read, ENOENT when there is no file (a first start),
+// another errno value when a file is there but cannot be read: that is never an empty file.
+int ReadLines(const fs::path& file, std::vector<std::string>& lines) {
+    lines.clear();
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : errno != 0 ? errno : EINVAL;
+        ::close(fd);
+        return err;
     }
-    return lines;
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    for (size_t from = 0; from < text.size();) {
+        size_t nl = text.find('\n', from);
+        std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
+        // However many CRs end a line, none is part of it: a rewrite writes LF alone.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        if (nl == std::string::npos) break;
+        from = nl + 1;
+    }
+    return 0;
+}
+
+// Reads for a rewrite: a missing file is an empty one, an unreadable one is an error.
+int ReadLinesForRewrite(const fs::path& file, std::vector<std::string>& lines) {
+    int err = ReadLines(file, lines);
+    return err == ENOENT ? 0 : err;
 }
 
 std::string Trim(const std::string& s) {
@@ -119,33 +164,7 @@ class FileLock {
 int WriteLinesAtomically(const fs::path& file, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\n";
-    std::string tmpl = file.string() + ".XXXXXX";
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return errno;
-    ::fchmod(fd, 0600);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(tmpl.c_str());
-            return err;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int err = errno;
-        ::unlink(tmpl.c_str());
-        return err;
-    }
-    if (::rename(tmpl.c_str(), file.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmpl.c_str());
-        return err;
-    }
-    return 0;
+    return ReplaceFile(file, text);
 }
 
 // Makes sure the section exists in `lines`; returns its header index.
@@ -169,36 +188,63 @@ std::string SectionOfKey(const std::string& keyPath) {
     return slash == std::string::npos ? keyPath : keyPath.substr(slash + 1);
 }
 
-int StoreValue(const std::string& keyPath, const std::string& name, const std::string& value) {
+namespace {
+// Sets (or, with nullopt, removes) one value in `lines`.
+void SetInLines(std::vector<std::string>& lines, const std::string& section,
+                const std::string& name, const std::optional<std::string>& value) {
+    bool changed = false;
+    long header = value ? EnsureSection(lines, section, changed) : FindSection(lines, section);
+    if (header < 0) return;
+    long at = FindValue(lines, header, name);
+    if (!value) {
+        if (at >= 0) lines.erase(lines.begin() + at);
+        return;
+    }
+    std::string line = name + "=" + Escape(*value);
+    if (at >= 0) {
+        lines[static_cast<size_t>(at)] = line;
+        return;
+    }
+    // After the section's last value, before any blank lines that separate sections.
+    size_t pos = static_cast<size_t>(header) + 1;
+    for (size_t i = pos; i < lines.size() && !IsSectionHeader(lines[i]); ++i) {
+        if (!Trim(lines[i]).empty()) pos = i + 1;
+    }
+    lines.insert(lines.begin() + static_cast<long>(pos), line);
+}
+}  // namespace
+
+int StoreValues(const std::string& keyPath, const std::vector<ValueChange>& changes) {
     const fs::path file = SettingsFilePath();
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     if (ec) return ec.value();
     FileLock lock(file);
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, exists);
-    bool changed = false;
-    long header = EnsureSection(lines, SectionOfKey(keyPath), changed);
-    std::string line = name + "=" + Escape(value);
-    long at = FindValue(lines, header, name);
-    if (at >= 0) {
-        lines[static_cast<size_t>(at)] = line;
-    } else {
-        // After the section's last value, before any blank lines that separate sections.
-        size_t pos = static_cast<size_t>(header) + 1;
-        for (size_t i = pos; i < lines.size() && !IsSectionHeader(lines[i]); ++i) {
-            if (!Trim(lines[i]).empty()) pos = i + 1;
-        }
-        lines.insert(lines.begin() + static_cast<long>(pos), line);
-    }
-    return WriteLinesAtomically(file, lines);
+    std::vector<std::string> lines;
+    // A file that is there but cannot be read is never replaced by one holding only these.
+    if (int err = ReadLinesForRewrite(file, lines)) return err;
+    for (const ValueChange& c : changes) SetInLines(lines, SectionOfKey(keyPath), c.name, c.value);
+    int err = WriteLinesAtomically(file, lines);
+    if (err == 0) RemoveLeftoverTemporaries(file);
+    return err;
+}
+
+int StoreValue(const std::string& keyPath, const std::string& name, const std::string& value) {
+    return StoreValues(keyPath, {{name, value}});
+}
+
+int SettingsReadError() {
+    std::vector<std::string> lines;
+    int err = ReadLines(SettingsFilePath(), lines);
+    return err == ENOENT ? 0 : err;
 }
 
 std::optional<std::string> FetchValue(const std::string& keyPath, const std::string& name) {
     const fs::path file = SettingsFilePath();
     const std::string section = SectionOfKey(keyPath);
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, exists);
+    std::vector<std::string> lines;
+    int err = ReadLines(file, lines);
+    if (err != 0 && err != ENOENT) return std::nullopt;
     long header = FindSection(lines, section);
     if (header < 0) {
         // Create the missing section, empty, as opening a registry key would.
@@ -206,10 +252,11 @@ std::optional<std::string> FetchValue(const std::string& keyPath, const std::str
         fs::create_directories(file.parent_path(), ec);
         if (!ec) {
             FileLock lock(file);
-            lines = ReadLines(file, exists);
-            bool changed = false;
-            EnsureSection(lines, section, changed);
-            if (changed) WriteLinesAtomically(file, lines);
+            if (ReadLinesForRewrite(file, lines) == 0) {
+                bool changed = false;
+                EnsureSection(lines, section, changed);
+                if (changed) WriteLinesAtomically(file, lines);
+            }
         }
         return std::nullopt;
     }

@@ -1,8 +1,12 @@
 #include "platform/SettingsStore.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "globals.h"
 #include "modMainForm.h"
@@ -118,4 +122,79 @@ TEST(SettingsStore, OptionsReadTheStoredWords) {
     EXPECT_TRUE(Options[ConfirmBeforeFill]) << "numeric text is on unless zero";
     for (const char* off : {"0", "", "yes", "0.0"}) EXPECT_FALSE(OptionTextIsOn(off)) << off;
     for (const char* on : {"True", "1", "2", "-1"}) EXPECT_TRUE(OptionTextIsOn(on)) << on;
+}
+
+TEST(SettingsStore, EveryValueReadsBackExactlyAsStoredAndCarriageReturnsNeverChangeMeaning) {
+    TempHome home;
+    for (std::string v : {" 3", "a ", "\t", "  ", " a b ", "x\\s", "\\", "a\\t\t", "=", "[x]"}) {
+        ASSERT_EQ(Write(SettingKey, "V", v), 0);
+        EXPECT_EQ(Read(SettingKey, "V"), v) << "[" << v << "]";
+    }
+    // Hand-written blanks around the "=" still do not count, as before.
+    TempHome::WriteFile(home.settingsFile(), "[Setting]\r\nSet_7 =  12 \r\r\nSet_8=ab\r\r\r\n");
+    EXPECT_EQ(Read(SettingKey, "Set_7"), "12");
+    EXPECT_EQ(Read(SettingKey, "Set_8"), "ab");
+    ASSERT_EQ(Write(OptionKey, "Op_1", "True"), 0);  // an unrelated write rewrites every line
+    EXPECT_EQ(Read(SettingKey, "Set_7"), "12");
+    EXPECT_EQ(Read(SettingKey, "Set_8"), "ab");
+}
+
+TEST(SettingsStore, SeveralChangesGoInOneWriteAndAValueCanBeRemoved) {
+    TempHome home;
+    ASSERT_EQ(Write(SettingKey, "Set_6", "3"), 0);
+    ASSERT_EQ(platform::StoreValues(SettingKey, {{"Set_6", "4"}, {"P", "x"}, {"Q", std::nullopt}}),
+              0);
+    EXPECT_EQ(Read(SettingKey, "Set_6"), "4");
+    EXPECT_EQ(Read(SettingKey, "P"), "x");
+    ASSERT_EQ(platform::StoreValues(SettingKey, {{"P", std::nullopt}}), 0);
+    EXPECT_EQ(TempHome::ReadFile(home.settingsFile()), "[Setting]\nSet_6=4\n");
+}
+
+TEST(SettingsStore, AFileThatCannotBeReadIsNeverRewritten) {
+    TempHome home;
+    // A directory where the file should be.
+    std::filesystem::create_directories(home.settingsFile());
+    EXPECT_EQ(platform::SettingsReadError(), EISDIR);
+    EXPECT_NE(Write(SettingKey, "Set_6", "0"), 0);
+    EXPECT_EQ(Read(SettingKey, "Set_6"), "0");
+    EXPECT_TRUE(std::filesystem::is_directory(home.settingsFile()));
+    std::filesystem::remove(home.settingsFile());
+    EXPECT_EQ(platform::SettingsReadError(), 0) << "a missing file is a first start";
+
+    // A file this user may not read, in a folder the user may write to.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to stand in for a second user";
+    TempHome::WriteFile(home.settingsFile(), "[Setting]\nSet_6=5\n");
+    ::chmod(home.settingsFile().c_str(), 0600);
+    ::chmod(home.root().c_str(), 0755);
+    ::chmod(home.configHome().c_str(), 0777);
+    ::chmod(home.settingsFile().parent_path().c_str(), 0777);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(3);
+        const bool refused =
+            platform::SettingsReadError() == EACCES && Write(OptionKey, "Op_1", "True") == EACCES;
+        Read(OptionKey, "Op_1");  // a read that would create the section
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(TempHome::ReadFile(home.settingsFile()), "[Setting]\nSet_6=5\n");
+}
+
+TEST(SettingsStore, LeftoversOfAKilledWriteAreRemovedButNotALiveOneOrTheUsersFiles) {
+    TempHome home;
+    const auto dir = home.settingsFile().parent_path();
+    TempHome::WriteFile(dir / "Penrika.ini.tmp-Ab3xYz", "[Setting]\nSet_6=1\n");
+    TempHome::WriteFile(dir / "Penrika.ini.tmp-L1ve00", "");
+    TempHome::WriteFile(dir / "Penrika.ini.backup", "mine");
+    // A writer in another process holds its temporary file locked while it fills it.
+    int live = ::open((dir / "Penrika.ini.tmp-L1ve00").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    ASSERT_EQ(Write(SettingKey, "Set_6", "2"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Penrika.ini.tmp-Ab3xYz"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "Penrika.ini.tmp-L1ve00"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "Penrika.ini.backup"));
+    ::close(live);
 }
