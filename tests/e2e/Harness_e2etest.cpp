@@ -3,7 +3,12 @@
 // Enter submit the form, and the form server's log shows exactly what arrived.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <filesystem>
+
+#include "WindowUtil.h"
 #include "e2e/support/E2e.h"
+#include "support/GuiApp.h"
 
 namespace {
 
@@ -138,4 +143,57 @@ TEST_P(Harness, InputMethodSessionTurnsRomajiIntoKana) {
     std::optional<e2e::Event> sent = b.WaitSubmission(before);
     ASSERT_TRUE(sent) << "no submission\n" << b.Log();
     EXPECT_EQ(sent->fields["name"], "あいうえお") << sent->raw;
+}
+
+// The same session around the program itself: with mozc on, romaji typed into the entry
+// editor's 記入項目 box is composed by the input method and committed as kana, as it is for a
+// user on a Japanese desktop (the Qt 6 module of fcitx5 must be installed for that).
+TEST(InputMethodSession, RomajiInTheEditorsLabelBoxIsCommittedAsKana) {
+    GuiApp();  // reads the clipboard
+    e2e::ScratchDir dir("editor-im");
+    e2e::UserSession user(dir.path(), "penrika", /*inputMethod=*/true);
+    // A portable copy in the user's home, which keeps its entries and settings there.
+    const std::filesystem::path exe = user.home() / "app" / "penrika";
+    std::filesystem::create_directories(exe.parent_path());
+    std::filesystem::copy_file(PENRIKA_BINARY, exe);
+    user.Start({exe.string()});
+
+    e2e::XDisplay x;
+    auto find = [&](const std::string& title) -> std::uint32_t {
+        for (std::uint32_t w : x.ClientWindows())
+            if (x.Viewable(w) && x.Title(w) == title) return w;
+        return 0;
+    };
+    std::uint32_t toolbar = 0, editor = 0;
+    ASSERT_TRUE(e2e::WaitFor([&] { return (toolbar = find("Penrika")) != 0; }, 30s)) << user.Log();
+    std::vector<int> f = x.Frame(toolbar);
+    ASSERT_EQ(f.size(), 4u);
+    x.Click(f[0] + f[2] * 3 / 12, f[1] + f[3] / 2);  // データー編集, the second of six buttons
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            editor = find("Penrika for IE - データー編集");
+            return editor && x.ActiveWindow() == editor;
+        },
+        10s))
+        << user.Log();
+    f = x.Frame(editor);
+    ASSERT_EQ(f.size(), 4u);
+    x.Click(f[0] + TwipsToPxX(1365 + 5790 / 2), f[1] + TwipsToPxY(315 + 330 / 2));  // 記入項目
+    // Fails with state 0 when the box has no input context: no Qt module for fcitx5.
+    ASSERT_TRUE(user.SetInputMethod(true)) << "state " << user.InputMethodState() << "\n"
+                                           << user.Log();
+
+    // The first Enter commits the composition. Then the box's text goes to the clipboard: with
+    // nothing being composed, mozc hands these keys to the box, after the keys before them.
+    e2e::XdoKey("a i u Return");
+    e2e::XdoKey("ctrl+a ctrl+c");
+    QString copied;
+    EXPECT_TRUE(e2e::WaitFor(
+        [&] {
+            copied = QGuiApplication::clipboard()->text();
+            return copied == "あいう";
+        },
+        10s))
+        << "the box holds \"" << copied.toStdString() << "\"\n"
+        << user.Log();
 }

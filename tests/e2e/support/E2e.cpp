@@ -403,52 +403,73 @@ void XDisplay::Click(int x, int y, int count) {
     }
 }
 
+// --- UserSession
+
+UserSession::UserSession(const fs::path& dir, const std::string& name, bool inputMethod)
+    : dir_(dir),
+      home_(dir / (name + "-home")),
+      log_(dir / (name + ".log")),
+      inputMethod_(inputMethod) {
+    fs::create_directories(home_);
+    WriteFile(log_, "");
+    if (!inputMethod_) return;
+    struct passwd* pw = ::getpwnam(InputMethodUser().c_str());
+    if (!pw) throw Error("no user " + InputMethodUser() + " for the input method");
+    uid_ = pw->pw_uid;
+    gid_ = pw->pw_gid;
+    // The unprivileged user must reach its home inside our private directories: let it
+    // pass through them (search only), up to the base of the scratch directories.
+    const fs::path base = fs::weakly_canonical(ScratchBase());
+    for (fs::path p = fs::weakly_canonical(home_).parent_path();; p = p.parent_path()) {
+        auto [mismatch, end] = std::mismatch(base.begin(), base.end(), p.begin(), p.end());
+        if (mismatch != base.end()) break;  // outside the base: not ours to open
+        struct stat st;
+        if (::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IXOTH) == 0)
+            ::chmod(p.c_str(), st.st_mode | S_IXOTH);
+        if (p == base) break;
+    }
+    if (::chown(home_.c_str(), *uid_, gid_) != 0) throw Error("cannot chown the home");
+    ::chmod(home_.c_str(), 0700);
+    if (::chown(log_.c_str(), *uid_, gid_) != 0) throw Error("cannot chown the log");
+}
+
+void UserSession::Start(std::vector<std::string> argv, const std::vector<std::string>& env) {
+    if (process_) throw Error("the session's program runs already");
+    Process::Options po;
+    po.output = log_;
+    po.workDir = home_;
+    po.env = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
+              "XDG_DATA_HOME=" + (home_ / ".local/share").string(),
+              "XDG_CACHE_HOME=" + (home_ / ".cache").string(),
+              "XDG_RUNTIME_DIR=" + (home_ / "run").string()};
+    po.env.insert(po.env.end(), env.begin(), env.end());
+    if (inputMethod_) {
+        // Everything under the home belongs to the user who runs the program.
+        for (const auto& entry : fs::recursive_directory_iterator(home_))
+            if (::lchown(entry.path().c_str(), *uid_, gid_) != 0)
+                throw Error("cannot chown " + entry.path().string());
+        argv.insert(argv.begin(), (SourceDir() / "tests" / "e2e" / "im-session.sh").string());
+        po.uid = uid_;
+        po.gid = gid_;
+    }
+    process_ = std::make_unique<Process>(argv, po);
+}
+
 // --- BrowserSession
 
 BrowserSession::BrowserSession(Browser b, const FormServer& server, const std::string& page,
                                const fs::path& dir, BrowserOptions options)
-    : browser_(b), server_(server), dir_(dir), page_(page), options_(options) {
+    : browser_(b),
+      server_(server),
+      page_(page),
+      options_(options),
+      session_(dir, BrowserName(b), options.inputMethod) {
     if (!BrowserInstalled(b)) throw Error(std::string(BrowserName(b)) + " is not installed");
     tag_ = std::string(BrowserName(b)) + std::to_string(++g_sessions) + "p" +
            std::to_string(::getpid());
     x_ = std::make_unique<XDisplay>();
 
-    home_ = dir_ / (std::string(BrowserName(b)) + "-home");
-    fs::create_directories(home_);
-    Process::Options po;
-    po.output = dir_ / (std::string(BrowserName(b)) + ".log");
-    if (options_.inputMethod) {
-        struct passwd* pw = ::getpwnam(InputMethodUser().c_str());
-        if (!pw) throw Error("no user " + InputMethodUser() + " for the input method");
-        uid_ = pw->pw_uid;
-        gid_ = pw->pw_gid;
-        // The unprivileged user must reach its home inside our private directories: let it
-        // pass through them (search only), up to the base of the scratch directories.
-        const fs::path base = fs::weakly_canonical(ScratchBase());
-        for (fs::path p = fs::weakly_canonical(home_).parent_path();; p = p.parent_path()) {
-            auto [mismatch, end] = std::mismatch(base.begin(), base.end(), p.begin(), p.end());
-            if (mismatch != base.end()) break;  // outside the base: not ours to open
-            struct stat st;
-            if (::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IXOTH) == 0)
-                ::chmod(p.c_str(), st.st_mode | S_IXOTH);
-            if (p == base) break;
-        }
-        if (::chown(home_.c_str(), *uid_, gid_) != 0) throw Error("cannot chown the home");
-        ::chmod(home_.c_str(), 0700);
-        WriteFile(po.output, "");
-        if (::chown(po.output.c_str(), *uid_, gid_) != 0) throw Error("cannot chown the log");
-        po.uid = uid_;
-        po.gid = gid_;
-    }
-    fs::path profile = home_ / "profile";
-    po.env = {"HOME=" + home_.string(),
-              "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
-              "XDG_DATA_HOME=" + (home_ / ".local/share").string(),
-              "XDG_CACHE_HOME=" + (home_ / ".cache").string(),
-              "XDG_RUNTIME_DIR=" + (home_ / "run").string(),
-              "NO_AT_BRIDGE=1",
-              "MOZ_CRASHREPORTER_DISABLE=1"};
-    po.workDir = home_;
+    fs::path profile = session_.home() / "profile";
 
     std::vector<std::string> argv;
     const std::string url = server_.Url(page_, tag_);
@@ -525,14 +546,7 @@ user_pref("browser.region.update.enabled", false);
 user_pref("ui.key.menuAccessKeyFocuses", false);
 )");
     }
-    if (options_.inputMethod) {
-        // Everything under the home belongs to the user who runs the browser.
-        for (const auto& entry : fs::recursive_directory_iterator(home_))
-            if (::lchown(entry.path().c_str(), *uid_, gid_) != 0)
-                throw Error("cannot chown " + entry.path().string());
-        argv.insert(argv.begin(), (SourceDir() / "tests" / "e2e" / "im-session.sh").string());
-    }
-    process_ = std::make_unique<Process>(argv, po);
+    session_.Start(argv, {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"});
 }
 
 // Processes that left the browser's process group (mozc_server daemonizes itself) are still
@@ -567,23 +581,25 @@ static void KillProcessesWithHome(const fs::path& home) {
         3s, 20ms);
 }
 
-BrowserSession::~BrowserSession() {
+UserSession::~UserSession() {
     if (process_) process_->Stop();
     KillProcessesWithHome(home_);
 }
 
-std::string BrowserSession::Log() const {
-    std::string log = ReadText(dir_ / (std::string(BrowserName(browser_)) + ".log"));
-    if (options_.inputMethod) log += "\n--- fcitx5:\n" + ReadText(home_ / "fcitx5.log");
+std::string UserSession::Log() const {
+    std::string log = ReadText(log_);
+    if (inputMethod_) log += "\n--- fcitx5:\n" + ReadText(home_ / "fcitx5.log");
     return Tail(log);
 }
+
+BrowserSession::~BrowserSession() = default;
 
 void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
     auto lastAsk = std::chrono::steady_clock::now() - 1h;
     std::string seen;
     bool ok = WaitFor(
         [&] {
-            if (!process_->Running()) return true;
+            if (!session_.Running()) return true;
             if (!window_) {
                 seen.clear();
                 for (std::uint32_t w : x_->ClientWindows()) {
@@ -602,7 +618,7 @@ void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
             return false;
         },
         timeout, 25ms);
-    if (!process_->Running())
+    if (!session_.Running())
         throw Error(std::string(BrowserName(browser_)) + " ended early:\n" + Log());
     if (!ok) {
         throw Error(std::string(BrowserName(browser_)) + ": no active window titled \"" + title +
@@ -681,7 +697,7 @@ std::optional<Event> BrowserSession::WaitSubmission(int afterSeq, Millis timeout
     return sent;
 }
 
-std::string BrowserSession::RunAsUser(const std::vector<std::string>& argv) {
+std::string UserSession::RunAsUser(const std::vector<std::string>& argv) {
     if (!uid_) return {};
     std::string bus = ReadText(home_ / "dbus-address");
     while (!bus.empty() && (bus.back() == '\n' || bus.back() == ' ')) bus.pop_back();
@@ -703,8 +719,8 @@ std::string BrowserSession::RunAsUser(const std::vector<std::string>& argv) {
     return ReadText(out);
 }
 
-bool BrowserSession::SetInputMethod(bool on) {
-    if (!options_.inputMethod) return false;
+bool UserSession::SetInputMethod(bool on) {
+    if (!inputMethod_) return false;
     // fcitx5 loads mozc on first use; a request made before then is lost, and keys typed
     // while it loads are dropped. Ask until the state says so and mozc has loaded.
     return WaitFor(
@@ -717,7 +733,7 @@ bool BrowserSession::SetInputMethod(bool on) {
         10s, 100ms);
 }
 
-int BrowserSession::InputMethodState() {
+int UserSession::InputMethodState() {
     std::string s = RunAsUser({"fcitx5-remote"});
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     if (s.size() != 1 || s[0] < '0' || s[0] > '2') return -1;
