@@ -49,11 +49,8 @@ fs::path DataHome() {
     return XdgDir("XDG_DATA_HOME", ".local/share");
 }
 
-fs::path RuntimeDir() {
-    if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/') return v;
-    fs::path dir = fs::temp_directory_path() / ("penrika-" + std::to_string(getuid()));
-    ::mkdir(dir.c_str(), 0700);
-    return dir;
+fs::path CacheHome() {
+    return XdgDir("XDG_CACHE_HOME", ".cache");
 }
 
 bool IsPortableDir(const fs::path& dir) {

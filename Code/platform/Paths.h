@@ -15,8 +15,8 @@ void SetExecutableDirForTesting(const std::string& dir);
 std::filesystem::path ConfigHome();
 // $XDG_DATA_HOME, else ~/.local/share.
 std::filesystem::path DataHome();
-// $XDG_RUNTIME_DIR, else a private directory under /tmp.
-std::filesystem::path RuntimeDir();
+// $XDG_CACHE_HOME, else ~/.cache.
+std::filesystem::path CacheHome();
 
 // A portable copy keeps its data beside itself: the directory is writable and is not part of
 // the system's installed tree.

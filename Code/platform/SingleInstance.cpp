@@ -7,7 +7,6 @@
 #include "platform/SingleInstance.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +23,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+
+#include "platform/Paths.h"
 
 namespace platform {
 namespace {
@@ -234,14 +235,7 @@ std::string LockFolder(std::string& failure) {
     const std::string shared = tmp + "/penrika-" + std::to_string(::getuid());
     if (MakePrivateDir(shared, why)) return shared;
 
-    std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
-    if (cache.empty()) {
-        std::string home = AbsoluteEnv("HOME");
-        if (home.empty()) {
-            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
-        }
-        cache = home + "/.cache";
-    }
+    const std::string cache = CacheHome().string();
     std::error_code ec;
     std::filesystem::create_directories(cache, ec);
     const std::string own = cache + "/Penrika";
