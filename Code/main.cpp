@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Penrika");
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallQtTranslations();
     std::unique_ptr<platform::Desktop> desktop = platform::CreateX11Desktop();
     platform::SetDesktop(desktop.get());
     HandleTerminationSignals(app);

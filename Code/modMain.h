@@ -10,3 +10,6 @@ bool Main();
 void ActivatePrevInstance();
 // The program's directory with exactly one trailing '/'.
 std::string AppDir();
+// Qt's own words (the text boxes' context menus, standard buttons) in Japanese like the rest of
+// the program, whatever the user's locale is. False when Qt's translations are not installed.
+bool InstallQtTranslations();

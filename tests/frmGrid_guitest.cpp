@@ -631,3 +631,26 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
 }
 
 }  // namespace
+
+// Qt's own words in the editor, as start-up installs them.
+#include <QMenu>
+
+#include "modMain.h"
+
+namespace {
+
+TEST_F(EditorTest, TheBoxesContextMenuSpeaksJapanese) {
+    ASSERT_TRUE(InstallQtTranslations()) << "Qt's Japanese translations are missing";
+    Open({});
+    std::unique_ptr<QMenu> menu(Box("txtSelection")->createStandardContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions()) {
+        if (!a->isSeparator()) texts << a->text();
+    }
+    EXPECT_TRUE(texts.filter("元に戻す").size() == 1 && texts.filter("すべてを選択").size() == 1)
+        << texts.join(" | ").toStdString();
+    EXPECT_TRUE(texts.filter("Undo").isEmpty() && texts.filter("Select All").isEmpty())
+        << texts.join(" | ").toStdString();
+}
+
+}  // namespace

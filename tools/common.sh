@@ -3,10 +3,13 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 
-# What building and running needs.
-run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev
+# What building and running needs: the toolbar's SVG icons need Qt's SVG image plugin, typing
+# Japanese into the editor needs fcitx5's Qt 6 input method module, and Qt's own menus and
+# buttons speak Japanese with Qt's translations.
+run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-dev libqt6svg6
     libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
-    libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic)
+    libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic qt6-translations-l10n
+    fcitx5-frontend-qt6)
 # What the tests need besides: a private X server and window manager, X tools, the browsers,
 # the Japanese input method, GoogleTest.
 test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserver-utils xdotool
