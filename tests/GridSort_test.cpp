@@ -36,16 +36,17 @@ TEST(GridSort, TextIgnoresLetterCaseAndFullWidthForms) {
 TEST(GridSort, TextInJapaneseReadingOrder) {
     // Numbers, then Latin letters, then kana by reading whatever the script or width (ー counts
     // as the vowel it lengthens, a voicing mark only after the bare kana), then kanji in JIS
-    // order, whose common characters go by reading (住 じゅう before 電 でん), not by code
-    // point. Texts that collate equal keep code point order: hiragana, katakana, half-width.
-    const std::vector<std::string> keys = {"電話番号", "いえ",     "ｱﾄﾞﾚｽ",   "アドレス", "住所",
-                                           "お名前",   "ﾒｰﾙ",      "Zip",     "めーる",   "ａｂｃ",
-                                           "２",       "10",       "カード",  "がっこう", "メール",
-                                           "きって",   "あどれす", "かっこう"};
+    // order, whose common characters go by reading (氏 し, 住 じゅう, 電 でん, 郵 ゆう) where code
+    // point order would say 住 氏 郵 電. Texts that collate equal keep code point order:
+    // hiragana, katakana, half-width.
+    const std::vector<std::string> keys = {"電話番号", "いえ",   "ｱﾄﾞﾚｽ",  "アドレス", "住所",
+                                           "郵便番号", "お名前", "ﾒｰﾙ",    "Zip",      "めーる",
+                                           "ａｂｃ",   "２",     "10",     "カード",   "がっこう",
+                                           "メール",   "氏名",   "きって", "あどれす", "かっこう"};
     const std::vector<std::string> expected = {
-        "２",     "10",     "ａｂｃ", "Zip",    "あどれす", "アドレス",
-        "ｱﾄﾞﾚｽ",  "いえ",   "お名前", "カード", "かっこう", "がっこう",
-        "きって", "めーる", "メール", "ﾒｰﾙ",    "住所",     "電話番号"};
+        "２",     "10",     "ａｂｃ", "Zip",      "あどれす", "アドレス", "ｱﾄﾞﾚｽ",
+        "いえ",   "お名前", "カード", "かっこう", "がっこう", "きって",   "めーる",
+        "メール", "ﾒｰﾙ",    "氏名",   "住所",     "電話番号", "郵便番号"};
     EXPECT_EQ(Sorted(keys), expected);
     std::vector<std::string> reversed(keys.rbegin(), keys.rend());
     EXPECT_EQ(Sorted(reversed), expected);
