@@ -2,9 +2,11 @@
 
 #include <QFontMetricsF>
 #include <QFrame>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <algorithm>
 #include <climits>
@@ -53,7 +55,7 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name) {
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
     b->setObjectName(name);
-    // Neither Enter nor Esc belongs to any button of this window.
+    // No button is the default or cancel button: Enter presses only the focused one.
     b->setAutoDefault(false);
     b->setDefault(false);
     return b;
@@ -156,6 +158,9 @@ void frmGrid::BuildControls() {
     connect(cmdCancel_, &QPushButton::clicked, this, &frmGrid::cmdCancel_Click);
     connect(cmdHelp_, &QPushButton::clicked, this, &frmGrid::cmdHelp_Click);
     connect(msgData_, &FlexGrid::Click, this, &frmGrid::msgData_Click);
+    // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
+    msgData_->horizontalHeader()->viewport()->installEventFilter(this);
+    EnterPressesFocusedButton(this);
 
     msgData_->SetMeasure([this](const QString& text) { return TextWidthTwips(text); });
     txtSelection_->setFocus();
@@ -213,6 +218,17 @@ void frmGrid::FitColumns() {
         msgData_->SetColWidth(j, static_cast<int>(FittedColumnWidth(msgData_->WidestInColumn(j))));
         ColumnWidths[j] = std::to_string(msgData_->ColWidth(j));
     }
+}
+
+bool frmGrid::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonRelease &&
+        watched == msgData_->horizontalHeader()->viewport() &&
+        static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        // The header is no entry: nothing stays chosen that 修正 or 削除 could act on.
+        msgData_->SetRow(0);
+        msgData_Click();
+    }
+    return QDialog::eventFilter(watched, e);
 }
 
 void frmGrid::msgData_Click() {
@@ -354,20 +370,10 @@ void frmGrid::cmdHelp_Click() {
 }
 
 void frmGrid::keyPressEvent(QKeyEvent* e) {
-    switch (e->key()) {
-        case Qt::Key_Escape:
-            // No cancel button: Esc does not close the window.
-            e->accept();
-            return;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            // No default button: Enter runs only the button that has the focus.
-            if (auto* b = qobject_cast<QPushButton*>(focusWidget()); b && b->isEnabled()) {
-                b->click();
-            }
-            e->accept();
-            return;
-        default:
-            QDialog::keyPressEvent(e);
+    // No cancel button: Esc does not close the window.
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
     }
+    QDialog::keyPressEvent(e);
 }

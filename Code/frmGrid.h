@@ -38,6 +38,7 @@ class frmGrid : public QDialog {
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     void BuildControls();

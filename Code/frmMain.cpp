@@ -30,6 +30,9 @@ frmMain::frmMain() : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogH
     setWindowIcon(QIcon(":/icons/penrika.svg"));
     // Client area 2070 x 390 twips, filled by the toolbar.
     SetFixedClientTwips(this, 2070, 390);
+    // The buttons carry only images, and the browser, not this window, is active while the user
+    // works: their names must show on hover all the same.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     BuildToolbar();
 }
 

@@ -17,7 +17,7 @@ frmOption* g_current = nullptr;
 QPushButton* PlainButton(QWidget* parent, const char* name, const char* text) {
     auto* b = new QPushButton(QString::fromUtf8(text), parent);
     b->setObjectName(name);
-    // No button of this dialog answers Enter.
+    // No button is the default: Enter presses only the button that has the focus.
     b->setAutoDefault(false);
     b->setDefault(false);
     return b;
@@ -58,6 +58,7 @@ frmOption::frmOption(QWidget* owner)
     setTabOrder(cmdOK_, chkOption1_);
     setTabOrder(chkOption1_, chkOption2_);
     setTabOrder(chkOption2_, cmdHelp_);
+    EnterPressesFocusedButton(this);
 
     connect(cmdOK_, &QPushButton::clicked, this, &frmOption::cmdOK_Click);
     connect(cmdVersion_, &QPushButton::clicked, this, &frmOption::cmdVersion_Click);

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -204,10 +206,12 @@ TEST_F(EditorTest, WindowLayoutFontsAndTabOrder) {
         c = c->nextInFocusChain();
     } while (c != Box("txtSelection"));
     EXPECT_EQ(chain, expected);
+    // The focus is the active window's: wait for the window manager to activate it.
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
     EXPECT_EQ(QApplication::focusWidget(), Box("txtSelection"));
 }
 
-TEST_F(EditorTest, EnterAndEscapeBelongToNoButton) {
+TEST_F(EditorTest, EnterAndSpacePressOnlyTheFocusedButton) {
     frmGrid& w = Open(kThree);
     Compose("a", "b");
     Box("txtOutput")->setFocus();
@@ -216,10 +220,27 @@ TEST_F(EditorTest, EnterAndEscapeBelongToNoButton) {
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(Grid()->Rows(), 5) << "Enter in a box added nothing";
     EXPECT_TRUE(desk_.msgBoxes().empty());
-    // Enter on the focused button runs that button.
+    // Enter or Space on the focused button runs that button.
     Button("cmdInsert")->setFocus();
     QTest::keyClick(Button("cmdInsert"), Qt::Key_Return);
     EXPECT_EQ(Grid()->Rows(), 6);
+    Compose("c", "d");
+    QTest::keyClick(Button("cmdInsert"), Qt::Key_Space);
+    EXPECT_EQ(Grid()->Rows(), 7);
+    // A held Enter presses once.
+    Compose("e", "f");
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+    QApplication::sendEvent(Button("cmdInsert"), &repeat);
+    EXPECT_EQ(Grid()->Rows(), 7);
+    Button("cmdHelp")->setFocus();
+    QTest::keyClick(Button("cmdHelp"), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(desk_.helpShown(), 1);
+    for (QPushButton* b : w.findChildren<QPushButton*>())
+        EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+    Button("cmdCancel")->setFocus();
+    QTest::keyClick(Button("cmdCancel"), Qt::Key_Return);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), QDialog::Rejected);
 }
 
 TEST_F(EditorTest, AnEmptyTableOpensWithHeaderAndOneEmptyRow) {
@@ -255,6 +276,21 @@ TEST_F(EditorTest, AClickCopiesTheRowExactlyAndTheEmptyRowKeepsTheBoxes) {
     EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{false, false, false}));
     EXPECT_EQ(Box("txtSelection")->text(), " 前後に空白 ") << "the boxes keep their texts";
     EXPECT_EQ(Box("txtMemo")->text(), " m ");
+}
+
+TEST_F(EditorTest, AClickOnTheHeaderRowChoosesNoEntry) {
+    Open(kThree);
+    ClickRow(2);
+    ASSERT_EQ(RevDelSort(), (std::array<bool, 3>{true, true, false}));
+    QHeaderView* header = Grid()->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{false, false, false}));
+    EXPECT_TRUE(Grid()->selectionModel()->selectedRows().isEmpty()) << "no entry highlighted";
+    EXPECT_EQ(Box("txtSelection")->text(), "電話番号") << "the boxes keep their texts";
+    // 追加 still appends after the entries.
+    Press("cmdInsert");
+    EXPECT_EQ(GridRows(), (std::vector<Entry>{kThree[0], kThree[1], kThree[2], kThree[1], kEmpty}));
 }
 
 TEST_F(EditorTest, ArrowKeysMoveTheCurrentRowWithoutCopying) {

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QImage>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 
 #include "WindowUtil.h"
 #include "frmMain.h"
@@ -89,6 +91,27 @@ TEST_F(ToolbarTest, SixKeyedImageButtonsInOneRowWithTheirTooltips) {
         // A transparent background: the corners show what lies behind.
         EXPECT_EQ(qAlpha(img.pixel(0, 0)), 0);
     }
+}
+
+TEST_F(ToolbarTest, TooltipsShowOnHoverWhileAnotherWindowIsActive) {
+    // The browser is the active window whenever the user reaches for the toolbar.
+    QWidget browser;
+    browser.setWindowTitle("ブラウザー");
+    browser.setGeometry(450, 350, 200, 120);
+    browser.show();
+    browser.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&browser));
+    QCursor::setPos(browser.mapToGlobal(QPoint(20, 20)));
+    for (const auto& [key, tip] : {std::pair{"Write", "記入"}, std::pair{"Exit", "終了"}}) {
+        SCOPED_TRACE(key);
+        QToolButton* b = main_->Button(key);
+        QTest::mouseMove(b, b->rect().center());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return QToolTip::isVisible() && QToolTip::text() == QString::fromUtf8(tip); },
+            5000));
+    }
+    EXPECT_FALSE(main_->isActiveWindow()) << "hovering activates nothing";
+    QToolTip::hideText();
 }
 
 TEST_F(ToolbarTest, ImagesDifferFromEachOther) {

@@ -176,7 +176,8 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
                  QTest::keyClick(focused(), Qt::Key_Tab);
                  tabbing << focused()->objectName();
              }
-             // Enter and Escape have no special effect: nothing opens, nothing closes.
+             // No button is the default: Enter on a check box, and Escape, have no effect.
+             Child<QWidget>(d, "chkOption1")->setFocus();
              QTest::keyClick(focused(), Qt::Key_Return);
              QTest::keyClick(focused(), Qt::Key_Enter);
              QTest::keyClick(focused(), Qt::Key_Escape);
@@ -184,6 +185,7 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
              QApplication::processEvents();
              EXPECT_EQ(frmAbout::Current(), nullptr);
              EXPECT_TRUE(d->isVisible());
+             EXPECT_FALSE(Child<QCheckBox>(d, "chkOption1")->isChecked());
              checked = true;
          }},
         {"close", [&] { return checked; }, [] { Dialog()->close(); }},
@@ -303,6 +305,41 @@ TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {
 
 QWidget* About() {
     return frmAbout::Current();
+}
+
+TEST_F(OptionTest, EnterOrSpaceOnAFocusedButtonPressesItInBothWindows) {
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Return, {}}, {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Space, {}}};
+    for (const auto& [key, modifiers] : keys) {
+        SCOPED_TRACE(key);
+        Store("False", "False");
+        platform::CloseHelpWindow();
+        auto press = [key, modifiers](QWidget* window, const char* name) {
+            auto* b = Child<QPushButton>(window, name);
+            b->setFocus();
+            QTest::keyClick(b, key, modifiers);
+        };
+        Open({
+            {"dialog active",
+             [] { return DialogShown() && QApplication::activeWindow() == Dialog(); },
+             [&] { press(Dialog(), "cmdHelp"); }},
+            {"ヘルプ pressed", [] { return platform::CurrentHelpTopic() == 12; },
+             [&] {
+                 for (QPushButton* b : Dialog()->findChildren<QPushButton*>())
+                     EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+                 press(Dialog(), "cmdVersion");
+             }},
+            {"ﾊﾞｰｼﾞｮﾝ情報 pressed", [] { return Shown(About()); },
+             [&] { press(About(), "cmdOK"); }},
+            {"version window's OK pressed",
+             [] { return About() == nullptr && Dialog()->isEnabled(); },
+             [&] {
+                 Child<QCheckBox>(Dialog(), "chkOption2")->setChecked(true);
+                 press(Dialog(), "cmdOK");
+             }},
+        });
+        EXPECT_EQ(Op(2), "True") << "OK stored the box";
+    }
 }
 
 TEST_F(OptionTest, VersionWindowOnTheDialogCornerClosesByEnterAndEscapeThenOkWorks) {
