@@ -16,7 +16,7 @@ struct Named {
 };
 
 // The names accepted in braces, aliases included; matched without regard to letter case.
-constexpr std::array<Named, 40> kNames{{
+constexpr std::array<Named, 44> kNames{{
     {"BACKSPACE", NamedKey::Backspace},
     {"BS", NamedKey::Backspace},
     {"BKSP", NamedKey::Backspace},
@@ -57,6 +57,10 @@ constexpr std::array<Named, 40> kNames{{
     {"F14", NamedKey::F14},
     {"F15", NamedKey::F15},
     {"F16", NamedKey::F16},
+    {"ADD", NamedKey::KeypadAdd},
+    {"SUBTRACT", NamedKey::KeypadSubtract},
+    {"MULTIPLY", NamedKey::KeypadMultiply},
+    {"DIVIDE", NamedKey::KeypadDivide},
 }};
 
 char AsciiUpper(char c) {

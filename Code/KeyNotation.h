@@ -45,6 +45,11 @@ enum class NamedKey {
     F14,
     F15,
     F16,
+    // The keypad's own + - * / keys; applications may tell them from the main keyboard's.
+    KeypadAdd,
+    KeypadSubtract,
+    KeypadMultiply,
+    KeypadDivide,
 };
 
 // One keystroke: either a character (ch != 0, key == None) or a named key, with the

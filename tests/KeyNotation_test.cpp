@@ -104,12 +104,16 @@ TEST(KeyNotation, TildeAndNamedKeysInAnyLetterCase) {
         {"{pgup}{PGDN}{numlock}{scrolllock}{prtsc}",
          {"{PGUP}", "{PGDN}", "{NUMLOCK}", "{SCROLLLOCK}", "{PRTSC}"}},
         {"{F1}{f9}{F10}{f16}", {"{F1}", "{F9}", "{F10}", "{F16}"}},
+        // The keypad's operators, not the characters + - * /.
+        {"{ADD}{subtract}{Multiply}{divide}", {"{ADD}", "{SUBTRACT}", "{MULTIPLY}", "{DIVIDE}"}},
+        {"1{ADD}2", {"1", "{ADD}", "2"}},
         {"一{TAB}二", {"一", "{TAB}", "二"}},
     });
 }
 
 TEST(KeyNotation, EveryNamedKeyHasANameThatParsesBackToIt) {
-    for (int i = static_cast<int>(NamedKey::Backspace); i <= static_cast<int>(NamedKey::F16); ++i) {
+    for (int i = static_cast<int>(NamedKey::Backspace);
+         i <= static_cast<int>(NamedKey::KeypadDivide); ++i) {
         NamedKey key = static_cast<NamedKey>(i);
         std::string name = NamedKeyName(key);
         ASSERT_FALSE(name.empty()) << i;
@@ -148,6 +152,8 @@ TEST(KeyNotation, CountsRepeatKeysAndCharacters) {
         {"{+ 2}", {"+", "+"}},
         {"{  3}", {" ", " ", " "}},
         {"{F12 2}", {"{F12}", "{F12}"}},
+        {"{ADD 3}", {"{ADD}", "{ADD}", "{ADD}"}},
+        {"+{divide 2}", {"+{DIVIDE}", "+{DIVIDE}"}},
     });
     KeyParseResult most = ParseKeys("{x " + std::to_string(kMaxKeyRepeat) + "}");
     ASSERT_TRUE(most.ok()) << most.error;

@@ -58,6 +58,14 @@ xcb_keysym_t NamedKeySym(NamedKey k) {
             return 0xff09;
         case NamedKey::Up:
             return 0xff52;
+        case NamedKey::KeypadAdd:
+            return 0xffab;
+        case NamedKey::KeypadSubtract:
+            return 0xffad;
+        case NamedKey::KeypadMultiply:
+            return 0xffaa;
+        case NamedKey::KeypadDivide:
+            return 0xffaf;
         case NamedKey::None:
             return kNoSymbol;
         default:

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -453,6 +454,31 @@ TEST_F(X11DesktopTest, ShortcutUsesTheKeyboardsOwnKey) {
     ASSERT_EQ(d().Type({copy}, id), 1u);
     EXPECT_TRUE(d().WaitClipboardText(3000));
     EXPECT_EQ(d().ClipboardText(), "コピー元");
+}
+
+// {ADD} {SUBTRACT} {MULTIPLY} {DIVIDE} press the keypad's keys, which applications can tell from
+// the main keyboard's + - * /, and they are on the keyboard already: no spare key is remapped.
+TEST_F(X11DesktopTest, KeypadNamesPressTheKeypadKeys) {
+    struct KeypadWatch : QObject {
+        int keypad = 0, other = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::KeyPress)
+                ++(static_cast<QKeyEvent*>(e)->modifiers() & Qt::KeypadModifier ? keypad : other);
+            return false;
+        }
+    } watch;
+    EditWindow w(QStringLiteral("keypad"));
+    ASSERT_TRUE(ShowFocused(w));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    w.first->installEventFilter(&watch);
+    KeyParseResult keys = ParseKeys("{ADD}{subtract}{Multiply 2}{divide}");
+    ASSERT_TRUE(keys.ok()) << keys.error;
+    ASSERT_EQ(d().Type(keys.strokes, IdOf(&w)), 5u);
+    EXPECT_FALSE(platform::X11KeymapChanged(d()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == "+-**/"; }, 3000))
+        << w.first->text().toStdString();
+    EXPECT_EQ(watch.keypad, 5);
+    EXPECT_EQ(watch.other, 0);
 }
 
 TEST_F(X11DesktopTest, ModifierHeldByTheUserIsWaitedFor) {
