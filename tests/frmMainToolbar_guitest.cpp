@@ -146,7 +146,7 @@ TEST_F(ToolbarTest, KeysAreComparedExactly) {
 
 TEST_F(ToolbarTest, MinMinimisesTheToolbar) {
     QTest::mouseClick(main_->Button("Min"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(main_->isMinimized(), 5000);
+    EXPECT_SOON_WITHIN(main_->isMinimized(), 5000);
     EXPECT_TRUE(HelpCalls().empty());
 }
 

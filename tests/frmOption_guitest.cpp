@@ -199,7 +199,7 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
 TEST_F(OptionTest, OpensOnTheToolbarCornerWithTheBoxesFromOptions) {
     Store("True", "False");
     main_->move(333, 222);
-    QTRY_COMPARE(main_->pos(), QPoint(333, 222));
+    EXPECT_SOON_EQ(main_->pos(), QPoint(333, 222));
     Open({
         {"dialog on the toolbar's corner",
          [&] {

@@ -63,7 +63,7 @@ class SelectListTest : public ::testing::Test {
         toolbar_->move(300, 200);
         toolbar_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(toolbar_.get()));
-        QTRY_COMPARE(toolbar_->pos(), QPoint(300, 200));
+        EXPECT_SOON_EQ(toolbar_->pos(), QPoint(300, 200));
     }
     void TearDown() override {
         frmSelectList::SetMeasurer(nullptr);
@@ -88,7 +88,7 @@ TEST_F(SelectListTest, OpensOnTheToolbarWithTheCandidatesInOrder) {
     SetCandidates({{"自宅", "03-1111-2222"}, {"携帯", "090-3333-4444"}, {"", "x"}});
     auto dlg = Open();
     EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("Penrika  for IE - 記入候補"));
-    QTRY_COMPARE(dlg->pos(), QPoint(300, 200));
+    EXPECT_SOON_EQ(dlg->pos(), QPoint(300, 200));
     ASSERT_EQ(dlg->List1()->count(), 3);
     EXPECT_EQ(dlg->List1()->item(0)->text(), QString::fromUtf8("自宅"));
     EXPECT_EQ(dlg->List1()->item(1)->text(), QString::fromUtf8("携帯"));
@@ -98,7 +98,7 @@ TEST_F(SelectListTest, OpensOnTheToolbarWithTheCandidatesInOrder) {
     EXPECT_EQ(dlg->List1()->selectedItems(), QList<QListWidgetItem*>{dlg->List1()->item(0)});
     EXPECT_EQ(dlg->CancelButton()->text(), QString::fromUtf8("ｷｬﾝｾﾙ"));
     EXPECT_EQ(dlg->HelpButton()->text(), QString::fromUtf8("ヘルプ"));
-    QTRY_VERIFY(dlg->List1()->hasFocus());
+    EXPECT_SOON(dlg->List1()->hasFocus());
     // The window goes into (or stays out of) the band as the option says, without showing.
     ASSERT_FALSE(desk_.topmostCalls().empty());
     EXPECT_EQ(desk_.topmostCalls().back(), (fake::TopmostCall{IdOf(dlg.get()), false, false}));
@@ -134,7 +134,7 @@ TEST_F(SelectListTest, LayoutFollowsTheMeasuredWidths) {
         EXPECT_LE(dlg->HelpButton()->geometry().bottom(), dlg->height());
         QScrollBar* bar = dlg->List1()->horizontalScrollBar();
         if (c.extent) {
-            QTRY_VERIFY(bar->isVisible());
+            EXPECT_SOON(bar->isVisible());
             EXPECT_EQ(bar->maximum() + dlg->List1()->viewport()->width(), c.extent);
             // The rows reach the end of the range, so what scrolls into view is drawn.
             EXPECT_GE(dlg->List1()->visualItemRect(dlg->List1()->item(1)).width(), c.extent);
@@ -171,7 +171,7 @@ TEST_F(SelectListTest, EnterPicksTheFirstRowAndTheToolbarTakesTheListsPlace) {
     SetCandidates({{"自宅", "03-1111-2222"}, {"携帯", "090-3333-4444"}});
     auto dlg = Open();
     dlg->move(520, 410);
-    QTRY_COMPARE(dlg->pos(), QPoint(520, 410));
+    EXPECT_SOON_EQ(dlg->pos(), QPoint(520, 410));
     toolbar_->hide();
     QTest::keyClick(dlg->List1(), Qt::Key_Return);
     EXPECT_EQ(desk_.TypedText(browser_), "{TAB}03-1111-2222");
@@ -179,8 +179,8 @@ TEST_F(SelectListTest, EnterPicksTheFirstRowAndTheToolbarTakesTheListsPlace) {
     EXPECT_TRUE(Candidates[1].empty());
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
-    QTRY_VERIFY(toolbar_->isVisible());
-    QTRY_COMPARE(toolbar_->pos(), QPoint(520, 410));
+    EXPECT_SOON(toolbar_->isVisible());
+    EXPECT_SOON_EQ(toolbar_->pos(), QPoint(520, 410));
 }
 
 TEST_F(SelectListTest, KeysMoveOnlyTheHighlightUntilEnterOrSpacePicksByIndex) {
@@ -271,10 +271,10 @@ TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
         SCOPED_TRACE(escape ? "Escape" : "ｷｬﾝｾﾙ");
         SetCandidates({{"a", "A"}, {"b", "B"}});
         toolbar_->move(300, 200);
-        QTRY_COMPARE(toolbar_->pos(), QPoint(300, 200));
+        EXPECT_SOON_EQ(toolbar_->pos(), QPoint(300, 200));
         auto dlg = Open();
         dlg->move(640, 480);
-        QTRY_COMPARE(dlg->pos(), QPoint(640, 480));
+        EXPECT_SOON_EQ(dlg->pos(), QPoint(640, 480));
         toolbar_->showMinimized();
         if (escape)
             QTest::keyClick(dlg->List1(), Qt::Key_Escape);
@@ -283,7 +283,7 @@ TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
         EXPECT_FALSE(dlg->isVisible());
         EXPECT_TRUE(desk_.typeCalls().empty());
         EXPECT_EQ(Candidates[1], (std::vector<std::string>{"A", "B"}));
-        QTRY_COMPARE(toolbar_->pos(), QPoint(640, 480));
+        EXPECT_SOON_EQ(toolbar_->pos(), QPoint(640, 480));
         EXPECT_TRUE(toolbar_->isVisible());
         toolbar_->showNormal();
     }
@@ -317,10 +317,10 @@ TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {
     bool closed = false;
     // The modal road: the window closes through the window manager while exec() runs.
     QTimer::singleShot(0, [&] {
-        QTRY_VERIFY(qobject_cast<frmSelectList*>(QApplication::activeModalWidget()));
+        EXPECT_SOON(qobject_cast<frmSelectList*>(QApplication::activeModalWidget()));
         auto* dlg = qobject_cast<frmSelectList*>(QApplication::activeModalWidget());
         dlg->move(700, 500);
-        QTRY_COMPARE(dlg->pos(), QPoint(700, 500));
+        EXPECT_SOON_EQ(dlg->pos(), QPoint(700, 500));
         closed = dlg->close();
     });
     frmSelectList::ShowModal(toolbar_.get());

@@ -67,22 +67,22 @@ TEST_F(HelpViewerTest, TopicOneTwiceReusesTheWindowAndBringsItForward) {
     EXPECT_EQ(platform::CurrentHelpTopic(), 1);
     EXPECT_TRUE(help->windowTitle().contains(QString::fromUtf8("ツールバーと記入の流れ")))
         << help->windowTitle().toStdString();
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), help, 5000);
+    EXPECT_SOON_EQ(QApplication::activeWindow(), help);
 
     // The user goes elsewhere: another page, then the window minimised, the owner active.
     Browser()->setSource(QUrl("qrc:/help/keys.html"));
     EXPECT_EQ(platform::CurrentHelpTopic(), 0);
     help->showMinimized();
-    QTRY_VERIFY_WITH_TIMEOUT(help->isMinimized(), 5000);
+    EXPECT_SOON_WITHIN(help->isMinimized(), 5000);
     owner_->activateWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), owner_.get(), 5000);
+    EXPECT_SOON_EQ(QApplication::activeWindow(), owner_.get());
 
     platform::ShowHelpWindow(IdOf(owner_.get()), 1);
     EXPECT_EQ(platform::HelpWindow(), help);
     EXPECT_EQ(platform::CurrentHelpTopic(), 1);
     EXPECT_EQ(Browser()->source(), QUrl("qrc:/help/topic1.html"));
-    QTRY_VERIFY_WITH_TIMEOUT(!help->isMinimized() && help->isVisible(), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), help, 5000);
+    EXPECT_SOON_WITHIN(!help->isMinimized() && help->isVisible(), 5000);
+    EXPECT_SOON_EQ(QApplication::activeWindow(), help);
     // Only one help window exists.
     int helpWindows = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -182,7 +182,7 @@ TEST_F(HelpViewerTest, OpenBeforeAModalDialogItStillTakesInput) {
     ASSERT_NE(help, nullptr);
     help->setGeometry(20, 150, 500, 250);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
-    QTRY_COMPARE(help->geometry(), QRect(20, 150, 500, 250));
+    EXPECT_SOON_EQ(help->geometry(), QRect(20, 150, 500, 250));
     WhileModal([&](QDialog&) { EXPECT_TRUE(WheelScrollsHelp()); });
 }
 

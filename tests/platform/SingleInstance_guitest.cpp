@@ -251,7 +251,7 @@ TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
         got = second->RunningCopyWindow(5000);
         done = true;
     });
-    QTRY_VERIFY_WITH_TIMEOUT(done, 6000);
+    EXPECT_SOON_WITHIN(done, 6000);
     asker.join();
     EXPECT_EQ(got, 0x1234567u);
     first.reset();
