@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <memory>
 #include <string>
 
 #include "Matching.h"
@@ -19,6 +20,21 @@ constexpr int kClipboardTimeoutMs = 1000;
 
 // How long the focus may take to settle on the browser after the click on the toolbar.
 constexpr int kFocusSettleMs = 500;
+
+// What the user had copied stays theirs: taken before the clipboard is cleared for the copy
+// and put back when the Write command ends, however it ends (a fill, a message, the list
+// cancelled), so the copied label never stays behind either.
+class KeepClipboard {
+  public:
+    explicit KeepClipboard(platform::Desktop& d) : d_(d), saved_(d.ClipboardSave()) {}
+    ~KeepClipboard() { d_.ClipboardRestore(std::move(saved_)); }
+    KeepClipboard(const KeepClipboard&) = delete;
+    KeepClipboard& operator=(const KeepClipboard&) = delete;
+
+  private:
+    platform::Desktop& d_;
+    std::unique_ptr<platform::ClipboardContents> saved_;
+};
 
 const char* const kMsgItemNotRecognised = "項目が認識できません。";
 const char* const kMsgItemNotRegistered = "項目は登録されていません。";
@@ -58,6 +74,7 @@ void frmMain::WriteCommand() {
     }
     // Whatever the clipboard held before must never be taken for the label and typed into a
     // form: only what this copy puts there counts.
+    KeepClipboard keep(d);
     d.ClipboardClear();
     const platform::WindowId target = AppActivate(BrowserCaption);
     if (!target) {
@@ -73,7 +90,6 @@ void frmMain::WriteCommand() {
     }
     const std::string copied = d.ClipboardText();
     MatchItem(copied);
-    d.ClipboardClear();
 }
 
 void frmMain::FindBrowser(unsigned long hwnd) {

@@ -7,7 +7,9 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "WindowUtil.h"
 #include "frmMain.h"
@@ -131,28 +133,66 @@ TEST_F(WriteTest, TakesTheFirstVisibleWindowThatIsNotOurs) {
     EXPECT_EQ(desk_.TypedText(other), "");
 }
 
-TEST_F(WriteTest, OneMatchTypesTabAndTheTextThenClearsTheClipboard) {
+TEST_F(WriteTest, OneMatchTypesTabAndTheText) {
     platform::WindowId browser = Browser("郵便番号");
     Stack({browser});
     Options[AlwaysOnTop] = true;
     PressWrite();
     EXPECT_TRUE(desk_.msgBoxes().empty());
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}100-0001");
-    EXPECT_FALSE(desk_.Clipboard().has_value());
+    EXPECT_FALSE(desk_.Clipboard().has_value()) << "the copied label is not left behind";
     // Out of the band for the walk, back into it before the browser is touched.
     ASSERT_GE(desk_.topmostCalls().size(), 2u);
     EXPECT_EQ(desk_.topmostCalls()[0], (fake::TopmostCall{self_, false, true}));
     EXPECT_EQ(desk_.topmostCalls()[1], (fake::TopmostCall{self_, true, true}));
     EXPECT_EQ(MainHwnd, self_);
-    // The clipboard is cleared before the copy and once more after the fill.
-    const auto& log = desk_.log();
-    auto firstClear = std::find(log.begin(), log.end(), "clipboard clear");
-    auto copy = std::find_if(log.begin(), log.end(),
-                             [](const std::string& l) { return l.ends_with(" ^c"); });
-    ASSERT_NE(firstClear, log.end());
-    ASSERT_NE(copy, log.end());
-    EXPECT_LT(firstClear, copy);
-    EXPECT_EQ(log.back(), "clipboard clear");
+}
+
+// What the user had on the clipboard is taken before it is cleared for the copy and put back
+// as the very last step, whichever way the press ends; the old content is never looked up.
+TEST_F(WriteTest, TheUsersClipboardIsPutBackHoweverThePressEnds) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> highlight;  // what the browser copies
+        bool refusesFocus = false;
+        const char* message = nullptr;  // the one message box the press shows
+        const char* typed = "";
+    } cases[] = {
+        {"filled", "お名前", false, nullptr, "^c{RIGHT}{TAB}山田太郎"},
+        {"nothing copied", std::nullopt, false, kNoItem, "^c{RIGHT}"},
+        {"not registered", "メールアドレス", false, kNotRegistered, "^c{RIGHT}"},
+        {"browser gone", "お名前", true, kNotRecognised, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::FakeDesktop desk;
+        fake::Window w{.caption = "フォーム - Chromium", .refusesFocus = c.refusesFocus};
+        w.selection = c.highlight;
+        platform::WindowId browser = desk.AddWindow(w);
+        desk.SetStack({self_, browser});
+        // Stale text that would match an entry: never typed.
+        desk.SetClipboard("電話番号");
+        PressWrite();
+        EXPECT_EQ(desk.TypedText(browser), c.typed);
+        ASSERT_EQ(desk.msgBoxes().size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(desk.msgBoxes()[0].prompt, c.message);
+        }
+        EXPECT_EQ(desk.Clipboard(), std::optional<std::string>("電話番号"));
+
+        const auto& log = desk.log();
+        auto first = [&](const std::function<bool(const std::string&)>& match) {
+            return std::find_if(log.begin(), log.end(), match) - log.begin();
+        };
+        auto save = first([](const std::string& l) { return l == "clipboard save"; });
+        auto clear = first([](const std::string& l) { return l == "clipboard clear"; });
+        auto activate = first([](const std::string& l) { return l.starts_with("activate "); });
+        EXPECT_LT(save, clear);
+        EXPECT_LT(clear, activate) << "cleared before the browser can copy";
+        EXPECT_EQ(std::count(log.begin(), log.end(), "clipboard restore"), 1);
+        EXPECT_EQ(log.back(), "clipboard restore") << "after the typing and the message box";
+    }
+    platform::SetDesktop(&desk_);  // the scoped fakes uninstalled themselves
 }
 
 TEST_F(WriteTest, FocusDroppingRightAfterActivationStillCopiesOnce) {
@@ -236,6 +276,32 @@ TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownEnterPicksTheSecond) {
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}03-1111-2222");
     EXPECT_FALSE(desk_.Clipboard().has_value());
     EXPECT_TRUE(Candidates[1].empty());
+}
+
+TEST_F(WriteTest, TheClipboardComesBackOnlyOnceTheListIsClosed) {
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "picked");
+        fake::FakeDesktop desk;
+        fake::Window w{.caption = "フォーム - Chromium"};
+        w.selection = "番号";
+        platform::WindowId browser = desk.AddWindow(w);
+        desk.SetStack({self_, browser});
+        desk.SetClipboard("ユーザーのコピー");
+        std::size_t restoresWhileOpen = 1;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<frmSelectList*>(QApplication::activeModalWidget()));
+            auto* dlg = qobject_cast<frmSelectList*>(QApplication::activeModalWidget());
+            restoresWhileOpen =
+                std::count(desk.log().begin(), desk.log().end(), "clipboard restore");
+            QTest::keyClick(dlg->List1(), cancel ? Qt::Key_Escape : Qt::Key_Return);
+        });
+        PressWrite();
+        EXPECT_EQ(restoresWhileOpen, 0u);
+        EXPECT_EQ(desk.TypedText(browser), cancel ? "^c{RIGHT}" : "^c{RIGHT}{TAB}100-0001");
+        EXPECT_EQ(desk.Clipboard(), std::optional<std::string>("ユーザーのコピー"));
+        EXPECT_EQ(desk.log().back(), "clipboard restore");
+    }
+    platform::SetDesktop(&desk_);
 }
 
 }  // namespace

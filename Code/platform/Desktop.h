@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@ namespace platform {
 // Message box styles and answers as the program uses them.
 enum MsgStyle : int { MsgOk = 0, MsgOkCancelInfo = 65, MsgInfo = 64 };
 enum MsgAnswer : int { MsgAnswerOk = 1, MsgAnswerCancel = 2 };
+
+// Everything the clipboard held at one moment, in all its formats, kept to be put back. What it
+// holds is the business of the desktop that took it.
+class ClipboardContents {
+  public:
+    virtual ~ClipboardContents() = default;
+};
 
 class Desktop {
   public:
@@ -61,6 +69,12 @@ class Desktop {
     virtual void ClipboardClear() = 0;
     // Waits (running the event loop) until the clipboard holds text; false on timeout.
     virtual bool WaitClipboardText(int timeoutMs) = 0;
+    // Takes what the clipboard holds now, every format read in full (its owner may be gone by
+    // the time it is put back).
+    virtual std::unique_ptr<ClipboardContents> ClipboardSave() = 0;
+    // Puts back what ClipboardSave took on this desktop (an empty clipboard when it held
+    // nothing); the program then offers it to others itself.
+    virtual void ClipboardRestore(std::unique_ptr<ClipboardContents> saved) = 0;
 
     // --- A modal message box; returns MsgAnswerOk or MsgAnswerCancel (also for Escape).
     virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;

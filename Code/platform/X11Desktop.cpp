@@ -61,6 +61,11 @@ std::string Latin1ToUtf8(const std::string& s) {
     return out;
 }
 
+// The clipboard's formats as Qt read them, copied out of whoever owned it.
+struct QtClipboardContents : ClipboardContents {
+    std::unique_ptr<QMimeData> data = std::make_unique<QMimeData>();
+};
+
 QWidget* OwnWidget(WindowId w) {
     if (!w) return nullptr;
     for (QWidget* t : QApplication::topLevelWidgets()) {
@@ -234,6 +239,28 @@ class X11Desktop : public Desktop {
             timeoutMs, 10);
         QObject::disconnect(conn);
         return ok;
+    }
+
+    std::unique_ptr<ClipboardContents> ClipboardSave() override {
+        auto saved = std::make_unique<QtClipboardContents>();
+        const QMimeData* m = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+        if (!m) return saved;
+        for (const QString& format : m->formats()) {
+            // Names without a slash are the selection protocol's own targets (TARGETS,
+            // TIMESTAMP, ...); application/x-qt-* are Qt's views of the real formats.
+            if (!format.contains(u'/') || format.startsWith(QLatin1String("application/x-qt-")))
+                continue;
+            QByteArray bytes = m->data(format);
+            if (!bytes.isNull()) saved->data->setData(format, bytes);
+        }
+        return saved;
+    }
+
+    void ClipboardRestore(std::unique_ptr<ClipboardContents> saved) override {
+        auto* contents = dynamic_cast<QtClipboardContents*>(saved.get());
+        // Nothing saved: owned with no formats, as after ClipboardClear.
+        QMimeData* data = contents ? contents->data.release() : new QMimeData;
+        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
     }
 
     int MsgBox(const std::string& prompt, int style, const std::string& title) override {

@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +31,87 @@ using e2e::Browser;
 using namespace std::chrono_literals;
 
 const char* const kListTitle = "Penrika  for IE - 記入候補";
+
+// --- Another program on the display that uses the clipboard: this test binary started again
+// with PENRIKA_CLIPBOARD set, before any test runs. "own" puts a text and a PNG image on the
+// clipboard (the image's bytes also into $PENRIKA_CLIPBOARD_DIR/offered.png) and ends when
+// another program takes the clipboard over; "read" writes what the clipboard holds now into
+// text and image.png there.
+const char* const kOtherText = "他のアプリでコピーした文 ABC";
+
+int ClipboardProgram(const std::string& mode) {
+    static int argc = 1;
+    static char arg0[] = "clipboard";
+    static char* argv[] = {arg0, nullptr};
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    const std::filesystem::path dir = std::getenv("PENRIKA_CLIPBOARD_DIR");
+    QClipboard* cb = QGuiApplication::clipboard();
+    if (mode == "own") {
+        QImage image(40, 30, QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, qRgba(x * 6, y * 8, 90, 255));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        TempHome::WriteFile(dir / "offered.png", png.toStdString());
+        auto* data = new QMimeData;
+        data->setText(QString::fromUtf8(kOtherText));
+        data->setData(QStringLiteral("image/png"), png);
+        cb->setMimeData(data);
+        QObject::connect(cb, &QClipboard::dataChanged, [cb] {
+            if (!cb->ownsClipboard()) QCoreApplication::quit();
+        });
+        return app.exec();
+    }
+    const QMimeData* m = cb->mimeData();
+    TempHome::WriteFile(dir / "text", m ? m->text().toStdString() : "");
+    TempHome::WriteFile(dir / "image.png",
+                        m ? m->data(QStringLiteral("image/png")).toStdString() : "");
+    return 0;
+}
+
+const bool kClipboardProgram = [] {
+    if (const char* mode = std::getenv("PENRIKA_CLIPBOARD")) std::exit(ClipboardProgram(mode));
+    return false;
+}();
+
+// The other program's side of the clipboard.
+class OtherProgram {
+  public:
+    // Puts the text and the image on the clipboard; false when no other client can read them.
+    bool Copy() {
+        owner_ = Start("own");
+        return e2e::WaitFor([&] { return !offered().empty() && Holds(); }, 10s);
+    }
+    // Whether the clipboard holds exactly what it copied, as a further client reads it.
+    bool Holds() {
+        std::unique_ptr<e2e::Process> reader = Start("read");
+        e2e::WaitFor([&] { return !reader->Running(); }, 10s);
+        return !reader->Running() && TempHome::ReadFile(dir_.path() / "text") == kOtherText &&
+               TempHome::ReadFile(dir_.path() / "image.png") == offered();
+    }
+    bool StillOwns() { return owner_->Running(); }
+    std::string offered() const {
+        std::error_code ec;
+        return std::filesystem::exists(dir_.path() / "offered.png", ec)
+                   ? TempHome::ReadFile(dir_.path() / "offered.png")
+                   : std::string();
+    }
+
+  private:
+    std::unique_ptr<e2e::Process> Start(const std::string& mode) {
+        e2e::Process::Options o;
+        o.env = {"PENRIKA_CLIPBOARD=" + mode, "PENRIKA_CLIPBOARD_DIR=" + dir_.path().string()};
+        return std::make_unique<e2e::Process>(
+            std::vector<std::string>{std::filesystem::read_symlink("/proc/self/exe").string()}, o);
+    }
+
+    e2e::ScratchDir dir_{"clipboard"};
+    std::unique_ptr<e2e::Process> owner_;
+};
 
 // One run of the real program with its own settings and entries.
 class Penrika {
@@ -218,8 +306,8 @@ TEST_P(WriteE2e, NothingFoundIsReportedAndNothingTyped) {
         ASSERT_TRUE(sent) << b_->Log();
         EXPECT_EQ(sent->fields["zip"], "100-0001");
 
-        // Pressed again with nothing newly highlighted: the clipboard was emptied, so there
-        // is no label to look up.
+        // Pressed again with nothing newly highlighted: the browser copies nothing into the
+        // cleared clipboard, so there is no label to look up.
         b_->WaitLayout();
         p.PressWrite();
         EXPECT_TRUE(Answer(p, "Penrika：エラー")) << "no 項目が認識できません。 message";
@@ -276,6 +364,39 @@ TEST_P(WriteE2e, AlwaysOnTopToolbarIsBackInTheBandAfterThePress) {
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["zip"], "100-0001");
     EXPECT_NE(WindowState(id).find("_NET_WM_STATE_ABOVE"), std::string::npos);
+}
+
+// What another program put on the clipboard (a text and an image) is there again after every
+// press: a fill, 項目が認識できません。 and a cancelled candidate list. The program that copied
+// has lost the clipboard to the press by then: Penrika offers the same bytes itself.
+TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
+    Open("write.html", "記入の確認");
+    Penrika p(
+        b_->display(),
+        {{"郵便番号", "100-0001~", ""}, {"電話番号", "03-1111-2222~", ""}, {"備考", "なし~", ""}});
+    p.PlaceBeside(b_->window());
+    OtherProgram other;
+    ASSERT_TRUE(other.Copy()) << "the other program's copy cannot be read";
+
+    std::optional<e2e::Event> sent = WriteInto(p, "l-note");
+    ASSERT_TRUE(sent) << b_->Log();
+    EXPECT_EQ(sent->fields["note"], "なし") << sent->raw;
+    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after a fill";
+    EXPECT_TRUE(e2e::WaitFor([&] { return !other.StillOwns(); }, 5s));
+
+    // Nothing highlighted: nothing copied, 項目が認識できません。
+    b_->WaitLayout();
+    p.PressWrite();
+    EXPECT_TRUE(Answer(p, "Penrika：エラー")) << "no 項目が認識できません。 message";
+    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after the message";
+
+    // 番号 offers two entries; the list is cancelled.
+    b_->TripleClick("l-number");
+    p.PressWrite();
+    ASSERT_NE(p.WaitActiveWindow(kListTitle), 0u) << "no candidate list";
+    e2e::XdoKey("Escape");
+    EXPECT_TRUE(e2e::WaitFor([&] { return p.Find(kListTitle) == 0; }, 5s));
+    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after the cancelled list";
 }
 
 // A figure rather than a check: from the click on 記入 to the form's arrival after ten Japanese

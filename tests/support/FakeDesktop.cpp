@@ -7,6 +7,10 @@
 namespace fake {
 
 namespace {
+struct SavedClipboard : platform::ClipboardContents {
+    std::optional<std::string> text;
+};
+
 // Fakes made inside a test that already has one hand the desktop back when they go.
 std::vector<FakeDesktop*>& Installed() {
     static std::vector<FakeDesktop*> stack;
@@ -160,6 +164,19 @@ std::size_t FakeDesktop::Type(const std::vector<KeyStroke>& strokes, WindowId ta
 void FakeDesktop::ClipboardClear() {
     log_.push_back("clipboard clear");
     clipboard_.reset();
+}
+
+std::unique_ptr<platform::ClipboardContents> FakeDesktop::ClipboardSave() {
+    log_.push_back("clipboard save");
+    auto saved = std::make_unique<SavedClipboard>();
+    saved->text = clipboard_;
+    return saved;
+}
+
+void FakeDesktop::ClipboardRestore(std::unique_ptr<platform::ClipboardContents> saved) {
+    log_.push_back("clipboard restore");
+    auto* s = dynamic_cast<SavedClipboard*>(saved.get());
+    clipboard_ = s ? s->text : std::nullopt;
 }
 
 int FakeDesktop::MsgBox(const std::string& prompt, int style, const std::string& title) {

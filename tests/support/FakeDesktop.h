@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,7 +86,8 @@ class FakeDesktop : public platform::Desktop {
     std::vector<std::string> Typed(WindowId w = 0) const;
     // The same joined into one string: "{TAB}ab+c".
     std::string TypedText(WindowId w = 0) const;
-    // Everything that happened, in order: "activate 2", "type 2 {TAB}", "msgbox 65 Penrika ...".
+    // Everything that happened, in order: "activate 2", "type 2 {TAB}", "msgbox 65 Penrika ...",
+    // "clipboard save", "clipboard clear", "clipboard restore".
     const std::vector<std::string>& log() const { return log_; }
     int helpShown() const { return helpShown_; }
     int helpClosed() const { return helpClosed_; }
@@ -110,6 +112,8 @@ class FakeDesktop : public platform::Desktop {
     std::string ClipboardText() override { return clipboard_.value_or(""); }
     void ClipboardClear() override;
     bool WaitClipboardText(int timeoutMs) override { return clipboard_.has_value(); }
+    std::unique_ptr<platform::ClipboardContents> ClipboardSave() override;
+    void ClipboardRestore(std::unique_ptr<platform::ClipboardContents> saved) override;
     int MsgBox(const std::string& prompt, int style, const std::string& title) override;
     void ShowHelp(WindowId owner, int context) override;
     void CloseHelp() override;
