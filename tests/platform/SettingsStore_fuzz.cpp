@@ -32,6 +32,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string dir = "/dev/shm/penrika-fuzz-XXXXXX";
     Check(::mkdtemp(dir.data()) != nullptr);
     ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    static const std::string folder = dir;
+    std::atexit([] { std::filesystem::remove_all(folder); });
     return 0;
 }
 
