@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "Utf8.h"
+#include "core/Utf8.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/AppState.h"
+#include "core/FillCommand.h"
 #include "e2e/support/E2e.h"
-#include "globals.h"
-#include "modMainForm.h"
-#include "platform/X11Desktop.h"
+#include "platform/x11/X11Desktop.h"
 
 namespace {
 

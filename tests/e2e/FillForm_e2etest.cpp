@@ -8,12 +8,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "core/AppState.h"
+#include "core/FillCommand.h"
 #include "e2e/support/E2e.h"
-#include "frmMain.h"
-#include "globals.h"
-#include "modMainForm.h"
-#include "platform/X11Desktop.h"
+#include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
+#include "ui/MainToolbar.h"
 
 namespace {
 
@@ -196,7 +196,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     EntryTable[0] = {"お名前", "山田太郎~", ""};
     platform::Desktop& d = platform::TheDesktop();
 
-    frmMain toolbar;
+    MainToolbar toolbar;
     toolbar.move(1100, 20);
     toolbar.show();
     const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());

@@ -6,9 +6,9 @@
 #include <QClipboard>
 #include <filesystem>
 
-#include "WindowUtil.h"
 #include "e2e/support/E2e.h"
 #include "support/GuiApp.h"
+#include "ui/WindowUtil.h"
 
 namespace {
 

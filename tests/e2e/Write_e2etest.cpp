@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "EntryFile.h"
+#include "core/AppState.h"
+#include "core/EntryFile.h"
+#include "core/FillCommand.h"
 #include "e2e/support/E2e.h"
-#include "globals.h"
-#include "modMainForm.h"
 #include "support/Launch.h"
 #include "support/TempHome.h"
 

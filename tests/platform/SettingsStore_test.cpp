@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include "globals.h"
-#include "modMainForm.h"
+#include "core/AppState.h"
+#include "core/FillCommand.h"
 #include "support/TempHome.h"
 
 namespace {

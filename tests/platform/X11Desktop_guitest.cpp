@@ -21,10 +21,10 @@
 #include <cstring>
 #include <memory>
 
-#include "KeyNotation.h"
-#include "WindowUtil.h"
-#include "globals.h"
-#include "platform/X11Desktop.h"
+#include "core/AppState.h"
+#include "core/KeyNotation.h"
+#include "platform/x11/X11Desktop.h"
+#include "ui/WindowUtil.h"
 
 using platform::Desktop;
 using platform::WindowId;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Utf8.h"
+#include "core/Utf8.h"
 
 namespace fake {
 

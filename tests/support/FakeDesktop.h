@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "KeyNotation.h"
+#include "core/KeyNotation.h"
 #include "platform/Desktop.h"
 
 namespace fake {

@@ -1,0 +1,11 @@
+// Code page 932: Shift_JIS with the vendor extensions, the Japanese ANSI code page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// UTF-8 to code page 932; nullopt when a character has no form there (or the UTF-8 is bad).
+std::optional<std::string> ToCp932(std::string_view utf8);
+// Code page 932 to UTF-8; a byte sequence that is not code page 932 becomes U+FFFD.
+std::string FromCp932(std::string_view bytes);

@@ -1,0 +1,225 @@
+#include "platform/x11/X11Connection.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+template <typename T>
+struct FreeDeleter {
+    void operator()(T* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+
+xcb_atom_t Intern(xcb_connection_t* c, const char* name) {
+    Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+    return r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+}  // namespace
+
+X11Connection::X11Connection() {
+    int screenNo = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNo);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c) xcb_disconnect(c);
+        return;
+    }
+    conn_ = c;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNo && it.rem; ++i) xcb_screen_next(&it);
+    root_ = it.data->root;
+
+    atoms_.netClientListStacking = Intern(c, "_NET_CLIENT_LIST_STACKING");
+    atoms_.netActiveWindow = Intern(c, "_NET_ACTIVE_WINDOW");
+    atoms_.netWmState = Intern(c, "_NET_WM_STATE");
+    atoms_.netWmStateHidden = Intern(c, "_NET_WM_STATE_HIDDEN");
+    atoms_.netWmStateAbove = Intern(c, "_NET_WM_STATE_ABOVE");
+    atoms_.netWmName = Intern(c, "_NET_WM_NAME");
+    atoms_.utf8String = Intern(c, "UTF8_STRING");
+    atoms_.wmState = Intern(c, "WM_STATE");
+    atoms_.netWmPid = Intern(c, "_NET_WM_PID");
+    atoms_.wmClientMachine = Intern(c, "WM_CLIENT_MACHINE");
+    atoms_.wmProtocols = Intern(c, "WM_PROTOCOLS");
+    atoms_.netWmPing = Intern(c, "_NET_WM_PING");
+    atoms_.netWmUserTime = Intern(c, "_NET_WM_USER_TIME");
+    atoms_.penrikaTime = Intern(c, "_PENRIKA_TIME");
+    atoms_.ximServers = Intern(c, "XIM_SERVERS");
+    atoms_.fcitxServer = Intern(c, "_FCITX_SERVER");
+
+    // Changes of the active window and the pong answers to pings arrive on the root.
+    std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &rootMask);
+
+    // An unmapped input-only window whose property changes yield server timestamps.
+    timeWindow_ = xcb_generate_id(c);
+    std::uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c, 0, timeWindow_, root_, -10, -10, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_flush(c);
+}
+
+X11Connection::~X11Connection() {
+    if (conn_) {
+        xcb_destroy_window(conn_, timeWindow_);
+        xcb_flush(conn_);
+        xcb_disconnect(conn_);
+    }
+}
+
+std::vector<std::uint32_t> X11Connection::Property32(xcb_window_t w, xcb_atom_t prop,
+                                                     xcb_atom_t type) {
+    std::vector<std::uint32_t> out;
+    if (!conn_ || !w) return out;
+    Reply<xcb_get_property_reply_t> r(
+        xcb_get_property_reply(conn_, xcb_get_property(conn_, 0, w, prop, type, 0, 4096), nullptr));
+    if (!r || r->format != 32 || r->type != type) return out;
+    auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
+    out.assign(data, data + xcb_get_property_value_length(r.get()) / 4);
+    return out;
+}
+
+std::string X11Connection::PropertyBytes(xcb_window_t w, xcb_atom_t prop, xcb_atom_t type,
+                                         xcb_atom_t* actualType) {
+    if (actualType) *actualType = XCB_ATOM_NONE;
+    if (!conn_ || !w) return {};
+    Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+        conn_, xcb_get_property(conn_, 0, w, prop, type, 0, 1 << 16), nullptr));
+    if (!r || r->format != 8) return {};
+    if (type != XCB_GET_PROPERTY_TYPE_ANY && r->type != type) return {};
+    if (actualType) *actualType = r->type;
+    auto* data = static_cast<const char*>(xcb_get_property_value(r.get()));
+    return std::string(data, static_cast<std::size_t>(xcb_get_property_value_length(r.get())));
+}
+
+void X11Connection::SendToRoot(xcb_window_t w, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1,
+                               std::uint32_t d2, std::uint32_t d3, std::uint32_t d4) {
+    if (!conn_) return;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = w;
+    ev.type = type;
+    ev.data.data32[0] = d0;
+    ev.data.data32[1] = d1;
+    ev.data.data32[2] = d2;
+    ev.data.data32[3] = d3;
+    ev.data.data32[4] = d4;
+    xcb_send_event(conn_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(conn_);
+}
+
+xcb_timestamp_t X11Connection::ServerTime() {
+    if (!conn_) return XCB_CURRENT_TIME;
+    timeSeen_ = false;
+    xcb_change_property(conn_, XCB_PROP_MODE_APPEND, timeWindow_, atoms_.penrikaTime,
+                        XCB_ATOM_STRING, 8, 0, nullptr);
+    // The server makes the PropertyNotify before it answers the next request.
+    free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+    Drain();
+    return timeSeen_ ? lastTime_ : XCB_CURRENT_TIME;
+}
+
+bool X11Connection::Ping(xcb_window_t w, int timeoutMs, bool userInput) {
+    if (!conn_ || !w) return false;
+    std::vector<std::uint32_t> protocols = Property32(w, atoms_.wmProtocols, XCB_ATOM_ATOM);
+    if (std::find(protocols.begin(), protocols.end(), atoms_.netWmPing) == protocols.end())
+        return false;
+    // A serial of our own in the timestamp field; clients echo the message unchanged.
+    pingSerial_ = 0x50000000u | ((pingSerial_ + 1) & 0x0fffffffu);
+    pongWindow_ = w;
+    pongSeen_ = false;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = w;
+    ev.type = atoms_.wmProtocols;
+    ev.data.data32[0] = atoms_.netWmPing;
+    ev.data.data32[1] = pingSerial_;
+    ev.data.data32[2] = w;
+    xcb_send_event(conn_, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+    xcb_flush(conn_);
+    return WaitUntil([this] { return pongSeen_; }, timeoutMs, 5, userInput);
+}
+
+void X11Connection::Handle(xcb_generic_event_t* ev) {
+    switch (ev->response_type & 0x7f) {
+        case XCB_MAPPING_NOTIFY: {
+            auto* m = reinterpret_cast<xcb_mapping_notify_event_t*>(ev);
+            if (m->request == XCB_MAPPING_KEYBOARD) ++mappingNotifies_;
+            break;
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            auto* p = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+            if (p->window == timeWindow_ && p->atom == atoms_.penrikaTime) {
+                lastTime_ = p->time;
+                timeSeen_ = true;
+            }
+            break;
+        }
+        case XCB_CLIENT_MESSAGE: {
+            auto* m = reinterpret_cast<xcb_client_message_event_t*>(ev);
+            if (m->type == atoms_.wmProtocols && m->data.data32[0] == atoms_.netWmPing &&
+                m->data.data32[1] == pingSerial_ && m->data.data32[2] == pongWindow_)
+                pongSeen_ = true;
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+bool X11Connection::Drain() {
+    if (!conn_) return false;
+    bool any = false;
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(conn_)) {
+        any = true;
+        Handle(ev);
+        free(ev);
+    }
+    return any;
+}
+
+bool X11Connection::WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs,
+                              bool userInput) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_ptr<QSocketNotifier> notifier;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (conn_) {
+        notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_),
+                                                     QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    }
+    for (;;) {
+        bool arrived = Drain();
+        if (done()) return true;
+        if (arrived) continue;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        tick.start(static_cast<int>(std::min<long long>(left.count(), pollMs)));
+        loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        tick.stop();
+    }
+}
+
+void X11Connection::Pause(int ms, bool userInput) {
+    if (ms <= 0) return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // namespace platform

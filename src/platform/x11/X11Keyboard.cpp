@@ -1,0 +1,465 @@
+#include "platform/x11/X11Keyboard.h"
+
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+#include <limits>
+#include <thread>
+
+namespace platform {
+namespace {
+constexpr xcb_keysym_t kNoSymbol = 0;
+constexpr xcb_keysym_t kUnicodeBase = 0x1000000;
+// Keycodes below this are the keyboard's own keys (the empty ones among them are Japanese and
+// international keys that browsers report under their own names); spares come from above.
+constexpr xcb_keycode_t kLowestSpare = 136;
+
+xcb_keysym_t NamedKeySym(NamedKey k) {
+    switch (k) {
+        case NamedKey::Backspace:
+            return 0xff08;
+        case NamedKey::Break:
+            return 0xff6b;
+        case NamedKey::CapsLock:
+            return 0xffe5;
+        case NamedKey::Delete:
+            return 0xffff;
+        case NamedKey::Down:
+            return 0xff54;
+        case NamedKey::End:
+            return 0xff57;
+        case NamedKey::Enter:
+            return 0xff0d;
+        case NamedKey::Escape:
+            return 0xff1b;
+        case NamedKey::Help:
+            return 0xff6a;
+        case NamedKey::Home:
+            return 0xff50;
+        case NamedKey::Insert:
+            return 0xff63;
+        case NamedKey::Left:
+            return 0xff51;
+        case NamedKey::NumLock:
+            return 0xff7f;
+        case NamedKey::PageDown:
+            return 0xff56;
+        case NamedKey::PageUp:
+            return 0xff55;
+        case NamedKey::PrintScreen:
+            return 0xff61;
+        case NamedKey::Right:
+            return 0xff53;
+        case NamedKey::ScrollLock:
+            return 0xff14;
+        case NamedKey::Tab:
+            return 0xff09;
+        case NamedKey::Up:
+            return 0xff52;
+        case NamedKey::KeypadAdd:
+            return 0xffab;
+        case NamedKey::KeypadSubtract:
+            return 0xffad;
+        case NamedKey::KeypadMultiply:
+            return 0xffaa;
+        case NamedKey::KeypadDivide:
+            return 0xffaf;
+        case NamedKey::None:
+            return kNoSymbol;
+        default:
+            break;
+    }
+    int f = static_cast<int>(k) - static_cast<int>(NamedKey::F1);
+    if (f >= 0 && f < 16) return 0xffbe + static_cast<xcb_keysym_t>(f);
+    return kNoSymbol;
+}
+
+// The keysym the keyboard's own map would carry for a character.
+xcb_keysym_t LegacySym(char32_t c) {
+    if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff)) return c;
+    return kUnicodeBase + c;
+}
+
+char32_t SymToChar(xcb_keysym_t s) {
+    if ((s >= 0x20 && s <= 0x7e) || (s >= 0xa0 && s <= 0xff)) return s;
+    if (s >= kUnicodeBase + 0x20 && s <= kUnicodeBase + 0x10ffff) return s - kUnicodeBase;
+    return 0;
+}
+}  // namespace
+
+X11Keyboard::X11Keyboard(X11Connection& x) : x_(x) {
+    restoreTimer_.setSingleShot(true);
+    restoreTimer_.callOnTimeout([this] { RestoreNow(); });
+}
+
+X11Keyboard::~X11Keyboard() {
+    restoreTimer_.stop();
+    if (owned_.empty() || !x_.Valid()) return;
+    // Leaving now must not turn the last keys into other characters: let the browser read them
+    // first. No event loop is needed for that, only time.
+    auto ready = lastKey_ + std::chrono::milliseconds(timing_.restoreAfterMs);
+    if (Clock::now() < ready) std::this_thread::sleep_until(ready);
+    RestoreNow();
+}
+
+bool X11Keyboard::LoadMap() {
+    xcb_connection_t* c = x_.conn();
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    minKc_ = setup->min_keycode;
+    maxKc_ = setup->max_keycode;
+    auto* r = xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, minKc_, static_cast<std::uint8_t>(maxKc_ - minKc_ + 1)),
+        nullptr);
+    if (!r) return false;
+    perKc_ = r->keysyms_per_keycode;
+    const xcb_keysym_t* s = xcb_get_keyboard_mapping_keysyms(r);
+    syms_.assign(s, s + xcb_get_keyboard_mapping_keysyms_length(r));
+    std::free(r);
+    // A spare that no longer carries our symbol was reset by someone else (a layout switch).
+    for (auto it = owned_.begin(); it != owned_.end();) {
+        if (SymAt(it->first, 0) != it->second.sym)
+            it = owned_.erase(it);
+        else
+            ++it;
+    }
+    bool shiftNeeded = false;
+    FindKey(0xffe1, &shiftKc_, &shiftNeeded);
+    FindKey(0xffe3, &ctrlKc_, &shiftNeeded);
+    if (!FindKey(0xffe9, &altKc_, &shiftNeeded)) FindKey(0xffe7, &altKc_, &shiftNeeded);
+    return perKc_ > 0;
+}
+
+xcb_keysym_t X11Keyboard::SymAt(xcb_keycode_t kc, int col) const {
+    if (kc < minKc_ || kc > maxKc_ || col >= perKc_) return kNoSymbol;
+    std::size_t i = static_cast<std::size_t>(kc - minKc_) * perKc_ + col;
+    return i < syms_.size() ? syms_[i] : kNoSymbol;
+}
+
+bool X11Keyboard::FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const {
+    if (sym == kNoSymbol) return false;
+    for (int col = 0; col < std::min(perKc_, 2); ++col) {
+        for (int k = minKc_; k <= maxKc_; ++k) {
+            auto code = static_cast<xcb_keycode_t>(k);
+            if (owned_.count(code)) continue;
+            // A key whose first level is empty takes the second level from the first.
+            if (SymAt(code, col) == sym) {
+                *kc = code;
+                *shift = col == 1;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
+    Plan p;
+    p.shift = s.shift;
+    p.ctrl = s.ctrl;
+    p.alt = s.alt;
+    xcb_keysym_t sym = kNoSymbol;
+    if (s.key != NamedKey::None) {
+        sym = NamedKeySym(s.key);
+    } else if (s.ch == U'\n' || s.ch == U'\r') {
+        sym = 0xff0d;
+    } else if (s.ch == U'\t') {
+        sym = 0xff09;
+    } else if (s.ch < 0x20 || s.ch == 0x7f) {
+        p.skip = true;
+        return p;
+    } else if (!s.ctrl && !s.alt) {
+        // Shift with a character types its shifted form, as the keyboard would, without holding
+        // Shift: an input method would take Shift+letter as a switch of its own.
+        char32_t c = s.ch;
+        if (s.shift) {
+            xcb_keycode_t kc = 0;
+            bool onShift = false;
+            char32_t shifted = 0;
+            if (FindKey(LegacySym(c), &kc, &onShift) && !onShift) shifted = SymToChar(SymAt(kc, 1));
+            if (!shifted && c < 0x10000) shifted = static_cast<char32_t>(std::towupper(c));
+            if (shifted) c = shifted;
+        }
+        p.shift = false;
+        p.spareSym = kUnicodeBase + c;
+        return p;
+    } else {
+        // Shortcuts (Ctrl+C) must come from the keyboard's own key for the character.
+        sym = LegacySym(s.ch);
+    }
+    bool needShift = false;
+    if (FindKey(sym, &p.keycode, &needShift)) {
+        p.shift = p.shift || needShift;
+    } else {
+        p.keycode = 0;
+        p.spareSym = sym;
+    }
+    return p;
+}
+
+std::vector<xcb_keycode_t> X11Keyboard::SpareKeycodes() const {
+    std::vector<xcb_keycode_t> out;
+    for (int k = maxKc_; k >= std::max<int>(minKc_, kLowestSpare); --k) {
+        auto kc = static_cast<xcb_keycode_t>(k);
+        if (owned_.count(kc)) {
+            out.push_back(kc);
+            continue;
+        }
+        bool empty = true;
+        for (int col = 0; col < perKc_ && empty; ++col) empty = SymAt(kc, col) == kNoSymbol;
+        if (empty) out.push_back(kc);
+    }
+    return out;
+}
+
+void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes) {
+    if (changes.empty()) return;
+    // One request for the whole span, the keys between ours sent back as they are: every
+    // request makes each client (window manager, input method, every toolkit) reload its
+    // keyboard, and a reload per key can keep a window manager busy for seconds.
+    const xcb_keycode_t lo = changes.begin()->first, hi = changes.rbegin()->first;
+    const std::size_t per = static_cast<std::size_t>(perKc_);
+    const std::size_t base = static_cast<std::size_t>(lo - minKc_) * per;
+    std::vector<xcb_keysym_t> rows(
+        syms_.begin() + static_cast<std::ptrdiff_t>(base),
+        syms_.begin() + static_cast<std::ptrdiff_t>(base + (hi - lo + 1) * per));
+    for (auto [kc, sym] : changes) {
+        xcb_keysym_t* row = rows.data() + static_cast<std::size_t>(kc - lo) * per;
+        std::fill(row, row + per, kNoSymbol);
+        // Both levels, so that a Shift the user holds by accident changes nothing.
+        if (sym != kNoSymbol) {
+            row[0] = sym;
+            if (per > 1) row[1] = sym;
+        }
+    }
+    xcb_change_keyboard_mapping(x_.conn(), static_cast<std::uint8_t>(hi - lo + 1), lo,
+                                static_cast<std::uint8_t>(perKc_), rows.data());
+    std::copy(rows.begin(), rows.end(), syms_.begin() + static_cast<std::ptrdiff_t>(base));
+}
+
+void X11Keyboard::WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs) {
+    // Our own MappingNotify arrives when the server has told every client; the target's answer
+    // to a ping says it has read its notification; then a short moment to fetch the new map.
+    x_.WaitUntil([&] { return x_.keyboardMappingNotifies() > notifiesBefore; }, 500, 5, userInput_);
+    PingTarget(target, 300);
+    x_.Pause(settleMs, userInput_);
+}
+
+bool X11Keyboard::MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target) {
+    // The symbols still to be typed, in order of first use, and where each is next needed.
+    std::vector<xcb_keysym_t> order;
+    std::map<xcb_keysym_t, std::size_t> firstUse;
+    for (std::size_t i = from; i < plans.size(); ++i) {
+        xcb_keysym_t s = plans[i].spareSym;
+        if (plans[i].skip || plans[i].keycode || s == kNoSymbol) continue;
+        if (firstUse.emplace(s, i).second) order.push_back(s);
+    }
+    std::map<xcb_keysym_t, xcb_keycode_t> held;
+    for (auto& [kc, o] : owned_) held[o.sym] = kc;
+
+    std::vector<xcb_keycode_t> spares = SpareKeycodes();
+    if (spares.empty()) return false;
+    const std::size_t never = std::numeric_limits<std::size_t>::max();
+    auto nextUse = [&](xcb_keycode_t kc) -> std::size_t {
+        auto o = owned_.find(kc);
+        if (o == owned_.end()) return never;
+        auto f = firstUse.find(o->second.sym);
+        return f == firstUse.end() ? never : f->second;
+    };
+    std::map<xcb_keycode_t, xcb_keysym_t> changes;
+    for (xcb_keysym_t s : order) {
+        if (held.count(s)) continue;
+        std::size_t need = firstUse[s];
+        // Free keycodes first, then those whose symbol is needed latest, then the longest idle.
+        xcb_keycode_t best = 0;
+        std::size_t bestNext = 0;
+        Clock::time_point bestUse{};
+        for (xcb_keycode_t kc : spares) {
+            if (changes.count(kc)) continue;
+            std::size_t n = nextUse(kc);
+            if (n != never && n <= need) continue;
+            auto o = owned_.find(kc);
+            Clock::time_point used = o == owned_.end() ? Clock::time_point{} : o->second.lastUse;
+            if (!best || n > bestNext || (n == bestNext && used < bestUse)) {
+                best = kc;
+                bestNext = n;
+                bestUse = used;
+            }
+        }
+        if (!best) break;
+        auto evicted = owned_.find(best);
+        if (evicted != owned_.end()) held.erase(evicted->second.sym);
+        changes[best] = s;
+        held[s] = best;
+    }
+    if (changes.empty()) return false;
+
+    // A keycode that changes from one of our symbols to another is the slow case: an input
+    // method that still holds the old symbol would type it. Keys given back their empty
+    // symbols only a moment ago count as well.
+    bool replacing = lastRestore_ != Clock::time_point{} &&
+                     Clock::now() - lastRestore_ < std::chrono::milliseconds(timing_.staleMapMs);
+    for (auto& [kc, s] : changes) replacing = replacing || owned_.count(kc) > 0;
+    if (replacing && lastKey_ != Clock::time_point{}) {
+        // No such change while keys may still be on their way: the target has read them before
+        // it answers a ping sent after them, an input method only some time later.
+        Sync();
+        PingTarget(target, 300);
+        auto ready = lastKey_ + std::chrono::milliseconds(timing_.remapAfterMs);
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(ready - Clock::now());
+        if (wait.count() > 0) x_.Pause(static_cast<int>(wait.count()) + 1, userInput_);
+    }
+    x_.Drain();
+    // The keys between ours go back as the server has them now, not as they were when typing
+    // began.
+    if (!LoadMap()) return false;
+    std::uint64_t before = x_.keyboardMappingNotifies();
+    WriteSyms(changes);
+    for (auto& [kc, s] : changes) owned_[kc] = Owned{s, Clock::now(), false};
+    xcb_flush(x_.conn());
+    WaitForMapping(before, target, replacing ? timing_.remapSettleMs : timing_.mapSettleMs);
+    return true;
+}
+
+bool X11Keyboard::PingTarget(xcb_window_t target, int timeoutMs) {
+    // Our own windows read their keys in our own event loop, which the waits run anyway.
+    if (userInput_) return false;
+    return x_.Ping(target, timeoutMs, false);
+}
+
+void X11Keyboard::Fake(std::uint8_t type, xcb_keycode_t kc) {
+    xcb_test_fake_input(x_.conn(), type, kc, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+}
+
+void X11Keyboard::PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt) {
+    // Press and release go out together so that no path leaves a key down.
+    if (shift && shiftKc_) Fake(XCB_KEY_PRESS, shiftKc_);
+    if (ctrl && ctrlKc_) Fake(XCB_KEY_PRESS, ctrlKc_);
+    if (alt && altKc_) Fake(XCB_KEY_PRESS, altKc_);
+    Fake(XCB_KEY_PRESS, kc);
+    Fake(XCB_KEY_RELEASE, kc);
+    if (alt && altKc_) Fake(XCB_KEY_RELEASE, altKc_);
+    if (ctrl && ctrlKc_) Fake(XCB_KEY_RELEASE, ctrlKc_);
+    if (shift && shiftKc_) Fake(XCB_KEY_RELEASE, shiftKc_);
+    xcb_flush(x_.conn());
+}
+
+void X11Keyboard::Sync() {
+    std::free(xcb_get_input_focus_reply(x_.conn(), xcb_get_input_focus(x_.conn()), nullptr));
+}
+
+bool X11Keyboard::InputMethodPresent() {
+    xcb_connection_t* c = x_.conn();
+    auto owned = [&](xcb_atom_t selection) {
+        auto* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+        bool has = r && r->owner != XCB_NONE;
+        std::free(r);
+        return has;
+    };
+    // XIM servers (fcitx5, ibus-x11, uim) list their selections on the root window; the list
+    // outlives a server that has ended, so only a selection someone still owns counts. fcitx5
+    // also owns a selection of its own.
+    for (std::uint32_t server : x_.Property32(x_.root(), x_.atoms().ximServers, XCB_ATOM_ATOM)) {
+        if (owned(server)) return true;
+    }
+    return owned(x_.atoms().fcitxServer);
+}
+
+bool X11Keyboard::ModifiersHeld() {
+    if (!x_.Valid()) return false;
+    xcb_connection_t* c = x_.conn();
+    auto* mm = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
+    auto* km = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    bool held = false;
+    if (mm && km) {
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mm);
+        int per = mm->keycodes_per_modifier;
+        // Shift, Control, Mod1 (Alt) and Mod4 (Super); the lock modifiers do not count.
+        for (int mod : {0, 2, 3, 6}) {
+            for (int i = 0; i < per; ++i) {
+                xcb_keycode_t kc = codes[mod * per + i];
+                if (kc && (km->keys[kc / 8] & (1 << (kc % 8)))) held = true;
+            }
+        }
+    }
+    std::free(mm);
+    std::free(km);
+    return held;
+}
+
+std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
+                              const std::function<bool()>& stillTarget, bool readOwnInput) {
+    if (!x_.Valid() || strokes.empty() || !stillTarget()) return 0;
+    x_.Drain();
+    if (!LoadMap()) return 0;
+    userInput_ = readOwnInput;
+    timing_ = InputMethodPresent() ? imTiming_ : plainTiming_;
+    restoreTimer_.stop();
+    std::vector<Plan> plans;
+    plans.reserve(strokes.size());
+    for (const KeyStroke& s : strokes) plans.push_back(PlanStroke(s));
+
+    std::map<xcb_keysym_t, xcb_keycode_t> held;
+    auto refreshHeld = [&] {
+        held.clear();
+        for (auto& [kc, o] : owned_) held[o.sym] = kc;
+    };
+    refreshHeld();
+
+    std::size_t done = 0;
+    bool typedAny = false;
+    for (; done < plans.size(); ++done) {
+        const Plan& p = plans[done];
+        if (p.skip) continue;
+        if (!stillTarget()) break;
+        xcb_keycode_t kc = p.keycode;
+        if (!kc) {
+            auto h = held.find(p.spareSym);
+            if (h == held.end()) {
+                if (!MapAhead(plans, done, target)) break;
+                refreshHeld();
+                h = held.find(p.spareSym);
+                if (h == held.end()) break;
+            }
+            kc = h->second;
+        }
+        if (typedAny) x_.Pause(timing_.keyGapMs, userInput_);
+        // Checked again after every wait: the focus may have moved meanwhile.
+        if (!stillTarget()) break;
+        PressRelease(kc, p.shift, p.ctrl, p.alt);
+        typedAny = true;
+        lastKey_ = Clock::now();
+        auto o = owned_.find(kc);
+        if (o != owned_.end()) {
+            o->second.lastUse = Clock::now();
+            o->second.used = true;
+        }
+    }
+    if (typedAny) {
+        // The server has passed the keys on once it answers; the target has read them once it
+        // answers our ping (when it takes pings); then a moment to act on them.
+        Sync();
+        PingTarget(target, 500);
+        x_.Pause(timing_.finishSettleMs, userInput_);
+    }
+    if (!owned_.empty()) restoreTimer_.start(timing_.restoreAfterMs);
+    return done;
+}
+
+void X11Keyboard::RestoreNow() {
+    restoreTimer_.stop();
+    if (owned_.empty() || !x_.Valid()) return;
+    x_.Drain();
+    if (LoadMap()) {
+        std::map<xcb_keycode_t, xcb_keysym_t> empty;
+        for (auto& [kc, o] : owned_) empty[kc] = kNoSymbol;
+        WriteSyms(empty);
+    }
+    owned_.clear();
+    lastRestore_ = Clock::now();
+    xcb_flush(x_.conn());
+    Sync();
+}
+
+}  // namespace platform

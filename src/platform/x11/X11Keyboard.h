@@ -1,0 +1,121 @@
+// Typing through XTest. Characters are typed as Unicode keysyms on spare (empty) keycodes from
+// the top of the range, as many of a text's characters mapped in one go as there are spares,
+// because input methods (mozc in hiragana mode) pass such keys through untouched while they
+// would convert letters typed on the normal keys. Browsers read a key's symbol only after the
+// key arrived, so a keycode gets another symbol (or its empty one back) only once the target has
+// read its last press: with no input method, when the target answers a ping; with one, a while
+// after that. All changes of one moment go out in one request, since every request makes every
+// client on the display reload its keyboard. Named keys and shortcuts with Ctrl or Alt use the
+// keyboard's own keycodes.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <QTimer>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "core/KeyNotation.h"
+#include "platform/x11/X11Connection.h"
+
+namespace platform {
+
+class X11Keyboard {
+  public:
+    struct Timing {
+        int keyGapMs = 4;          // between two strokes
+        int mapSettleMs = 30;      // after clients have been told of new symbols on empty keys
+        int remapSettleMs = 30;    // the same when keys change from one symbol to another
+        int staleMapMs = 0;        // how long after a change a key's old symbol may linger
+        int remapAfterMs = 0;      // no symbol changes until this long after the last key
+        int restoreAfterMs = 400;  // the spares are given back this long after the last key
+        int finishSettleMs = 20;   // after the target answered the ping that follows the keys
+    };
+    // With an input method (fcitx5, ibus) on the display: it learns a new map in its own time,
+    // after the browser has answered our ping, and until then types a key with the symbol it
+    // had before. Symbols change only a while after the last key, and the input method is given
+    // time to learn them. (Measured with fcitx5-mozc: 30 ms was exact even with both cores busy,
+    // none lost characters; these allow for a slower machine.)
+    static Timing InputMethodTiming() {
+        Timing t;
+        t.keyGapMs = 4;
+        t.remapSettleMs = 50;
+        t.staleMapMs = 150;
+        t.remapAfterMs = 50;
+        return t;
+    }
+
+    explicit X11Keyboard(X11Connection& x);
+    ~X11Keyboard();  // gives the spare keycodes their empty symbols back
+    X11Keyboard(const X11Keyboard&) = delete;
+    X11Keyboard& operator=(const X11Keyboard&) = delete;
+
+    // The pace used when an input method is present, and when none is.
+    Timing& timing(bool inputMethod) { return inputMethod ? imTiming_ : plainTiming_; }
+    // Whether an input method server announces itself on the display.
+    bool InputMethodPresent();
+
+    // True while the user (or anyone) holds Shift, Ctrl, Alt or Super.
+    bool ModifiersHeld();
+
+    // Types `strokes`; before each one `stillTarget()` must hold, else typing stops. Returns the
+    // number of strokes dealt with. Every key pressed here is released on every path. The
+    // waits in between hold this program's own mouse and key events back unless
+    // `readOwnInput` (the target is a window of this program).
+    std::size_t Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
+                     const std::function<bool()>& stillTarget, bool readOwnInput = false);
+
+    // Gives every spare keycode its original (empty) symbols back now.
+    void RestoreNow();
+    // Whether some spare keycode currently carries a symbol of ours.
+    bool MapChanged() const { return !owned_.empty(); }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Plan {
+        xcb_keycode_t keycode = 0;  // a key of the keyboard's own map, or 0
+        xcb_keysym_t spareSym = 0;  // else: the symbol to type on a spare keycode
+        bool shift = false, ctrl = false, alt = false;
+        bool skip = false;  // nothing to type (a lone control character)
+    };
+    struct Owned {
+        xcb_keysym_t sym = 0;
+        Clock::time_point lastUse{};
+        bool used = false;
+    };
+
+    bool LoadMap();
+    xcb_keysym_t SymAt(xcb_keycode_t kc, int col) const;
+    // The keyboard's own key for `sym`: its keycode and whether Shift is needed.
+    bool FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const;
+    Plan PlanStroke(const KeyStroke& s) const;
+    std::vector<xcb_keycode_t> SpareKeycodes() const;
+    // Maps the symbols needed from `from` on onto spare keycodes; false when it cannot.
+    bool MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target);
+    // Gives each keycode in `changes` its symbol (both levels; kNoSymbol empties it).
+    void WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes);
+    void WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs);
+    void PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt);
+    bool PingTarget(xcb_window_t target, int timeoutMs);
+    void Fake(std::uint8_t type, xcb_keycode_t kc);
+    void Sync();
+
+    X11Connection& x_;
+    Timing plainTiming_;
+    Timing imTiming_ = InputMethodTiming();
+    Timing timing_;  // the pace of the text being typed
+    xcb_keycode_t minKc_ = 8, maxKc_ = 255;
+    int perKc_ = 0;
+    std::vector<xcb_keysym_t> syms_;
+    xcb_keycode_t shiftKc_ = 0, ctrlKc_ = 0, altKc_ = 0;
+    Clock::time_point lastKey_{};           // the last key typed, on any keycode
+    Clock::time_point lastRestore_{};       // when the spares last got their empty symbols back
+    std::map<xcb_keycode_t, Owned> owned_;  // spare keycodes that carry one of our symbols
+    QTimer restoreTimer_;
+    bool userInput_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+#include "ui/AboutDialog.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+#include "core/FillCommand.h"
+#include "ui/OptionsDialog.h"
+#include "ui/Resources.h"
+#include "ui/WindowUtil.h"
+
+namespace {
+AboutDialog* g_current = nullptr;
+
+// A label at its designed place, grown where the font would otherwise cut its text off.
+QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QFont& font, int left,
+                   int top, int width, int height) {
+    auto* l = new QLabel(QString::fromUtf8(text), parent);
+    l->setObjectName(name);
+    l->setFont(font);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetGeometryTwips(l, left, top, width, height);
+    const QSize need = l->sizeHint();
+    l->resize(std::max(l->width(), need.width()), std::max(l->height(), need.height()));
+    return l;
+}
+}  // namespace
+
+AboutDialog::AboutDialog(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    // The options dialog is disabled while this window is open; this window is not.
+    setEnabled(true);
+    InitResources();
+    setObjectName("AboutDialog");
+    setWindowTitle(QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
+    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    setFont(Gothic(9));
+    SetFixedClientTwips(this, 4650, 2745);
+
+    cmdOK_ = new QPushButton("OK", this);
+    cmdOK_->setObjectName("cmdOK");
+    cmdOK_->setFont(PGothic(9));
+    SetGeometryTwips(cmdOK_, 2570, 2160, 1310, 345);
+    cmdOK_->setAutoDefault(true);
+    cmdOK_->setDefault(true);
+    connect(cmdOK_, &QPushButton::clicked, this, &AboutDialog::cmdOK_Click);
+
+    auto* picIcon = new QLabel(this);
+    picIcon->setObjectName("picIcon");
+    SetGeometryTwips(picIcon, 240, 240, 480, 480);
+    picIcon->setPixmap(QIcon(":/icons/penrika.svg").pixmap(picIcon->size()));
+
+    FixedLabel(this, "lblTitle", "Penrika", PGothic(15.75, true), 1800, 120, 1365, 315);
+    FixedLabel(this, "Label3", "for Internet Explorer", Gothic(9.75, false, true), 1320, 480, 2205,
+               195);
+    FixedLabel(this, "Label1", "Version 1.1", PGothic(11.25, true), 1830, 720, 1305, 225);
+}
+
+AboutDialog::~AboutDialog() {
+    if (g_current == this) g_current = nullptr;
+}
+
+AboutDialog* AboutDialog::Current() {
+    return g_current;
+}
+
+void AboutDialog::ShowModal(QWidget* owner) {
+    AboutDialog window(owner);
+    g_current = &window;
+    window.Form_Load();
+    window.exec();
+}
+
+void AboutDialog::Form_Load() {
+    if (const OptionsDialog* options = OptionsDialog::Current())
+        PlaceAtTopLeftOf(this, options);
+    else if (parentWidget())
+        PlaceAtTopLeftOf(this, parentWidget());
+    cmdOK_->setFocus();
+    ApplyTopmost(IdOf(this));
+}
+
+void AboutDialog::reject() {
+    cmdOK_Click();
+}
+
+void AboutDialog::cmdOK_Click() {
+    hide();
+    done(Accepted);
+}
+
+void AboutDialog::paintEvent(QPaintEvent* e) {
+    QDialog::paintEvent(e);
+    // Line1: grey, from (120, 1920) to (4512, 1920) twips.
+    QPainter p(this);
+    p.setPen(QPen(QColor(128, 128, 128), 1));
+    const int y = TwipsToPxY(1920);
+    p.drawLine(TwipsToPxX(120), y, TwipsToPxX(4512), y);
+}

@@ -1,0 +1,33 @@
+// The version information window, shown from the options dialog.
+#pragma once
+
+#include <QDialog>
+
+class QPushButton;
+
+class AboutDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // Shows the window modally over `owner` (the options dialog) and returns when it has closed.
+    static void ShowModal(QWidget* owner);
+    // The window while it is open, else nullptr.
+    static AboutDialog* Current();
+
+    explicit AboutDialog(QWidget* owner);
+    ~AboutDialog() override;
+
+    // Places the window on the options dialog's corner and applies the band.
+    void Form_Load();
+
+  public slots:
+    // Escape and the close box press OK.
+    void reject() override;
+
+  protected:
+    void paintEvent(QPaintEvent* e) override;
+
+  private:
+    void cmdOK_Click();
+
+    QPushButton* cmdOK_ = nullptr;
+};

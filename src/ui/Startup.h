@@ -1,0 +1,13 @@
+// Start-up of the program.
+#pragma once
+
+#include <string>
+
+// Starts the program: hands over to a running copy, or loads and shows the main toolbar.
+// Returns false when this copy is to end at once.
+bool Main();
+// Brings an already running copy forward and ends this one; returns only when none runs.
+void ActivatePrevInstance();
+// Qt's own words (the text boxes' context menus, standard buttons) in Japanese like the rest of
+// the program, whatever the user's locale is. False when Qt's translations are not installed.
+bool InstallQtTranslations();

@@ -1,0 +1,100 @@
+#include "ui/WindowUtil.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+namespace {
+double Dpi(bool x) {
+    const QScreen* s = QGuiApplication::primaryScreen();
+    if (!s) return 96.0;
+    double dpi = x ? s->logicalDotsPerInchX() : s->logicalDotsPerInchY();
+    return dpi > 0 ? dpi : 96.0;
+}
+
+QFont JapaneseFont(const QStringList& families, double pointSize, bool bold, bool italic) {
+    QFont f;
+    f.setFamilies(families);
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    f.setItalic(italic);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
+// Watches a window for the Enter a focused button left unhandled: a button that is not the
+// default passes Enter on to its window.
+class EnterPresser : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress) return false;
+        const auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() != Qt::Key_Return && k->key() != Qt::Key_Enter) return false;
+        if ((k->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        auto* button = qobject_cast<QPushButton*>(static_cast<QWidget*>(watched)->focusWidget());
+        if (!button) return false;
+        // A held key presses once, so that holding Enter on 追加 does not add the entry twice.
+        if (!k->isAutoRepeat()) button->click();
+        return true;
+    }
+};
+}  // namespace
+
+double TwipsPerPixelX() {
+    return 1440.0 / Dpi(true);
+}
+double TwipsPerPixelY() {
+    return 1440.0 / Dpi(false);
+}
+int TwipsToPxX(double twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixelX()));
+}
+int TwipsToPxY(double twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixelY()));
+}
+double PxToTwipsX(double px) {
+    return px * TwipsPerPixelX();
+}
+double PxToTwipsY(double px) {
+    return px * TwipsPerPixelY();
+}
+
+void SetGeometryTwips(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(TwipsToPxX(left), TwipsToPxY(top), TwipsToPxX(width), TwipsToPxY(height));
+}
+
+void SetFixedClientTwips(QWidget* window, int width, int height) {
+    window->setFixedSize(TwipsToPxX(width), TwipsToPxY(height));
+}
+
+QFont PGothic(double pointSize, bool bold, bool italic) {
+    return JapaneseFont({"IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", "VL PGothic", "Sans"},
+                        pointSize, bold, italic);
+}
+
+QFont Gothic(double pointSize, bool bold, bool italic) {
+    return JapaneseFont({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "Monospace"}, pointSize,
+                        bold, italic);
+}
+
+platform::WindowId IdOf(QWidget* window) {
+    return static_cast<platform::WindowId>(window->window()->winId());
+}
+
+void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
+    window->move(anchor->window()->frameGeometry().topLeft());
+}
+
+void EnterPressesFocusedButton(QWidget* window) {
+    window->installEventFilter(new EnterPresser(window));
+}
+
+long RoundHalfEven(double v) {
+    return std::lrint(std::nearbyint(v));
+}

@@ -1,0 +1,361 @@
+#include "core/EntryFile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "core/FillCommand.h"
+#include "platform/Paths.h"
+#include "support/TempHome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<Entry> kRows = {
+    {"お名前", "山田太郎", ""},
+    {"住所", "東京都千代田区1-1, ①ビル", "会社"},
+    {"ｷｬﾝｾﾙ", "a\"b～", "メモ"},
+};
+
+// The three rows above as the data file holds them: code page 932, quotes, commas, CR LF,
+// the quote inside a text doubled.
+const std::string kGolden =
+    "\x22\x82\xA8\x96\xBC\x91\x4F\x22\x2C\x22\x8E\x52\x93\x63\x91\xBE\x98\x59\x22\x2C\x22\x22"
+    "\x0D\x0A\x22\x8F\x5A\x8F\x8A\x22\x2C\x22\x93\x8C\x8B\x9E\x93\x73\x90\xE7\x91\xE3\x93\x63"
+    "\x8B\xE6\x31\x2D\x31\x2C\x20\x87\x40\x83\x72\x83\x8B\x22\x2C\x22\x89\xEF\x8E\xD0\x22\x0D"
+    "\x0A\x22\xB7\xAC\xDD\xBE\xD9\x22\x2C\x22\x61\x22\x22\x62\x81\x60\x22\x2C\x22\x83\x81\x83"
+    "\x82\x22\x0D\x0A";
+
+void StoreCount(const std::string& n) {
+    ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6", n), 0);
+}
+
+void SetTable(const std::vector<Entry>& rows) {
+    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) EntryTable[i] = rows[i];
+}
+
+std::vector<Entry> Table() {
+    return {EntryTable.begin(), EntryTable.begin() + EntryCount};
+}
+
+std::vector<Entry> Rows(int n, const std::string& tag) {
+    std::vector<Entry> rows;
+    for (int i = 0; i < n; ++i) {
+        rows.push_back({"項目" + tag + std::to_string(i), "記入文字" + tag, i % 3 ? "" : "メモ"});
+    }
+    return rows;
+}
+
+// Runs `save` in a child process whose files cannot grow past `maxBytes`, as on a full disk.
+// True when the child reported the save as failed.
+bool SaveFailsWithFileSizeLimit(const std::vector<Entry>& rows, rlim_t maxBytes) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{maxBytes, maxBytes};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        SetTable(rows);
+        try {
+            SaveEntries();
+        } catch (const EntryFileError&) {
+            _exit(7);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 7;
+}
+
+}  // namespace
+
+TEST(EntryFile, WritesTheGoldenBytesAndReadsThemBack) {
+    EXPECT_EQ(EncodeEntries(kRows, 3), kGolden);
+    EXPECT_EQ(DecodeEntries(kGolden, 3, "f"), kRows);
+    // Only the counted rows are written.
+    EXPECT_EQ(EncodeEntries(kRows, 1), kGolden.substr(0, kGolden.find("\r\n") + 2));
+}
+
+TEST(EntryFile, TextWithoutACodePage932FormIsKeptAsUtf8) {
+    std::vector<Entry> rows = {{"絵文字", "😀 〜 ok", ""}, {"お名前", "山田", "m"}};
+    std::string bytes = EncodeEntries(rows, 2);
+    EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_EQ(bytes.substr(3), "\"絵文字\",\"😀 〜 ok\",\"\"\r\n\"お名前\",\"山田\",\"m\"\r\n");
+    EXPECT_EQ(DecodeEntries(bytes, 2, "f"), rows);
+}
+
+TEST(EntryFile, NoEntryChangesBySavingEvenWhereCodePage932HasAOneWayForm) {
+    TempHome home;
+    // Each has a code page 932 form that reads back as another character (‾ as "~", which
+    // the key notation types as Enter).
+    for (const char* c : {"〜", "¥", "−", "—", "‖", "¢", "£", "¬", "‾"}) {
+        for (size_t field = 0; field < 3; ++field) {
+            SCOPED_TRACE(std::string(c) + " in field " + std::to_string(field));
+            std::vector<Entry> rows = kRows;
+            rows[1][field] = std::string("9:00") + c + "17:00";
+            SetTable(rows);
+            SaveEntries();
+            const std::string bytes = TempHome::ReadFile(home.appDir() / "Penrika.dat");
+            EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "kept as UTF-8";
+            LoadEntries();
+            EXPECT_EQ(Table(), rows);
+        }
+    }
+    // Without them the file stays code page 932.
+    SetTable(kRows);
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), kGolden);
+}
+
+TEST(EntryFile, ReadsFieldsAsOneStreamAndToleratesHandEditedLines) {
+    // A line with fewer fields takes the rest of its record from the next line; unquoted
+    // fields lose surrounding blanks; LF alone ends a line too; line breaks inside quotes stay.
+    std::string text =
+        "\"a\",\"b\"\r\n\"c\"\r\n  plain , 42 ,\"x\"\n\"multi\r\nline\",\"\",\"\"\r\n";
+    std::vector<Entry> rows = DecodeEntries(text, 3, "f");
+    EXPECT_EQ(rows[0], (Entry{"a", "b", "c"}));
+    EXPECT_EQ(rows[1], (Entry{"plain", "42", "x"}));
+    EXPECT_EQ(rows[2], (Entry{"multi\r\nline", "", ""}));
+}
+
+TEST(EntryFile, CountsThatAreNotADecimalFrom0To32767AreFatal) {
+    EXPECT_EQ(ParseEntryCount("0"), 0);
+    EXPECT_EQ(ParseEntryCount("32767"), 32767);
+    for (const char* bad : {"", "-1", "32768", "99999", "1.5", " 3", "abc", "123456"}) {
+        EXPECT_THROW(ParseEntryCount(bad), EntryFileError) << bad;
+    }
+    try {
+        ParseEntryCount("x");
+    } catch (const EntryFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("Set_6"), std::string::npos);
+    }
+}
+
+TEST(EntryFile, LoadTakesOnlyTheCountedRecordsAndSaveDropsTheRest) {
+    TempHome home;
+    TempHome::WriteFile(home.appDir() / "Penrika.dat", kGolden);
+    StoreCount("2");
+    LoadEntries();
+    ASSERT_EQ(EntryCount, 2);
+    ASSERT_EQ(EntryTable.size(), 3u) << "one spare row";
+    EXPECT_EQ(EntryTable[0], kRows[0]);
+    EXPECT_EQ(EntryTable[1], kRows[1]);
+    EXPECT_EQ(EntryTable[2], Entry{});
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), EncodeEntries(kRows, 2));
+    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "2");
+}
+
+TEST(EntryFile, WithoutACountTheFileIsNeitherReadNorTouched) {
+    TempHome home;
+    const fs::path file = home.appDir() / "Penrika.dat";
+    TempHome::WriteFile(file, kGolden);
+    SetTable(kRows);
+    LoadEntries();
+    EXPECT_EQ(EntryCount, 0);
+    EXPECT_EQ(EntryTable.size(), 1u);
+    // Saving no entries stores the count and leaves the old records in place, unread.
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(file), kGolden);
+    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "0");
+    LoadEntries();
+    EXPECT_EQ(EntryCount, 0);
+}
+
+TEST(EntryFile, FirstLaunchCreatesNoDataFile) {
+    TempHome home;
+    LoadEntries();
+    SaveEntries();
+    EXPECT_FALSE(fs::exists(home.appDir() / "Penrika.dat"));
+    EXPECT_FALSE(fs::exists(home.dataHome() / "Penrika" / "Penrika.dat"));
+}
+
+TEST(EntryFile, AMissingOrShortFileIsFatalAndNamesTheFile) {
+    TempHome home;
+    const fs::path file = home.appDir() / "Penrika.dat";
+    StoreCount("3");
+    try {
+        LoadEntries();
+        FAIL() << "a missing file with a positive count must be fatal";
+    } catch (const EntryFileError& e) {
+        EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
+    }
+    TempHome::WriteFile(file, EncodeEntries(kRows, 2));
+    try {
+        LoadEntries();
+        FAIL() << "a file ending before the count must be fatal";
+    } catch (const EntryFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("途中で終わって"), std::string::npos) << e.what();
+    }
+}
+
+TEST(EntryFile, SavedFileIsPrivateAndReplacesTheOldOneWhole) {
+    TempHome home;
+    const fs::path file = home.appDir() / "Penrika.dat";
+    TempHome::WriteFile(file, std::string(10000, 'x'));
+    SetTable(kRows);
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(file), kGolden);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // No temporary file is left behind.
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(home.appDir())) ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(EntryFile, AnInstalledCopyKeepsItsDataInTheUsersDataDirectory) {
+    TempHome home;
+    platform::SetExecutableDirForTesting("/usr/bin");
+    EXPECT_EQ(DataFilePath(), home.dataHome() / "Penrika" / "Penrika.dat");
+    SetTable(kRows);
+    SaveEntries();
+    EXPECT_EQ(TempHome::ReadFile(home.dataHome() / "Penrika" / "Penrika.dat"), kGolden);
+    platform::SetExecutableDirForTesting(home.appDir().string());
+    EXPECT_EQ(DataFilePath(), home.appDir() / "Penrika.dat");
+}
+
+TEST(EntryFile, AFailedSaveLeavesTheOldTableWhicheverStoreFailsAndWhicheverWayItChanges) {
+    TempHome home;
+    const fs::path file = home.appDir() / "Penrika.dat";
+    const fs::path config = home.settingsFile().parent_path();
+    for (auto [from, to] : {std::pair{100, 300}, std::pair{300, 100}}) {
+        SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
+        const std::vector<Entry> old = Rows(from, "old"), next = Rows(to, "new");
+        SetTable(old);
+        SaveEntries();
+        // The data disk is full: the small settings file can be written, the data file not.
+        EXPECT_TRUE(SaveFailsWithFileSizeLimit(next, 1024)) << "the failure is reported";
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        // The settings cannot be written (their folder is gone and a file stands there).
+        fs::rename(config, config.string() + ".away");
+        TempHome::WriteFile(config, "");
+        SetTable(next);
+        EXPECT_THROW(SaveEntries(), EntryFileError);
+        fs::remove(config);
+        fs::rename(config.string() + ".away", config);
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        EXPECT_EQ(TempHome::ReadFile(file), EncodeEntries(old, old.size()));
+    }
+}
+
+TEST(EntryFile, AStartAfterASaveWasCutShortTakesTheTableWhoseFileIsInPlace) {
+    TempHome home;
+    const fs::path file = home.appDir() / "Penrika.dat";
+    const std::vector<Entry> old = Rows(5, "old"), next = Rows(8, "new");
+    const std::string nextBytes = EncodeEntries(next, next.size());
+    auto setPending = [](const std::string& v) {
+        ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6_Pending", v), 0);
+    };
+    auto pending = [] { return ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6_Pending"); };
+    for (const std::string& record :
+         {"8 " + SaveFingerprint(nextBytes), std::string("8 junk"), std::string("x")}) {
+        SCOPED_TRACE(record);
+        SetTable(old);
+        SaveEntries();
+        // Stopped after recording the save, before the file was replaced: the old table.
+        setPending(record);
+        LoadEntries();
+        EXPECT_EQ(Table(), old);
+        EXPECT_EQ(pending(), "0") << "the record is dropped";
+    }
+    // Stopped after the file was replaced, before the count was stored: the new table.
+    setPending("8 " + SaveFingerprint(nextBytes));
+    WriteFileAtomically(file, nextBytes);
+    LoadEntries();
+    EXPECT_EQ(Table(), next);
+    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "8") << "the save is finished";
+    EXPECT_EQ(pending(), "0");
+}
+
+TEST(EntryFile, LeftoversOfAKilledSaveAreRemovedAtStartButNotALiveOneOrTheUsersFiles) {
+    TempHome home;
+    SetTable(kRows);
+    SaveEntries();
+    const fs::path dir = home.appDir();
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-L1ve00", "");
+    TempHome::WriteFile(dir / "Penrika.dat.bak", kGolden);
+    // A save in another process holds its temporary file locked while it fills it.
+    int live = ::open((dir / "Penrika.dat.tmp-L1ve00").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    LoadEntries();
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz"));
+    EXPECT_TRUE(fs::exists(dir / "Penrika.dat.tmp-L1ve00"));
+    EXPECT_TRUE(fs::exists(dir / "Penrika.dat.bak"));
+    ::close(live);
+    TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
+    SaveEntries();
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz")) << "and after a save";
+    EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-L1ve00")) << "once its writer is gone";
+}
+
+TEST(EntryFile, ASettingsFileThatCannotBeReadIsFatalAndNothingIsWritten) {
+    TempHome home;
+    SetTable(kRows);
+    SaveEntries();
+    const std::string settings = TempHome::ReadFile(home.settingsFile());
+    fs::rename(home.settingsFile(), home.root() / "saved.ini");
+    fs::create_directories(home.settingsFile());  // a directory in its place
+    try {
+        LoadEntries();
+        FAIL() << "an unreadable settings file is not a first start";
+    } catch (const EntryFileError& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find(home.settingsFile().string()), std::string::npos) << what;
+        EXPECT_NE(what.find(std::strerror(EISDIR)), std::string::npos) << what;
+    }
+    EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), kGolden);
+    EXPECT_TRUE(fs::is_directory(home.settingsFile()));
+}
+
+TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewTable) {
+    TempHome home;
+    // Two tables that differ in count and content.
+    const std::vector<Entry> a = Rows(4000, "A"), b = Rows(3000, "B");
+    SetTable(a);
+    SaveEntries();
+    std::mt19937 rng(12345);
+    int sawA = 0, sawB = 0;
+    for (int round = 0; round < 300; ++round) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(ready[0]);
+            [[maybe_unused]] ssize_t n = write(ready[1], "r", 1);
+            for (int i = round;; ++i) {
+                SetTable(i % 2 ? a : b);
+                SaveEntries();
+            }
+        }
+        close(ready[1]);
+        char c;
+        ASSERT_EQ(read(ready[0], &c, 1), 1);  // the child is saving from now on
+        close(ready[0]);
+        // The kill lands at a random point of some save.
+        usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(rng));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        LoadEntries();
+        const std::vector<Entry> now = Table();
+        ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " rows";
+        (now == a ? sawA : sawB)++;
+    }
+    std::printf("kill loop: 300 rounds, %d old-or-A, %d B, 0 mixed\n", sawA, sawB);
+}

@@ -1,0 +1,252 @@
+// The fill road of modMainForm against a scripted desktop: what reaches which window, in which
+// order, and what the user is told.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/AppState.h"
+#include "core/FillCommand.h"
+#include "support/FakeDesktop.h"
+
+namespace {
+
+using fake::FakeDesktop;
+using platform::WindowId;
+using Strokes = std::vector<std::string>;
+
+class FillRoad : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Options = {false, false};
+        toolbar = d.AddWindow({.caption = "Penrika", .own = true, .topmost = true});
+        browser = d.AddWindow({.caption = "お申し込み - Chromium"});
+        other = d.AddWindow({.caption = "端末"});
+        d.SetActive(toolbar);
+        BrowserCaption = "お申し込み - Chromium";
+        BrowserWindow = browser;
+    }
+    void TearDown() override {
+        BrowserCaption.clear();
+        BrowserWindow = 0;
+        Options = {false, false};
+    }
+
+    FakeDesktop d;
+    WindowId toolbar = 0, browser = 0, other = 0;
+};
+
+TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
+    FillForm("山田太郎");
+    EXPECT_TRUE(d.msgBoxes().empty());
+    EXPECT_EQ(d.activationRequests(), std::vector<WindowId>{browser});
+    EXPECT_EQ(d.Typed(browser), (Strokes{"{TAB}", "山", "田", "太", "郎"}));
+    // The Tab is its own waited-for run, before the text.
+    ASSERT_EQ(d.typeCalls().size(), 2u);
+    EXPECT_EQ(d.typeCalls()[0].requested.size(), 1u);
+    EXPECT_EQ(d.log().front(), "activate " + std::to_string(browser));
+}
+
+TEST_F(FillRoad, ConfirmationShowsTheTextAsStoredAndOkTypes) {
+    Options[ConfirmBeforeFill] = true;
+    d.AnswerMsgBoxes({platform::MsgAnswerOk});
+    FillForm("a+b{TAB}");
+    ASSERT_EQ(d.msgBoxes().size(), 1u);
+    EXPECT_EQ(d.msgBoxes()[0].prompt, "[ a+b{TAB} ]をフォームに記入します。");
+    EXPECT_EQ(d.msgBoxes()[0].style, 65);
+    EXPECT_EQ(d.msgBoxes()[0].title, "Penrika");
+    EXPECT_EQ(d.TypedText(browser), "{TAB}a+b{TAB}");
+    // Asked before the browser came forward.
+    EXPECT_EQ(d.log().front().rfind("msgbox 65", 0), 0u);
+}
+
+TEST_F(FillRoad, CancelInTheConfirmationTypesNothingAndActivatesNothing) {
+    Options[ConfirmBeforeFill] = true;
+    d.AnswerMsgBoxes({platform::MsgAnswerCancel});
+    FillForm("山田太郎");
+    EXPECT_EQ(d.msgBoxes().size(), 1u);
+    EXPECT_TRUE(d.activationRequests().empty());
+    EXPECT_TRUE(d.typeCalls().empty());
+}
+
+TEST_F(FillRoad, TextsTypeAsTheirNotationSays) {
+    struct Case {
+        std::string text;
+        Strokes typed;
+    };
+    const std::vector<Case> cases = {
+        {"", {"{TAB}"}},
+        {"a+b", {"{TAB}", "a", "+b"}},
+        {"taro@example.jp",
+         {"{TAB}", "t", "a", "r", "o", "@", "e", "x", "a", "m", "p", "l", "e", ".", "j", "p"}},
+        {"一{TAB}二", {"{TAB}", "一", "{TAB}", "二"}},
+        {"送信~", {"{TAB}", "送", "信", "{ENTER}"}},
+        {"{{}x{}}", {"{TAB}", "{", "x", "}"}},
+    };
+    for (const Case& c : cases) {
+        FakeDesktop fresh;
+        WindowId b = fresh.AddWindow({.caption = BrowserCaption});
+        BrowserWindow = b;
+        FillForm(c.text);
+        EXPECT_EQ(fresh.Typed(b), c.typed) << c.text;
+        EXPECT_TRUE(fresh.msgBoxes().empty()) << c.text;
+    }
+}
+
+TEST_F(FillRoad, BadNotationTypesNothingAndSaysWhere) {
+    for (const char* text : {"{TAB", "a}", "{NOPE}", "(ab", "+", "{TAB 5000}"}) {
+        FakeDesktop fresh;
+        WindowId b = fresh.AddWindow({.caption = BrowserCaption});
+        BrowserWindow = b;
+        Options[ConfirmBeforeFill] = true;
+        FillForm(text);
+        EXPECT_TRUE(fresh.typeCalls().empty()) << text;
+        EXPECT_TRUE(fresh.activationRequests().empty()) << text;
+        // One message, the error, and no confirmation for a text that cannot be typed.
+        ASSERT_EQ(fresh.msgBoxes().size(), 1u) << text;
+        EXPECT_EQ(fresh.msgBoxes()[0].style, platform::MsgOk);
+        EXPECT_NE(fresh.msgBoxes()[0].prompt.find(ParseKeys(text).error), std::string::npos)
+            << fresh.msgBoxes()[0].prompt;
+        EXPECT_NE(fresh.msgBoxes()[0].prompt.find("文字目"), std::string::npos);
+    }
+}
+
+TEST_F(FillRoad, FocusMovingAwayStopsTypingAndTellsTheUser) {
+    d.LoseFocusAfter(4, other);  // the Tab and three characters
+    FillForm("あいうえお");
+    EXPECT_EQ(d.Typed(browser), (Strokes{"{TAB}", "あ", "い", "う"}));
+    EXPECT_EQ(d.Typed(other), Strokes{});
+    ASSERT_EQ(d.msgBoxes().size(), 1u);
+    EXPECT_EQ(d.msgBoxes()[0].title, ErrorTitle);
+}
+
+TEST_F(FillRoad, FocusLostRightAfterTheTabTypesNoText) {
+    d.LoseFocusAfter(1, other);
+    FillForm("abc");
+    EXPECT_EQ(d.Typed(), Strokes{"{TAB}"});
+    EXPECT_EQ(d.msgBoxes().size(), 1u);
+}
+
+TEST_F(FillRoad, ABrowserThatNeverBecomesActiveGetsNothing) {
+    // openbox may hand the focus to a modal child instead.
+    WindowId dialog = d.AddWindow({.caption = "ファイルを開く", .owner = browser});
+    d.Get(browser).focusGoesTo = dialog;
+    FillForm("abc");
+    EXPECT_TRUE(d.Typed().empty());
+    ASSERT_EQ(d.msgBoxes().size(), 1u);
+    EXPECT_EQ(d.msgBoxes()[0].prompt, "プラウザが認識できません。");
+    EXPECT_EQ(d.msgBoxes()[0].title, "Penrika：エラー");
+    EXPECT_EQ(d.msgBoxes()[0].style, 0);
+}
+
+TEST_F(FillRoad, ABrowserClosedMeanwhileGetsNothing) {
+    d.SetStack({toolbar, other});
+    BrowserWindow = 0;
+    FillForm("abc");
+    EXPECT_TRUE(d.typeCalls().empty());
+    EXPECT_TRUE(d.activationRequests().empty());
+    ASSERT_EQ(d.msgBoxes().size(), 1u);
+    EXPECT_EQ(d.msgBoxes()[0].prompt, MsgBrowserNotRecognised);
+}
+
+TEST_F(FillRoad, HeldModifiersTypeNothing) {
+    d.SetModifiersReleased(false);
+    FillForm("abc");
+    EXPECT_TRUE(d.Typed().empty());
+    EXPECT_EQ(d.msgBoxes().size(), 1u);
+}
+
+// --- AppActivate
+
+class Activation : public FillRoad {};
+
+TEST_F(Activation, PrefersTheRecognisedWindowWhileItsCaptionStillMatches) {
+    // Another window with exactly the title stands higher, but the recognised one wins.
+    WindowId twin = d.AddWindow({.caption = "お申し込み - Chromium"});
+    d.SetStack({toolbar, twin, other, browser});
+    d.Get(browser).caption = "お申し込み - Chromium (読み込み中)";
+    EXPECT_EQ(AppActivate(BrowserCaption), browser);
+    EXPECT_EQ(d.ActiveWindow(), browser);
+}
+
+TEST_F(Activation, OtherwiseAnEqualTitleBeatsAPrefixAndThePrefixComesLast) {
+    d.Get(browser).caption = "別のページ - Chromium";  // the recognised window moved on
+    WindowId prefixed = d.AddWindow({.caption = "お申し込み - Chromium の続き"});
+    WindowId equal = d.AddWindow({.caption = "お申し込み - Chromium"});
+    d.SetStack({toolbar, prefixed, browser, equal, other});
+    EXPECT_EQ(AppActivate(BrowserCaption), equal);
+
+    d.Get(equal).caption = "閉じた";
+    EXPECT_EQ(AppActivate(BrowserCaption), prefixed);
+
+    d.Get(prefixed).caption = "閉じた";
+    EXPECT_EQ(AppActivate(BrowserCaption), 0u);
+}
+
+TEST_F(Activation, SkipsPenrikasOwnWindowsAndEmptyTitles) {
+    BrowserWindow = 0;
+    d.Get(toolbar).caption = "お申し込み - Chromium";
+    d.SetStack({toolbar, other, browser});
+    EXPECT_EQ(AppActivate(BrowserCaption), browser);
+    EXPECT_EQ(AppActivate(""), 0u);
+}
+
+TEST_F(Activation, RestoresAMinimisedBrowser) {
+    d.Get(browser).minimized = true;
+    EXPECT_EQ(AppActivate(BrowserCaption), browser);
+    EXPECT_FALSE(d.Get(browser).minimized);
+}
+
+TEST_F(Activation, ReportsARefusedActivation) {
+    d.Get(browser).refusesFocus = true;
+    EXPECT_EQ(AppActivate(BrowserCaption), 0u);
+    EXPECT_EQ(d.ActiveWindow(), toolbar);
+}
+
+// --- SendKeys
+
+TEST_F(FillRoad, SendKeysChecksEverythingBeforeTheFirstStroke) {
+    d.SetActive(browser);
+    SendOutcome bad = SendKeys("ab{", browser);
+    EXPECT_EQ(bad.result, SendResult::BadNotation);
+    EXPECT_EQ(bad.error, ParseKeys("ab{").error);
+
+    d.SetActive(other);
+    EXPECT_EQ(SendKeys("ab", browser).result, SendResult::FocusLost);
+
+    d.SetActive(browser);
+    d.SetModifiersReleased(false);
+    EXPECT_EQ(SendKeys("ab", browser).result, SendResult::ModifiersHeld);
+    EXPECT_TRUE(d.Typed().empty());
+
+    d.SetModifiersReleased(true);
+    EXPECT_EQ(SendKeys("^c", browser).result, SendResult::Sent);
+    EXPECT_EQ(d.Typed(browser), Strokes{"^c"});
+}
+
+// --- The topmost band
+
+TEST_F(FillRoad, DropTopmostActsOnlyWhenAlwaysOnTopIsOn) {
+    DropTopmost(toolbar);
+    EXPECT_TRUE(d.topmostCalls().empty());
+
+    Options[AlwaysOnTop] = true;
+    d.Get(toolbar).visible = false;
+    DropTopmost(toolbar);
+    EXPECT_EQ(d.topmostCalls(), (std::vector<fake::TopmostCall>{{toolbar, false, true}}));
+    EXPECT_TRUE(d.Get(toolbar).visible);
+    EXPECT_FALSE(d.Get(toolbar).topmost);
+}
+
+TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
+    d.Get(toolbar).visible = false;
+    Options[AlwaysOnTop] = true;
+    ApplyTopmost(toolbar);
+    Options[AlwaysOnTop] = false;
+    ApplyTopmost(toolbar);
+    EXPECT_EQ(d.topmostCalls(),
+              (std::vector<fake::TopmostCall>{{toolbar, true, false}, {toolbar, false, false}}));
+    EXPECT_FALSE(d.Get(toolbar).visible);
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+#include "core/KeyNotation.h"
+#include "core/Utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One stroke as text: held modifiers (+ ^ % in that order), then the character or {NAME}.
+std::string Show(const KeyStroke& k) {
+    std::string s;
+    if (k.shift) s += '+';
+    if (k.ctrl) s += '^';
+    if (k.alt) s += '%';
+    if (k.key != NamedKey::None) {
+        s += std::string("{") + NamedKeyName(k.key) + "}";
+        if (k.ch != 0) s += "!ch";  // a stroke must be one or the other
+    } else {
+        s += k.ch == 0 ? std::string("!empty") : Utf8(k.ch);
+    }
+    return s;
+}
+
+std::vector<std::string> Strokes(const std::string& text) {
+    KeyParseResult r = ParseKeys(text);
+    EXPECT_TRUE(r.ok()) << "text: " << text << " error: " << r.error;
+    std::vector<std::string> out;
+    for (const KeyStroke& k : r.strokes) out.push_back(Show(k));
+    return out;
+}
+
+struct Case {
+    std::string text;
+    std::vector<std::string> strokes;
+};
+
+void ExpectAll(const std::vector<Case>& cases) {
+    for (const Case& c : cases) EXPECT_EQ(Strokes(c.text), c.strokes) << "text: " << c.text;
+}
+
+TEST(KeyNotation, PlainTextTypesEveryCharacterAsItself) {
+    ExpectAll({
+        {"", {}},
+        {"ab", {"a", "b"}},
+        {"Ab1", {"A", "b", "1"}},
+        {"山田太郎", {"山", "田", "太", "郎"}},
+        {"ｷｬﾝｾﾙ", {"ｷ", "ｬ", "ﾝ", "ｾ", "ﾙ"}},
+        {"１２３　", {"１", "２", "３", "　"}},
+        {"a b", {"a", " ", "b"}},
+        {"é😀", {"é", "😀"}},
+        {"taro@example.jp",
+         {"t", "a", "r", "o", "@", "e", "x", "a", "m", "p", "l", "e", ".", "j", "p"}},
+        // Square brackets and other punctuation need no braces.
+        {"[x]-_=!?\"'#$&*/\\|<>;:,.`",
+         {"[", "x", "]", "-",  "_", "=", "!", "?", "\"", "'", "#", "$",
+          "&", "*", "/", "\\", "|", "<", ">", ";", ":",  ",", ".", "`"}},
+        {"a\tb\nc", {"a", "\t", "b", "\n", "c"}},
+    });
+}
+
+TEST(KeyNotation, ModifiersHoldForTheNextKeyOrGroup) {
+    ExpectAll({
+        {"a+b", {"a", "+b"}},
+        {"^c", {"^c"}},
+        {"%f", {"%f"}},
+        {"+^a", {"+^a"}},
+        {"^+a", {"+^a"}},
+        {"%^+x", {"+^%x"}},
+        {"++a", {"+a"}},
+        {"+ab", {"+a", "b"}},
+        {"+山", {"+山"}},
+        {"+(ab)c", {"+a", "+b", "c"}},
+        {"(ab)", {"a", "b"}},
+        {"^(a+(b)c)d", {"^a", "+^b", "^c", "d"}},
+        {"+(a%b)", {"+a", "+%b"}},
+        {"((a))", {"a"}},
+        {"+~", {"+{ENTER}"}},
+        {"+(~)", {"+{ENTER}"}},
+        {"^{TAB}", {"^{TAB}"}},
+        {"+{a 3}", {"+a", "+a", "+a"}},
+        {"^{+}", {"^+"}},
+        {"+({(}x{)})", {"+(", "+x", "+)"}},
+        {"+ ", {"+ "}},
+    });
+}
+
+TEST(KeyNotation, TildeAndNamedKeysInAnyLetterCase) {
+    ExpectAll({
+        {"~", {"{ENTER}"}},
+        {"a~b", {"a", "{ENTER}", "b"}},
+        {"(~~)", {"{ENTER}", "{ENTER}"}},
+        {"{TAB}", {"{TAB}"}},
+        {"{tab}", {"{TAB}"}},
+        {"{Tab}", {"{TAB}"}},
+        {"{enter}", {"{ENTER}"}},
+        {"{BS}{bksp}{BackSpace}", {"{BACKSPACE}", "{BACKSPACE}", "{BACKSPACE}"}},
+        {"{del}{DELETE}", {"{DELETE}", "{DELETE}"}},
+        {"{ins}{Insert}", {"{INSERT}", "{INSERT}"}},
+        {"{esc}{break}{capslock}{help}{home}{end}",
+         {"{ESC}", "{BREAK}", "{CAPSLOCK}", "{HELP}", "{HOME}", "{END}"}},
+        {"{up}{down}{left}{right}", {"{UP}", "{DOWN}", "{LEFT}", "{RIGHT}"}},
+        {"{pgup}{PGDN}{numlock}{scrolllock}{prtsc}",
+         {"{PGUP}", "{PGDN}", "{NUMLOCK}", "{SCROLLLOCK}", "{PRTSC}"}},
+        {"{F1}{f9}{F10}{f16}", {"{F1}", "{F9}", "{F10}", "{F16}"}},
+        // The keypad's operators, not the characters + - * /.
+        {"{ADD}{subtract}{Multiply}{divide}", {"{ADD}", "{SUBTRACT}", "{MULTIPLY}", "{DIVIDE}"}},
+        {"1{ADD}2", {"1", "{ADD}", "2"}},
+        {"一{TAB}二", {"一", "{TAB}", "二"}},
+    });
+}
+
+TEST(KeyNotation, EveryNamedKeyHasANameThatParsesBackToIt) {
+    for (int i = static_cast<int>(NamedKey::Backspace);
+         i <= static_cast<int>(NamedKey::KeypadDivide); ++i) {
+        NamedKey key = static_cast<NamedKey>(i);
+        std::string name = NamedKeyName(key);
+        ASSERT_FALSE(name.empty()) << i;
+        KeyParseResult r = ParseKeys("{" + name + "}");
+        ASSERT_TRUE(r.ok()) << name << ": " << r.error;
+        ASSERT_EQ(r.strokes.size(), 1u) << name;
+        EXPECT_EQ(r.strokes[0].key, key) << name;
+    }
+    EXPECT_STREQ(NamedKeyName(NamedKey::None), "");
+}
+
+TEST(KeyNotation, BracesTypeTheCharacterItself) {
+    ExpectAll({
+        {"{+}{^}{%}{~}", {"+", "^", "%", "~"}},
+        {"{(}{)}", {"(", ")"}},
+        {"{{}", {"{"}},
+        {"{}}", {"}"}},
+        {"{[}{]}", {"[", "]"}},
+        {"{a}{Z}{1}", {"a", "Z", "1"}},
+        {"{あ}", {"あ"}},
+        {"{ }", {" "}},
+        {"{}}{{}", {"}", "{"}},
+        {"a{}}b", {"a", "}", "b"}},
+    });
+}
+
+TEST(KeyNotation, CountsRepeatKeysAndCharacters) {
+    ExpectAll({
+        {"{TAB 3}", {"{TAB}", "{TAB}", "{TAB}"}},
+        {"{tab 1}", {"{TAB}"}},
+        {"{BS 010}", std::vector<std::string>(10, "{BACKSPACE}")},
+        {"{a 2}", {"a", "a"}},
+        {"{あ 2}", {"あ", "あ"}},
+        {"{} 2}", {"}", "}"}},
+        {"{{ 2}", {"{", "{"}},
+        {"{+ 2}", {"+", "+"}},
+        {"{  3}", {" ", " ", " "}},
+        {"{F12 2}", {"{F12}", "{F12}"}},
+        {"{ADD 3}", {"{ADD}", "{ADD}", "{ADD}"}},
+        {"+{divide 2}", {"+{DIVIDE}", "+{DIVIDE}"}},
+    });
+    KeyParseResult most = ParseKeys("{x " + std::to_string(kMaxKeyRepeat) + "}");
+    ASSERT_TRUE(most.ok()) << most.error;
+    EXPECT_EQ(most.strokes.size(), static_cast<std::size_t>(kMaxKeyRepeat));
+}
+
+struct BadCase {
+    std::string text;
+    std::size_t pos;   // byte offset of the problem
+    std::string says;  // a piece of the message that names the problem
+};
+
+TEST(KeyNotation, MalformedTextIsAnErrorWithItsPlaceAndNoStrokes) {
+    const std::string over = std::to_string(kMaxKeyRepeat + 1);
+    const std::vector<BadCase> cases = {
+        // Stray closers.
+        {"}", 0, "1 文字目の「}」に対応する「{」がありません"},
+        {"ab}c", 2, "3 文字目の「}」"},
+        {"ab)", 2, "3 文字目の「)」に対応する「(」がありません"},
+        {"(a))", 3, "4 文字目の「)」"},
+        // Unclosed openers.
+        {"{TAB", 0, "1 文字目の「{」が閉じられていません"},
+        {"{", 0, "閉じられていません"},
+        {"{}", 0, "閉じられていません"},
+        {"ab{", 2, "3 文字目の「{」"},
+        {"(ab", 0, "1 文字目の「(」が閉じられていません"},
+        {"x(a(b)", 1, "2 文字目の「(」"},
+        // Names.
+        {"{FOO}", 0, "「{FOO}」は使えないキー名です"},
+        {"ab{TABB}", 2, "「{TABB}」"},
+        {"{F17}", 0, "「{F17}」"},
+        {"{F0}", 0, "「{F0}」"},
+        {"{ab}", 0, "「{ab}」"},
+        {"{ 3}", 0, "「{ 3}」"},
+        {"{あい}", 0, "「{あい}」"},
+        {"{TAB3}", 0, "「{TAB3}」"},
+        // Counts.
+        {"{TAB 0}", 0, "「{TAB 0}」の回数が正しくありません"},
+        {"{TAB " + over + "}", 0, "回数が正しくありません"},
+        {"{TAB 99999999999999999999}", 0, "回数が正しくありません"},
+        {"{TAB x}", 0, "回数が正しくありません"},
+        {"{TAB -1}", 0, "回数が正しくありません"},
+        {"{TAB }", 0, "回数が正しくありません"},
+        {"{TAB  3}", 0, "回数が正しくありません"},
+        {"{TAB 3 4}", 0, "回数が正しくありません"},
+        {"{a 1.5}", 0, "回数が正しくありません"},
+        // Modifiers with nothing after them.
+        {"+", 0, "1 文字目の「+」の後に押すキーがありません"},
+        {"ab^", 2, "3 文字目の「^」"},
+        {"a+^%", 1, "「+^%」の後に押すキーがありません"},
+        {"(a+)", 2, "3 文字目の「+」"},
+        // Empty groups.
+        {"()", 0, "「()」の中に押すキーがありません"},
+        {"+()", 1, "2 文字目の「()」"},
+        {"(())", 1, "「()」"},
+        // Bytes that are not UTF-8, and NUL.
+        {"\xff", 0, "UTF-8"},
+        {"ab\xc3", 2, "3 文字目に文字として読めないバイト"},
+        {"\xc0\xaf", 0, "UTF-8"},          // overlong "/"
+        {"\xe0\x80\xaf", 0, "UTF-8"},      // overlong, three bytes
+        {"\xed\xa0\x80", 0, "UTF-8"},      // a surrogate
+        {"\xf4\x90\x80\x80", 0, "UTF-8"},  // above U+10FFFF
+        {"\xf8\x88\x80\x80\x80", 0, "UTF-8"},
+        {"\x80", 0, "UTF-8"},
+        {"\xe3\x81", 0, "UTF-8"},  // truncated あ
+        {"{\xff}", 1, "UTF-8"},
+        {"{a\xff}", 2, "UTF-8"},
+        {"{TAB \xe3\x81}", 5, "UTF-8"},
+        {std::string("a\0b", 3), 1, "2 文字目に入力できない文字"},
+        {std::string("{\0}", 3), 1, "NUL"},
+        {std::string("{a \0}", 5), 3, "NUL"},
+        // Character positions count characters, not bytes.
+        {"山田}", 6, "3 文字目"},
+        {"お名前{XX}", 9, "4 文字目"},
+    };
+    for (const BadCase& c : cases) {
+        KeyParseResult r = ParseKeys(c.text);
+        EXPECT_FALSE(r.ok()) << "text: " << c.text;
+        EXPECT_TRUE(r.strokes.empty()) << "text: " << c.text;
+        EXPECT_EQ(r.errorPos, c.pos) << "text: " << c.text << " error: " << r.error;
+        EXPECT_NE(r.error.find(c.says), std::string::npos)
+            << "text: " << c.text << "\n error: " << r.error << "\n wanted: " << c.says;
+    }
+}
+
+TEST(KeyNotation, AnErrorLateInALongTextStillTypesNothing) {
+    std::string text(5000, 'a');
+    text += "{TAB 3}~+(xy)";
+    ASSERT_TRUE(ParseKeys(text).ok());
+    KeyParseResult r = ParseKeys(text + "{NOPE}");
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.strokes.empty());
+    EXPECT_EQ(r.errorPos, text.size());
+}
+
+TEST(KeyNotation, MessagesTellHowToTypeTheSpecialCharacters) {
+    EXPECT_NE(ParseKeys("a}").error.find("{}}"), std::string::npos);
+    EXPECT_NE(ParseKeys("a)").error.find("{)}"), std::string::npos);
+    EXPECT_NE(ParseKeys("a{").error.find("{{}"), std::string::npos);
+    EXPECT_NE(ParseKeys("(a").error.find("{(}"), std::string::npos);
+    EXPECT_NE(ParseKeys("1+").error.find("{+}"), std::string::npos);
+}
+
+TEST(KeyNotation, DeepNestingIsHandledWithoutRecursion) {
+    const int depth = 200000;
+    std::string text(depth, '(');
+    text += "+a";
+    text += std::string(depth, ')');
+    KeyParseResult r = ParseKeys(text);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.strokes.size(), 1u);
+    EXPECT_TRUE(r.strokes[0].shift);
+    EXPECT_EQ(r.strokes[0].ch, U'a');
+}
+
+}  // namespace

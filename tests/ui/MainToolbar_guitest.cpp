@@ -1,0 +1,152 @@
+// The life of the main toolbar, driven from outside as a user and the desktop would: a
+// portable copy of the real program on a private X server.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "core/EntryFile.h"
+#include "core/FillCommand.h"
+#include "support/Launch.h"
+#include "support/TempHome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<Entry> kRows = {
+    {"お名前", "山田太郎", ""}, {"電話番号", "03-1234-5678", "自宅"}, {"古い", "消える", ""}};
+
+std::string WaitForToolbar() {
+    std::string id;
+    WaitUntil([&] {
+        auto ids = WindowsNamed("^Penrika$");
+        if (ids.size() == 1) id = ids[0];
+        return !id.empty();
+    });
+    return id;
+}
+
+void Store(const char* key, const char* name, const std::string& value) {
+    ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, key, name, value), 0);
+}
+
+}  // namespace
+
+TEST(MainWindow, FirstLaunchShowsTheToolbarOutsideTheBandAndWritesNothing) {
+    TempHome home;
+    PortableCopy app(home.root() / "portable");
+    pid_t pid = app.Start();
+    std::string id = WaitForToolbar();
+    ASSERT_FALSE(id.empty()) << "the toolbar window did not appear";
+    EXPECT_EQ(WindowState(id).find("_NET_WM_STATE_ABOVE"), std::string::npos);
+    // Both keys exist, empty; no value and no data file were written by starting.
+    std::string settings = TempHome::ReadFile(home.settingsFile());
+    EXPECT_NE(settings.find("[Setting]"), std::string::npos);
+    EXPECT_NE(settings.find("[Option]"), std::string::npos);
+    EXPECT_EQ(settings.find('='), std::string::npos) << settings;
+    EXPECT_FALSE(fs::exists(app.dataFile()));
+
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(app.WaitExit(pid), 0);
+    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "0");
+    EXPECT_FALSE(fs::exists(app.dataFile())) << "no entries, no file";
+}
+
+TEST(MainWindow, AlwaysOnTopPutsTheToolbarInTheBand) {
+    TempHome home;
+    Store(OptionKey, "Op_1", "True");
+    PortableCopy app(home.root() / "portable");
+    pid_t pid = app.Start();
+    std::string id = WaitForToolbar();
+    ASSERT_FALSE(id.empty());
+    EXPECT_TRUE(
+        WaitUntil([&] { return WindowState(id).find("_NET_WM_STATE_ABOVE") != std::string::npos; },
+                  std::chrono::seconds(5)))
+        << WindowState(id);
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(app.WaitExit(pid), 0);
+}
+
+// Each way of ending the program saves the entries: the counted records are written back and
+// the uncounted third record is gone.
+TEST(MainWindow, ExitSignalsAndTheCloseButtonSaveTheEntries) {
+    struct Way {
+        const char* name;
+        std::function<void(pid_t, const std::string&)> end;
+    } ways[] = {
+        {"SIGTERM", [](pid_t pid, const std::string&) { ::kill(pid, SIGTERM); }},
+        {"SIGHUP", [](pid_t pid, const std::string&) { ::kill(pid, SIGHUP); }},
+        {"終了 button",
+         [](pid_t, const std::string& id) {
+             // The sixth of the toolbar's 23-pixel buttons, clicked with the real pointer.
+             Capture("xdotool mousemove --window " + id + " 126 11 click 1");
+         }},
+        {"close button",
+         [](pid_t, const std::string& id) {
+             // openbox closes the active window on Alt+F4 with a polite WM_DELETE_WINDOW.
+             Capture("xdotool windowactivate --sync " + id + " key --clearmodifiers alt+F4");
+         }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        TempHome home;
+        PortableCopy app(home.root() / "portable");
+        TempHome::WriteFile(app.dataFile(), EncodeEntries(kRows, 3));
+        Store(SettingKey, "Set_6", "2");
+        pid_t pid = app.Start();
+        std::string id = WaitForToolbar();
+        ASSERT_FALSE(id.empty());
+        way.end(pid, id);
+        EXPECT_EQ(app.WaitExit(pid), 0);
+        EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 2));
+        EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "2");
+    }
+}
+
+TEST(MainWindow, AnUnusableCountIsReportedAndNothingIsWritten) {
+    TempHome home;
+    PortableCopy app(home.root() / "portable");
+    TempHome::WriteFile(app.dataFile(), EncodeEntries(kRows, 3));
+    Store(SettingKey, "Set_6", "many");
+    const std::string settingsBefore = TempHome::ReadFile(home.settingsFile());
+    pid_t pid = app.Start();
+    std::string box;
+    ASSERT_TRUE(WaitUntil([&] {
+        auto ids = WindowsNamed("^Penrika：エラー$");
+        if (!ids.empty()) box = ids[0];
+        return !box.empty();
+    })) << "no error message";
+    EXPECT_TRUE(WindowsNamed("^Penrika$").empty()) << "the toolbar must not appear";
+    Capture("xdotool windowactivate --sync " + box + " key Return");
+    EXPECT_EQ(app.WaitExit(pid), 1);
+    EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 3));
+    EXPECT_EQ(TempHome::ReadFile(home.settingsFile()), settingsBefore);
+}
+
+TEST(MainWindow, ASaveThatFailsAtCloseKeepsTheProgramRunning) {
+    TempHome home;
+    PortableCopy app(home.root() / "portable");
+    TempHome::WriteFile(app.dataFile(), EncodeEntries(kRows, 2));
+    Store(SettingKey, "Set_6", "2");
+    pid_t pid = app.Start();
+    std::string id = WaitForToolbar();
+    ASSERT_FALSE(id.empty());
+    // The directory becomes unwritable (root ignores mode bits: replace it by a file instead).
+    fs::path dir = app.dir();
+    fs::rename(app.dataFile(), home.root() / "moved.dat");
+    fs::create_directory(app.dataFile());  // a directory where the file should go
+    ::kill(pid, SIGTERM);
+    std::string box;
+    ASSERT_TRUE(WaitUntil([&] {
+        auto ids = WindowsNamed("^Penrika：エラー$");
+        if (!ids.empty()) box = ids[0];
+        return !box.empty();
+    })) << "the failed save must be reported";
+    Capture("xdotool windowactivate --sync " + box + " key Return");
+    EXPECT_TRUE(WaitUntil([&] { return WindowsNamed("^Penrika：エラー$").empty(); }));
+    EXPECT_TRUE(app.Running(pid)) << "entries only in memory: the program must stay";
+    // Once the way is clear again, closing saves.
+    fs::remove(app.dataFile());
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(app.WaitExit(pid), 0);
+    EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 2));
+}

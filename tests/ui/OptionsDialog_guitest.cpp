@@ -1,0 +1,435 @@
+// The options dialog and the version window, driven as a user drives them while they are
+// modal: layout, what OK stores in the settings file, what other ways of closing leave alone,
+// and the version window on the dialog's corner.
+#include "ui/OptionsDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "core/AppState.h"
+#include "core/FillCommand.h"
+#include "platform/x11/X11Desktop.h"
+#include "support/GuiApp.h"
+#include "support/TempHome.h"
+#include "ui/AboutDialog.h"
+#include "ui/HelpViewer.h"
+#include "ui/MainToolbar.h"
+#include "ui/WindowUtil.h"
+
+namespace {
+
+QApplication& App() {
+    return GuiApp();
+}
+
+// Steps run one after another while modal windows are open: each waits for its condition,
+// then acts from the event loop (so an act may itself open a modal window).
+struct Step {
+    const char* what;
+    std::function<bool()> ready;
+    std::function<void()> act;
+};
+
+// Starts the steps, then calls `open` (which blocks in a modal loop); returns the step that
+// timed out, or "" when all ran. A step that times out closes every modal window.
+std::string RunWhileModal(std::vector<Step> steps, const std::function<void()>& open) {
+    std::string failed;
+    size_t next = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (next >= steps.size()) return driver.stop();
+        if (steps[next].ready()) {
+            QTimer::singleShot(0, steps[next].act);
+            ++next;
+            clock.restart();
+        } else if (clock.elapsed() > 8000) {
+            failed = steps[next].what;
+            next = steps.size();
+            while (QWidget* m = QApplication::activeModalWidget()) {
+                m->close();
+                QApplication::processEvents();
+                if (QApplication::activeModalWidget() == m) break;
+            }
+        }
+    });
+    driver.start();
+    open();
+    if (failed.empty() && next < steps.size())
+        failed = std::string("not reached: ") + steps[next].what;
+    return failed;
+}
+
+OptionsDialog* Dialog() {
+    return OptionsDialog::Current();
+}
+template <class T>
+T* Child(QWidget* w, const char* name) {
+    return w ? w->findChild<T*>(name) : nullptr;
+}
+bool Shown(QWidget* w) {
+    return w && w->isVisible() && QTest::qWaitForWindowExposed(w, 50);
+}
+bool DialogShown() {
+    return Shown(Dialog());
+}
+
+class OptionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        App();
+        desktop_ = platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
+        platform::SetDesktop(desktop_.get());
+        main_ = std::make_unique<MainToolbar>();
+        main_->move(260, 180);
+        main_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
+        MainHwnd = IdOf(main_.get());
+        LoadOptions();
+    }
+    void TearDown() override {
+        CloseHelpWindow();
+        main_.reset();
+        platform::SetDesktop(nullptr);
+    }
+
+    static void Store(const char* op1, const char* op2) {
+        if (op1) WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_1", op1);
+        if (op2) WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_2", op2);
+        LoadOptions();
+    }
+    static std::string Op(int n) {
+        return ReadSetting(HKEY_CURRENT_USER, OptionKey, "Op_" + std::to_string(n));
+    }
+    void Open(std::vector<Step> steps) {
+        const std::string failed =
+            RunWhileModal(std::move(steps), [&] { OptionsDialog::ShowModal(main_.get()); });
+        EXPECT_EQ(failed, "");
+        EXPECT_EQ(Dialog(), nullptr);
+    }
+    static Step Click(
+        const char* what, const char* button,
+        QWidget* (*in)() = [] { return static_cast<QWidget*>(Dialog()); }) {
+        return {
+            what, [in] { return Shown(in()); },
+            [in, button] { QTest::mouseClick(Child<QPushButton>(in(), button), Qt::LeftButton); }};
+    }
+
+    TempHome home_;
+    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<MainToolbar> main_;
+};
+
+TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
+    QStringList tabbing;
+    bool checked = false;
+    Open({
+        {"dialog shown and active",
+         [] { return DialogShown() && QApplication::activeWindow() == Dialog(); },
+         [&] {
+             OptionsDialog* d = Dialog();
+             EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Penrika for IE- 設定"));
+             EXPECT_EQ(d->size(), QSize(TwipsToPxX(4170), TwipsToPxY(1740)));
+             EXPECT_EQ(d->minimumSize(), d->maximumSize());
+             struct Want {
+                 const char* name;
+                 const char* text;
+                 int l, t, w, h;
+             };
+             for (const Want& c :
+                  {Want{"cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報", 164, 1200, 1200, 350},
+                   Want{"cmdOK", "OK", 1485, 1200, 1200, 350},
+                   Want{"chkOption1", "常に手前に表示する。", 293, 240, 3015, 255},
+                   Want{"chkOption2", "フォームに記入する前に確認を取る。", 293, 600, 3135, 255},
+                   Want{"cmdHelp", "ヘルプ", 2807, 1200, 1200, 350}}) {
+                 SCOPED_TRACE(c.name);
+                 auto* b = Child<QAbstractButton>(d, c.name);
+                 ASSERT_NE(b, nullptr);
+                 EXPECT_EQ(b->text(), QString::fromUtf8(c.text));
+                 EXPECT_EQ(b->pos(), QPoint(TwipsToPxX(c.l), TwipsToPxY(c.t)));
+                 EXPECT_EQ(b->height(), TwipsToPxY(c.h));
+                 // A check box may grow so that its text is not cut off; buttons keep their size.
+                 if (qobject_cast<QPushButton*>(b))
+                     EXPECT_EQ(b->width(), TwipsToPxX(c.w));
+                 else
+                     EXPECT_GE(b->width(), TwipsToPxX(c.w));
+                 EXPECT_GE(b->width(), b->sizeHint().width());
+                 EXPECT_LE(b->geometry().right(), d->width());
+                 if (auto* p = qobject_cast<QPushButton*>(b)) {
+                     EXPECT_FALSE(p->isDefault());
+                     EXPECT_FALSE(p->autoDefault());
+                 }
+                 EXPECT_EQ(b->font().family(), "IPAPGothic");
+             }
+             EXPECT_EQ(d->focusWidget(), Child<QWidget>(d, "cmdVersion"));
+             auto focused = [d]() -> QWidget* { return d->focusWidget() ? d->focusWidget() : d; };
+             for (int i = 0; i < 5; ++i) {
+                 QTest::keyClick(focused(), Qt::Key_Tab);
+                 tabbing << focused()->objectName();
+             }
+             // No button is the default: Enter on a check box, and Escape, have no effect.
+             Child<QWidget>(d, "chkOption1")->setFocus();
+             QTest::keyClick(focused(), Qt::Key_Return);
+             QTest::keyClick(focused(), Qt::Key_Enter);
+             QTest::keyClick(focused(), Qt::Key_Escape);
+             QTest::keyClick(d, Qt::Key_Escape);
+             QApplication::processEvents();
+             EXPECT_EQ(AboutDialog::Current(), nullptr);
+             EXPECT_TRUE(d->isVisible());
+             EXPECT_FALSE(Child<QCheckBox>(d, "chkOption1")->isChecked());
+             checked = true;
+         }},
+        {"close", [&] { return checked; }, [] { Dialog()->close(); }},
+    });
+    EXPECT_EQ(tabbing, QStringList({"cmdOK", "chkOption1", "chkOption2", "cmdHelp", "cmdVersion"}));
+    // Nothing was stored by any of it.
+    EXPECT_EQ(Op(1), "0");
+    EXPECT_EQ(Op(2), "0");
+}
+
+TEST_F(OptionTest, OpensOnTheToolbarCornerWithTheBoxesFromOptions) {
+    Store("True", "False");
+    main_->move(333, 222);
+    EXPECT_SOON_EQ(main_->pos(), QPoint(333, 222));
+    Open({
+        {"dialog on the toolbar's corner",
+         [&] {
+             return DialogShown() &&
+                    Dialog()->frameGeometry().topLeft() == main_->frameGeometry().topLeft();
+         },
+         [] {
+             EXPECT_TRUE(Child<QCheckBox>(Dialog(), "chkOption1")->isChecked());
+             EXPECT_FALSE(Child<QCheckBox>(Dialog(), "chkOption2")->isChecked());
+         }},
+        Click("close with OK", "cmdOK"),
+    });
+}
+
+TEST_F(OptionTest, AlwaysOnTopPutsTheDialogInTheBand) {
+    for (const char* on : {"True", "False"}) {
+        SCOPED_TRACE(on);
+        Store(on, nullptr);
+        const bool above = std::string(on) == "True";
+        Open({
+            {"dialog in or out of the band",
+             [&] {
+                 return DialogShown() && platform::TheDesktop().IsTopmost(IdOf(Dialog())) == above;
+             },
+             [] { Dialog()->close(); }},
+        });
+    }
+}
+
+TEST_F(OptionTest, OkStoresBothBoxesAndReloadsOptions) {
+    struct Case {
+        const char* before1;
+        const char* before2;
+        Qt::CheckState box1, box2;
+        const char* want1;
+        const char* want2;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, Qt::Checked, Qt::Checked, "True", "True"},
+        {"True", "True", Qt::Unchecked, Qt::Unchecked, "False", "False"},
+        {"False", "True", Qt::Checked, Qt::Unchecked, "True", "False"},
+        // Grayed is not on.
+        {"True", "True", Qt::PartiallyChecked, Qt::PartiallyChecked, "False", "False"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.want1) + "/" + c.want2);
+        Store(c.before1, c.before2);
+        Open({
+            {"set the boxes", DialogShown,
+             [&] {
+                 Child<QCheckBox>(Dialog(), "chkOption1")->setCheckState(c.box1);
+                 Child<QCheckBox>(Dialog(), "chkOption2")->setCheckState(c.box2);
+             }},
+            Click("OK", "cmdOK"),
+        });
+        EXPECT_EQ(Op(1), c.want1);
+        EXPECT_EQ(Op(2), c.want2);
+        EXPECT_EQ(Options[AlwaysOnTop], std::string(c.want1) == "True");
+        EXPECT_EQ(Options[ConfirmBeforeFill], std::string(c.want2) == "True");
+        const std::string file = TempHome::ReadFile(home_.settingsFile());
+        EXPECT_NE(file.find("[Option]"), std::string::npos) << file;
+        EXPECT_NE(file.find(std::string("Op_1=") + c.want1), std::string::npos) << file;
+        EXPECT_NE(file.find(std::string("Op_2=") + c.want2), std::string::npos) << file;
+    }
+}
+
+TEST_F(OptionTest, OkWithoutAChangeStillWritesBothValues) {
+    ASSERT_EQ(Op(1), "0");
+    Open({Click("OK", "cmdOK")});
+    EXPECT_EQ(Op(1), "False");
+    EXPECT_EQ(Op(2), "False");
+}
+
+TEST_F(OptionTest, ClosingWithoutOkStoresNothing) {
+    Store("True", "False");
+    const std::string before = TempHome::ReadFile(home_.settingsFile());
+    Open({
+        {"toggle both boxes", DialogShown,
+         [] {
+             QTest::mouseClick(Child<QCheckBox>(Dialog(), "chkOption1"), Qt::LeftButton, {},
+                               QPoint(6, 6));
+             QTest::mouseClick(Child<QCheckBox>(Dialog(), "chkOption2"), Qt::LeftButton, {},
+                               QPoint(6, 6));
+             EXPECT_FALSE(Child<QCheckBox>(Dialog(), "chkOption1")->isChecked());
+             EXPECT_TRUE(Child<QCheckBox>(Dialog(), "chkOption2")->isChecked());
+         }},
+        {"close box", DialogShown, [] { Dialog()->close(); }},
+    });
+    EXPECT_EQ(TempHome::ReadFile(home_.settingsFile()), before);
+    EXPECT_TRUE(Options[AlwaysOnTop]);
+    EXPECT_FALSE(Options[ConfirmBeforeFill]);
+}
+
+TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {
+    Open({
+        Click("help", "cmdHelp"),
+        {"topic 12 shown", [] { return CurrentHelpTopic() == 12; },
+         [] { EXPECT_TRUE(Dialog()->isVisible()); }},
+        Click("OK after help", "cmdOK"),
+    });
+    EXPECT_EQ(Op(1), "False");
+}
+
+QWidget* About() {
+    return AboutDialog::Current();
+}
+
+TEST_F(OptionTest, EnterOrSpaceOnAFocusedButtonPressesItInBothWindows) {
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Return, {}}, {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Space, {}}};
+    for (const auto& [key, modifiers] : keys) {
+        SCOPED_TRACE(key);
+        Store("False", "False");
+        CloseHelpWindow();
+        auto press = [key, modifiers](QWidget* window, const char* name) {
+            auto* b = Child<QPushButton>(window, name);
+            b->setFocus();
+            QTest::keyClick(b, key, modifiers);
+        };
+        Open({
+            {"dialog active",
+             [] { return DialogShown() && QApplication::activeWindow() == Dialog(); },
+             [&] { press(Dialog(), "cmdHelp"); }},
+            {"ヘルプ pressed", [] { return CurrentHelpTopic() == 12; },
+             [&] {
+                 for (QPushButton* b : Dialog()->findChildren<QPushButton*>())
+                     EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+                 press(Dialog(), "cmdVersion");
+             }},
+            {"ﾊﾞｰｼﾞｮﾝ情報 pressed", [] { return Shown(About()); },
+             [&] { press(About(), "cmdOK"); }},
+            {"version window's OK pressed",
+             [] { return About() == nullptr && Dialog()->isEnabled(); },
+             [&] {
+                 Child<QCheckBox>(Dialog(), "chkOption2")->setChecked(true);
+                 press(Dialog(), "cmdOK");
+             }},
+        });
+        EXPECT_EQ(Op(2), "True") << "OK stored the box";
+    }
+}
+
+TEST_F(OptionTest, VersionWindowOnTheDialogCornerClosesByEnterAndEscapeThenOkWorks) {
+    const QPoint moved(480, 360);
+    Open({
+        {"user moves the dialog", DialogShown, [&] { Dialog()->move(moved); }},
+        Click("version", "cmdVersion"),
+        {"version window on the dialog's corner, dialog disabled",
+         [] {
+             return Shown(About()) &&
+                    About()->frameGeometry().topLeft() == Dialog()->frameGeometry().topLeft() &&
+                    QApplication::activeWindow() == About();
+         },
+         [&] {
+             EXPECT_EQ(Dialog()->frameGeometry().topLeft(), moved);
+             EXPECT_FALSE(Dialog()->isEnabled());
+             EXPECT_TRUE(About()->isEnabled());
+             EXPECT_EQ(About()->focusWidget(), Child<QWidget>(About(), "cmdOK"));
+             // The dialog takes no input meanwhile.
+             QTest::mouseClick(Child<QPushButton>(Dialog(), "cmdOK"), Qt::LeftButton);
+             EXPECT_TRUE(Dialog()->isVisible());
+             QTest::keyClick(About()->focusWidget(), Qt::Key_Return);
+         }},
+        {"closed by Enter", [] { return About() == nullptr && Dialog()->isEnabled(); },
+         [] { QTest::mouseClick(Child<QPushButton>(Dialog(), "cmdVersion"), Qt::LeftButton); }},
+        {"open again", [] { return Shown(About()) && QApplication::activeWindow() == About(); },
+         [] { QTest::keyClick(About()->focusWidget(), Qt::Key_Escape); }},
+        {"closed by Escape", [] { return About() == nullptr && Dialog()->isEnabled(); },
+         [] { Child<QCheckBox>(Dialog(), "chkOption2")->setChecked(true); }},
+        Click("OK of the dialog", "cmdOK"),
+    });
+    EXPECT_EQ(Op(1), "False");
+    EXPECT_EQ(Op(2), "True");
+}
+
+TEST_F(OptionTest, VersionWindowAsDesigned) {
+    Store("True", nullptr);
+    Open({
+        Click("version", "cmdVersion"),
+        {"version window shown", [] { return Shown(About()); },
+         [] {
+             QWidget* a = About();
+             EXPECT_EQ(a->windowTitle(), QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
+             EXPECT_EQ(a->size(), QSize(TwipsToPxX(4650), TwipsToPxY(2745)));
+             EXPECT_TRUE(platform::TheDesktop().IsTopmost(IdOf(a)));
+             struct Want {
+                 const char* name;
+                 const char* text;
+                 int l, t;
+                 const char* family;
+                 double pt;
+                 bool bold, italic;
+             };
+             for (const Want& w :
+                  {Want{"lblTitle", "Penrika", 1800, 120, "IPAPGothic", 15.75, true, false},
+                   Want{"Label3", "for Internet Explorer", 1320, 480, "IPAGothic", 9.75, false,
+                        true},
+                   Want{"Label1", "Version 1.1", 1830, 720, "IPAPGothic", 11.25, true, false}}) {
+                 SCOPED_TRACE(w.name);
+                 auto* l = Child<QLabel>(a, w.name);
+                 ASSERT_NE(l, nullptr);
+                 EXPECT_EQ(l->text(), w.text);
+                 EXPECT_EQ(l->pos(), QPoint(TwipsToPxX(w.l), TwipsToPxY(w.t)));
+                 EXPECT_EQ(l->font().family(), w.family);
+                 EXPECT_DOUBLE_EQ(l->font().pointSizeF(), w.pt);
+                 EXPECT_EQ(l->font().bold(), w.bold);
+                 EXPECT_EQ(l->font().italic(), w.italic);
+                 // The whole text fits.
+                 EXPECT_GE(l->width(), l->sizeHint().width());
+                 EXPECT_GE(l->height(), l->sizeHint().height());
+             }
+             auto* ok = Child<QPushButton>(a, "cmdOK");
+             EXPECT_EQ(ok->geometry(), QRect(TwipsToPxX(2570), TwipsToPxY(2160), TwipsToPxX(1310),
+                                             TwipsToPxY(345)));
+             EXPECT_TRUE(ok->isDefault());
+             EXPECT_EQ(ok->font().family(), "IPAPGothic");
+             auto* icon = Child<QLabel>(a, "picIcon");
+             EXPECT_EQ(icon->geometry(),
+                       QRect(TwipsToPxX(240), TwipsToPxY(240), TwipsToPxX(480), TwipsToPxY(480)));
+             EXPECT_FALSE(icon->pixmap().isNull());
+             // The grey line runs across at 1920 twips, from 120 to 4512.
+             const QImage img = a->grab().toImage();
+             const int y = TwipsToPxY(1920);
+             for (int x : {TwipsToPxX(130), TwipsToPxX(2300), TwipsToPxX(4500)})
+                 EXPECT_EQ(QColor(img.pixel(x, y)), QColor(128, 128, 128)) << x;
+             EXPECT_NE(QColor(img.pixel(TwipsToPxX(4600), y)), QColor(128, 128, 128));
+             QTest::mouseClick(ok, Qt::LeftButton);
+         }},
+        {"closed", [] { return About() == nullptr; }, [] { Dialog()->close(); }},
+    });
+}
+
+}  // namespace
