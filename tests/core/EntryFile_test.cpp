@@ -14,6 +14,7 @@
 #include <random>
 
 #include "core/FillCommand.h"
+#include "core/Utf8.h"
 #include "platform/Paths.h"
 #include "support/TempHome.h"
 
@@ -139,6 +140,14 @@ TEST(EntryFile, CountsThatAreNotADecimalFrom0To32767AreFatal) {
         ParseEntryCount("x");
     } catch (const EntryFileError& e) {
         EXPECT_NE(std::string(e.what()).find("Set_6"), std::string::npos);
+    }
+    // Bytes that are not text are shown, not pasted into the message.
+    try {
+        ParseEntryCount("1\xFF\x01");
+        FAIL();
+    } catch (const EntryFileError& e) {
+        EXPECT_TRUE(IsValidUtf8(e.what())) << e.what();
+        EXPECT_NE(std::string(e.what()).find("\"1\\xFF^A\""), std::string::npos) << e.what();
     }
 }
 
