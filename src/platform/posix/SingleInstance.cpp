@@ -116,7 +116,7 @@ class LockedInstance : public SingleInstance {
         }
         bool ok = false;
         const qulonglong id = reply.left(reply.indexOf('\n')).trimmed().toULongLong(&ok);
-        if (!ok || id > 0xFFFFFFFFull) return false;
+        if (!ok || static_cast<qulonglong>(static_cast<WindowId>(id)) != id) return false;
         window = static_cast<WindowId>(id);
         return true;
     }
