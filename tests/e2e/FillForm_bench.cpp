@@ -10,7 +10,9 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
-#include "e2e/support/E2e.h"
+#include "e2e/support/Browser.h"
+#include "e2e/support/FormServer.h"
+#include "e2e/support/ScratchDir.h"
 #include "platform/x11/X11Desktop.h"
 
 namespace {

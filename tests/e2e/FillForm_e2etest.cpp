@@ -10,7 +10,12 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
-#include "e2e/support/E2e.h"
+#include "e2e/support/Browser.h"
+#include "e2e/support/FormServer.h"
+#include "e2e/support/Process.h"
+#include "e2e/support/ScratchDir.h"
+#include "e2e/support/Util.h"
+#include "e2e/support/Xdotool.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
 #include "ui/MainToolbar.h"

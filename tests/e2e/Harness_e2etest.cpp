@@ -6,7 +6,13 @@
 #include <QClipboard>
 #include <filesystem>
 
-#include "e2e/support/E2e.h"
+#include "e2e/support/Browser.h"
+#include "e2e/support/FormServer.h"
+#include "e2e/support/ScratchDir.h"
+#include "e2e/support/UserSession.h"
+#include "e2e/support/Util.h"
+#include "e2e/support/XDisplay.h"
+#include "e2e/support/Xdotool.h"
 #include "support/GuiApp.h"
 #include "ui/WindowUtil.h"
 

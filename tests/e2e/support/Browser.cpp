@@ -1,0 +1,231 @@
+#include "e2e/support/Browser.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+#include "e2e/support/FormServer.h"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+namespace {
+
+// Counts sessions so that each one's events carry their own tag.
+std::atomic<int> g_sessions{0};
+
+}  // namespace
+
+const char* BrowserName(Browser b) {
+    return b == Browser::Chromium ? "chromium" : "firefox";
+}
+
+static const char* BrowserBinary(Browser b) {
+    return b == Browser::Chromium ? "/usr/bin/chromium" : "/usr/bin/firefox-esr";
+}
+
+bool BrowserInstalled(Browser b) {
+    return ::access(BrowserBinary(b), X_OK) == 0;
+}
+
+BrowserSession::BrowserSession(Browser b, const FormServer& server, const std::string& page,
+                               const fs::path& dir, BrowserOptions options)
+    : browser_(b),
+      server_(server),
+      page_(page),
+      options_(options),
+      session_(dir, BrowserName(b), options.inputMethod) {
+    if (!BrowserInstalled(b)) throw Error(std::string(BrowserName(b)) + " is not installed");
+    tag_ = std::string(BrowserName(b)) + std::to_string(++g_sessions) + "p" +
+           std::to_string(::getpid());
+    x_ = std::make_unique<XDisplay>();
+
+    fs::path profile = session_.home() / "profile";
+
+    std::vector<std::string> argv;
+    const std::string url = server_.Url(page_, tag_);
+    const std::string w = std::to_string(options_.width), h = std::to_string(options_.height);
+    if (b == Browser::Chromium) {
+        argv = {BrowserBinary(b),
+                "--no-sandbox",
+                "--test-type",  // no warning bar about --no-sandbox above the page
+                "--disable-gpu",
+                "--no-first-run",
+                "--no-default-browser-check",
+                "--disable-background-networking",
+                "--disable-component-update",
+                "--disable-sync",
+                "--disable-quic",
+                "--disable-features=Translate,TranslateUI",
+                "--disable-session-crashed-bubble",
+                "--password-store=basic",
+                "--force-device-scale-factor=1",
+                "--lang=ja",
+                "--user-data-dir=" + profile.string(),
+                "--window-position=0,0",
+                "--window-size=" + w + "," + h,
+                url};
+        fs::create_directories(profile / "Default");
+        WriteFile(profile / "Default" / "Preferences",
+                  R"({"translate":{"enabled":false},"autofill":{"profile_enabled":false,)"
+                  R"("credit_card_enabled":false},"credentials_enable_service":false,)"
+                  R"("browser":{"check_default_browser":false}})");
+    } else {
+        argv = {BrowserBinary(b),
+                "--no-remote",
+                "--new-instance",
+                "--profile",
+                profile.string(),
+                "-width",
+                w,
+                "-height",
+                h,
+                url};
+        fs::create_directories(profile);
+        WriteFile(profile / "user.js", R"(user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("startup.homepage_welcome_url", "");
+user_pref("startup.homepage_welcome_url.additional", "");
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("trailhead.firstrun.didSeeAboutWelcome", true);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.policy.firstRunURL", "");
+user_pref("datareporting.healthreport.uploadEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("browser.translations.enable", false);
+user_pref("browser.translations.automaticallyPopup", false);
+user_pref("browser.translations.panelShown", true);
+user_pref("browser.formfill.enable", false);
+user_pref("extensions.formautofill.addresses.enabled", false);
+user_pref("extensions.formautofill.creditCards.enabled", false);
+user_pref("signon.rememberSignons", false);
+user_pref("layout.css.devPixelsPerPx", "1.0");
+user_pref("browser.sessionstore.resume_from_crash", false);
+user_pref("browser.tabs.warnOnClose", false);
+user_pref("app.update.auto", false);
+user_pref("app.normandy.enabled", false);
+user_pref("network.captive-portal-service.enabled", false);
+user_pref("network.connectivity-service.enabled", false);
+user_pref("browser.safebrowsing.malware.enabled", false);
+user_pref("browser.safebrowsing.phishing.enabled", false);
+user_pref("browser.safebrowsing.downloads.enabled", false);
+user_pref("extensions.update.enabled", false);
+user_pref("extensions.getAddons.cache.enabled", false);
+user_pref("browser.newtabpage.enabled", false);
+user_pref("browser.ping-centre.telemetry", false);
+user_pref("browser.region.update.enabled", false);
+user_pref("ui.key.menuAccessKeyFocuses", false);
+)");
+    }
+    session_.Start(argv, {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"});
+}
+
+BrowserSession::~BrowserSession() = default;
+
+void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
+    auto lastAsk = std::chrono::steady_clock::now() - 1h;
+    std::string seen;
+    bool ok = WaitFor(
+        [&] {
+            if (!session_.Running()) return true;
+            if (!window_) {
+                seen.clear();
+                for (std::uint32_t w : x_->ClientWindows()) {
+                    std::string t = x_->Title(w);
+                    seen += "[" + t + "] ";
+                    if (t.rfind(title, 0) == 0 && x_->Viewable(w)) window_ = w;
+                }
+                if (!window_) return false;
+            }
+            if (x_->ActiveWindow() == window_) return true;
+            auto now = std::chrono::steady_clock::now();
+            if (now - lastAsk > 500ms) {
+                x_->RequestActivate(window_);
+                lastAsk = now;
+            }
+            return false;
+        },
+        timeout, 25ms);
+    if (!session_.Running())
+        throw Error(std::string(BrowserName(browser_)) + " ended early:\n" + Log());
+    if (!ok) {
+        throw Error(std::string(BrowserName(browser_)) + ": no active window titled \"" + title +
+                    "\" (window " + std::to_string(window_) + ", windows seen: " + seen + ")\n" +
+                    Log());
+    }
+}
+
+Event BrowserSession::WaitLayout(Millis timeout) {
+    if (!window_) throw Error("WaitLayout before WaitReady");
+    std::vector<int> f = x_->Frame(window_);
+    if (f.size() != 4) throw Error("cannot read the window's geometry");
+    // The middle of the window is page, whatever the browser puts around it; wiggling the
+    // pointer there makes the page report, once it has loaded.
+    const int cx = f[0] + f[2] / 2, cy = f[1] + f[3] * 2 / 3;
+    int after = server_.LastSeq();
+    int i = 0;
+    std::optional<Event> e;
+    WaitFor(
+        [&] {
+            x_->MoveMouse(cx + (i++ % 2), cy);
+            e = server_.WaitEvent("layout", after, 100ms, tag_);
+            return e.has_value();
+        },
+        timeout, 1ms);
+    if (!e) throw Error("the page did not report its layout\n" + Log());
+    // A later report (the page moved) replaces it.
+    while (std::optional<Event> newer = server_.WaitEvent("layout", e->seq, 0ms, tag_)) e = newer;
+    layout_ = e;
+    return *e;
+}
+
+std::pair<int, int> BrowserSession::CenterOf(const std::string& id) {
+    if (!layout_) WaitLayout();
+    auto it = layout_->rects.find(id);
+    if (it == layout_->rects.end() || it->second.size() != 4)
+        throw Error("the page has no element " + id);
+    const std::vector<double>& r = it->second;
+    const double s = layout_->scale > 0 ? layout_->scale : 1.0;
+    int x = static_cast<int>(std::lround(layout_->originX * s + (r[0] + r[2] / 2) * s));
+    int y = static_cast<int>(std::lround(layout_->originY * s + (r[1] + r[3] / 2) * s));
+    return {x, y};
+}
+
+std::string BrowserSession::TripleClick(const std::string& id, Millis timeout) {
+    auto [x, y] = CenterOf(id);
+    int after = server_.LastSeq();
+    x_->Click(x, y, 3);
+    std::optional<Event> e = server_.WaitEvent("click", after, timeout, tag_,
+                                               [](const Event& ev) { return ev.clicks >= 3; });
+    if (!e) throw Error("the page saw no triple click on " + id);
+    return e->text;
+}
+
+void BrowserSession::ClickToFocus(const std::string& id, Millis timeout) {
+    // A page that was still settling (a late font moves the fields) or a browser that had not
+    // yet taken the pointer can let a click miss: look where the field is now and click again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt) WaitLayout();
+        auto [x, y] = CenterOf(id);
+        int after = server_.LastSeq();
+        x_->Click(x, y, 1);
+        if (server_.WaitEvent("focus", after, timeout / 3, tag_,
+                              [&](const Event& ev) { return ev.text == id; }))
+            return;
+    }
+    throw Error("the field " + id + " did not get the focus\n" + Log());
+}
+
+std::optional<Event> BrowserSession::WaitSubmission(int afterSeq, Millis timeout) const {
+    std::optional<Event> sent = server_.WaitEvent("submit", afterSeq, timeout, tag_);
+    // The answer sends the browser back to the form; until that page has loaded, the old one
+    // would answer for it and swallow the next clicks.
+    if (sent && !server_.WaitEvent("load", sent->seq, timeout, tag_))
+        throw Error("the form did not load again after its submission\n" + Log());
+    return sent;
+}
+
+}  // namespace e2e
