@@ -6,6 +6,7 @@
 #include "core/Utf8.h"
 
 #include <array>
+#include <cwctype>
 #include <optional>
 
 namespace {
@@ -329,4 +330,36 @@ const char* NamedKeyName(NamedKey key) {
     for (const Named& n : kNames)
         if (n.key == key) return n.name;
     return "";
+}
+
+KeysToSend StrokesToSend(const std::vector<KeyStroke>& parsed,
+                         const std::function<char32_t(char32_t)>& shiftedOf) {
+    KeysToSend out;
+    out.parsedCount = parsed.size();
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        KeyStroke s = parsed[i];
+        if (s.key == NamedKey::None) {
+            if (s.ch == U'\n' || s.ch == U'\r') {
+                s.key = NamedKey::Enter;
+            } else if (s.ch == U'\t') {
+                s.key = NamedKey::Tab;
+            } else if (s.ch < 0x20 || s.ch == 0x7f) {
+                continue;
+            } else if (s.shift && !s.ctrl && !s.alt) {
+                char32_t shifted = shiftedOf ? shiftedOf(s.ch) : 0;
+                if (!shifted && s.ch < 0x10000)
+                    shifted = static_cast<char32_t>(std::towupper(static_cast<wint_t>(s.ch)));
+                if (shifted) s.ch = shifted;
+                s.shift = false;
+            }
+            if (s.key != NamedKey::None) s.ch = 0;
+        }
+        out.strokes.push_back(s);
+        out.from.push_back(i);
+    }
+    return out;
+}
+
+std::size_t KeysToSend::Handled(std::size_t sent) const {
+    return sent < from.size() ? from[sent] : parsedCount;
 }

@@ -1,8 +1,10 @@
 // The key notation of a 記入文字: parsed completely before anything is typed, so that a
-// malformed text types nothing at all. Typing the result is the platform layer's job.
+// malformed text types nothing at all. What the strokes mean as keys is decided here too
+// (StrokesToSend), so that a desktop layer only presses what it is given.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,3 +82,25 @@ KeyParseResult ParseKeys(std::string_view text);
 
 // The name of a named key as written in braces ("TAB"), for messages and tests.
 const char* NamedKeyName(NamedKey key);
+
+// Parsed strokes as a desktop sends them. Only three kinds are left:
+//  - named keys, with their modifiers;
+//  - characters without any modifier, typed as themselves;
+//  - shortcuts: a character with Ctrl or Alt (and maybe Shift), pressed on the keyboard's own
+//    key for that character with those modifiers held.
+// A line break (\n or \r, each) becomes Enter and a tab Tab, with their modifiers; any other
+// control character is dropped. Shift with a character and neither Ctrl nor Alt becomes the
+// shifted character without Shift, as the keyboard types it (an input method would take
+// Shift+letter as a switch of its own): `shiftedOf(c)` is what the keyboard types with Shift on
+// the key that types `c` alone, 0 when it has no such key; failing that, the capital of `c`,
+// failing that `c` itself.
+struct KeysToSend {
+    std::vector<KeyStroke> strokes;
+    std::vector<std::size_t> from;  // for each stroke, the index of the parsed one it stands for
+    std::size_t parsedCount = 0;
+    // How many parsed strokes are dealt with once the first `sent` strokes have gone out: the
+    // dropped ones before the first stroke not sent count as dealt with.
+    std::size_t Handled(std::size_t sent) const;
+};
+KeysToSend StrokesToSend(const std::vector<KeyStroke>& parsed,
+                         const std::function<char32_t(char32_t)>& shiftedOf);

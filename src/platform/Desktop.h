@@ -66,9 +66,12 @@ class Desktop {
     // --- Keystrokes into the focused window.
     // Waits until the user has let go of Shift, Ctrl, Alt and Super; false on timeout.
     virtual bool WaitModifiersReleased(int timeoutMs) = 0;
-    // Types the strokes and returns once the target has had them. Before each stroke it checks
-    // that `target` is still the active window and stops if not. Returns the number of strokes
-    // sent. Never leaves a key or modifier pressed.
+    // Types the strokes, as ParseKeys gives them, and returns once the target has had them. It
+    // sends exactly what StrokesToSend makes of them, given this keyboard's shifted characters:
+    // named keys with their modifiers, characters on their own, and shortcuts on the keyboard's
+    // key for the character; nothing else. Before each stroke it checks that `target` is still
+    // the active window and stops if not. Returns the number of the given strokes dealt with
+    // (KeysToSend::Handled). Never leaves a key or modifier pressed.
     virtual std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) = 0;
 
     // --- The clipboard (plain text).

@@ -269,4 +269,55 @@ TEST(KeyNotation, DeepNestingIsHandledWithoutRecursion) {
     EXPECT_EQ(r.strokes[0].ch, U'a');
 }
 
+// What a desktop sends for a text, with a keyboard that has 1 ! and a A on its keys.
+std::vector<std::string> Sent(const std::string& text) {
+    KeyParseResult r = ParseKeys(text);
+    EXPECT_TRUE(r.ok()) << "text: " << text << " error: " << r.error;
+    auto shiftedOf = [](char32_t c) -> char32_t { return c == U'1' ? U'!' : c == U'a' ? U'A' : 0; };
+    std::vector<std::string> out;
+    for (const KeyStroke& k : StrokesToSend(r.strokes, shiftedOf).strokes) out.push_back(Show(k));
+    return out;
+}
+
+TEST(KeysToSend, LineBreaksAndTabsAreKeysAndOtherControlCharactersAreDropped) {
+    const std::vector<Case> cases = {
+        {"a\nb\rc", {"a", "{ENTER}", "b", "{ENTER}", "c"}},
+        {"一\t二", {"一", "{TAB}", "二"}},
+        {"+\t^\n%{\r}", {"+{TAB}", "^{ENTER}", "%{ENTER}"}},
+        {"a\x01\x1b\x7f"
+         "b^\x03",
+         {"a", "b"}},
+        // C1 controls and everything above are characters.
+        {"\u0085é", {"\u0085", "é"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Sent(c.text), c.strokes) << "text: " << c.text;
+}
+
+TEST(KeysToSend, ShiftWithACharacterTypesTheShiftedCharacterAndShortcutsKeepTheirModifiers) {
+    const std::vector<Case> cases = {
+        // The keyboard's own shifted character first, then the capital, else the character.
+        {"+1+a+q+Q+あ+(bc)", {"!", "A", "Q", "Q", "あ", "B", "C"}},
+        {"+2", {"2"}},
+        {"^c^+c%+1+^%a", {"^c", "+^c", "+%1", "+^%a"}},
+        {"+{TAB}+{F5}+~", {"+{TAB}", "+{F5}", "+{ENTER}"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Sent(c.text), c.strokes) << "text: " << c.text;
+}
+
+// Typing that stops early reports the parsed strokes dealt with; dropped ones before the stop
+// count, so that a text ending in a control character is typed in full.
+TEST(KeysToSend, HandledCountsParsedStrokesUpToTheFirstNotSent) {
+    KeyParseResult r = ParseKeys(
+        "\x01"
+        "a\x02\x03"
+        "b\x04");
+    ASSERT_TRUE(r.ok()) << r.error;
+    KeysToSend keys = StrokesToSend(r.strokes, nullptr);
+    ASSERT_EQ(keys.strokes.size(), 2u);
+    EXPECT_EQ(keys.Handled(0), 1u);
+    EXPECT_EQ(keys.Handled(1), 4u);
+    EXPECT_EQ(keys.Handled(2), 6u);
+    EXPECT_EQ(StrokesToSend({}, nullptr).Handled(0), 0u);
+}
+
 }  // namespace

@@ -196,9 +196,11 @@ class X11Desktop : public Desktop {
         // Qt hands keys to whichever of its windows has the focus when it reads them, so keys
         // for a window of ours must be read while they are typed, not after.
         bool own = IsOwnWindow(target);
-        return keyboard_.Type(
-            strokes, target, [&] { return target && ActiveWindow() == target && HasFocus(target); },
-            own);
+        KeysToSend keys =
+            StrokesToSend(strokes, [&](char32_t c) { return keyboard_.ShiftedChar(c); });
+        return keys.Handled(keyboard_.Type(
+            keys.strokes, target,
+            [&] { return target && ActiveWindow() == target && HasFocus(target); }, own));
     }
 
     bool ClipboardHasText() override {

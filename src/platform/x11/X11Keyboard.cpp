@@ -3,8 +3,8 @@
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
-#include <cwctype>
 #include <limits>
 #include <thread>
 
@@ -12,67 +12,70 @@ namespace platform {
 namespace {
 constexpr xcb_keysym_t kNoSymbol = 0;
 constexpr xcb_keysym_t kUnicodeBase = 0x1000000;
-// Keycodes below this are the keyboard's own keys (the empty ones among them are Japanese and
-// international keys that browsers report under their own names); spares come from above.
-constexpr xcb_keycode_t kLowestSpare = 136;
+constexpr xcb_keysym_t kShiftL = 0xffe1, kControlL = 0xffe3, kAltL = 0xffe9, kMetaL = 0xffe7;
+
+struct NamedSym {
+    NamedKey key;
+    xcb_keysym_t sym;
+};
+constexpr std::array<NamedSym, 40> kNamedSyms{{
+    {NamedKey::Backspace, 0xff08},
+    {NamedKey::Break, 0xff6b},
+    {NamedKey::CapsLock, 0xffe5},
+    {NamedKey::Delete, 0xffff},
+    {NamedKey::Down, 0xff54},
+    {NamedKey::End, 0xff57},
+    {NamedKey::Enter, 0xff0d},
+    {NamedKey::Escape, 0xff1b},
+    {NamedKey::Help, 0xff6a},
+    {NamedKey::Home, 0xff50},
+    {NamedKey::Insert, 0xff63},
+    {NamedKey::Left, 0xff51},
+    {NamedKey::NumLock, 0xff7f},
+    {NamedKey::PageDown, 0xff56},
+    {NamedKey::PageUp, 0xff55},
+    {NamedKey::PrintScreen, 0xff61},
+    {NamedKey::Right, 0xff53},
+    {NamedKey::ScrollLock, 0xff14},
+    {NamedKey::Tab, 0xff09},
+    {NamedKey::Up, 0xff52},
+    {NamedKey::F1, 0xffbe},
+    {NamedKey::F2, 0xffbf},
+    {NamedKey::F3, 0xffc0},
+    {NamedKey::F4, 0xffc1},
+    {NamedKey::F5, 0xffc2},
+    {NamedKey::F6, 0xffc3},
+    {NamedKey::F7, 0xffc4},
+    {NamedKey::F8, 0xffc5},
+    {NamedKey::F9, 0xffc6},
+    {NamedKey::F10, 0xffc7},
+    {NamedKey::F11, 0xffc8},
+    {NamedKey::F12, 0xffc9},
+    {NamedKey::F13, 0xffca},
+    {NamedKey::F14, 0xffcb},
+    {NamedKey::F15, 0xffcc},
+    {NamedKey::F16, 0xffcd},
+    {NamedKey::KeypadAdd, 0xffab},
+    {NamedKey::KeypadSubtract, 0xffad},
+    {NamedKey::KeypadMultiply, 0xffaa},
+    {NamedKey::KeypadDivide, 0xffaf},
+}};
+
+// Every named key has its row: a key added to the notation cannot be forgotten here.
+constexpr bool EveryNamedKeyHasASym() {
+    for (int k = static_cast<int>(NamedKey::Backspace);
+         k <= static_cast<int>(NamedKey::KeypadDivide); ++k) {
+        bool found = false;
+        for (const NamedSym& n : kNamedSyms) found = found || n.key == static_cast<NamedKey>(k);
+        if (!found) return false;
+    }
+    return true;
+}
+static_assert(EveryNamedKeyHasASym());
 
 xcb_keysym_t NamedKeySym(NamedKey k) {
-    switch (k) {
-        case NamedKey::Backspace:
-            return 0xff08;
-        case NamedKey::Break:
-            return 0xff6b;
-        case NamedKey::CapsLock:
-            return 0xffe5;
-        case NamedKey::Delete:
-            return 0xffff;
-        case NamedKey::Down:
-            return 0xff54;
-        case NamedKey::End:
-            return 0xff57;
-        case NamedKey::Enter:
-            return 0xff0d;
-        case NamedKey::Escape:
-            return 0xff1b;
-        case NamedKey::Help:
-            return 0xff6a;
-        case NamedKey::Home:
-            return 0xff50;
-        case NamedKey::Insert:
-            return 0xff63;
-        case NamedKey::Left:
-            return 0xff51;
-        case NamedKey::NumLock:
-            return 0xff7f;
-        case NamedKey::PageDown:
-            return 0xff56;
-        case NamedKey::PageUp:
-            return 0xff55;
-        case NamedKey::PrintScreen:
-            return 0xff61;
-        case NamedKey::Right:
-            return 0xff53;
-        case NamedKey::ScrollLock:
-            return 0xff14;
-        case NamedKey::Tab:
-            return 0xff09;
-        case NamedKey::Up:
-            return 0xff52;
-        case NamedKey::KeypadAdd:
-            return 0xffab;
-        case NamedKey::KeypadSubtract:
-            return 0xffad;
-        case NamedKey::KeypadMultiply:
-            return 0xffaa;
-        case NamedKey::KeypadDivide:
-            return 0xffaf;
-        case NamedKey::None:
-            return kNoSymbol;
-        default:
-            break;
-    }
-    int f = static_cast<int>(k) - static_cast<int>(NamedKey::F1);
-    if (f >= 0 && f < 16) return 0xffbe + static_cast<xcb_keysym_t>(f);
+    for (const NamedSym& n : kNamedSyms)
+        if (n.key == k) return n.sym;
     return kNoSymbol;
 }
 
@@ -88,6 +91,27 @@ char32_t SymToChar(xcb_keysym_t s) {
     return 0;
 }
 }  // namespace
+
+xcb_keysym_t X11KeyMap::At(xcb_keycode_t kc, int col) const {
+    if (kc < minKc || kc > maxKc || col >= perKc) return kNoSymbol;
+    std::size_t i = static_cast<std::size_t>(kc - minKc) * perKc + col;
+    return i < syms.size() ? syms[i] : kNoSymbol;
+}
+
+std::vector<xcb_keycode_t> SpareKeycodes(const X11KeyMap& map, xcb_keycode_t lowest,
+                                         const std::set<xcb_keycode_t>& ours) {
+    std::vector<xcb_keycode_t> out;
+    for (int k = map.maxKc; k >= std::max<int>(map.minKc, lowest); --k) {
+        auto kc = static_cast<xcb_keycode_t>(k);
+        bool spare = ours.count(kc) > 0;
+        if (!spare) {
+            spare = true;
+            for (int col = 0; col < map.perKc && spare; ++col) spare = map.At(kc, col) == kNoSymbol;
+        }
+        if (spare) out.push_back(kc);
+    }
+    return out;
+}
 
 X11Keyboard::X11Keyboard(X11Connection& x) : x_(x) {
     restoreTimer_.setSingleShot(true);
@@ -107,44 +131,40 @@ X11Keyboard::~X11Keyboard() {
 bool X11Keyboard::LoadMap() {
     xcb_connection_t* c = x_.conn();
     const xcb_setup_t* setup = xcb_get_setup(c);
-    minKc_ = setup->min_keycode;
-    maxKc_ = setup->max_keycode;
+    map_.minKc = setup->min_keycode;
+    map_.maxKc = setup->max_keycode;
     auto* r = xcb_get_keyboard_mapping_reply(
-        c, xcb_get_keyboard_mapping(c, minKc_, static_cast<std::uint8_t>(maxKc_ - minKc_ + 1)),
+        c,
+        xcb_get_keyboard_mapping(c, map_.minKc,
+                                 static_cast<std::uint8_t>(map_.maxKc - map_.minKc + 1)),
         nullptr);
     if (!r) return false;
-    perKc_ = r->keysyms_per_keycode;
+    map_.perKc = r->keysyms_per_keycode;
     const xcb_keysym_t* s = xcb_get_keyboard_mapping_keysyms(r);
-    syms_.assign(s, s + xcb_get_keyboard_mapping_keysyms_length(r));
+    map_.syms.assign(s, s + xcb_get_keyboard_mapping_keysyms_length(r));
     std::free(r);
     // A spare that no longer carries our symbol was reset by someone else (a layout switch).
     for (auto it = owned_.begin(); it != owned_.end();) {
-        if (SymAt(it->first, 0) != it->second.sym)
+        if (map_.At(it->first, 0) != it->second.sym)
             it = owned_.erase(it);
         else
             ++it;
     }
     bool shiftNeeded = false;
-    FindKey(0xffe1, &shiftKc_, &shiftNeeded);
-    FindKey(0xffe3, &ctrlKc_, &shiftNeeded);
-    if (!FindKey(0xffe9, &altKc_, &shiftNeeded)) FindKey(0xffe7, &altKc_, &shiftNeeded);
-    return perKc_ > 0;
-}
-
-xcb_keysym_t X11Keyboard::SymAt(xcb_keycode_t kc, int col) const {
-    if (kc < minKc_ || kc > maxKc_ || col >= perKc_) return kNoSymbol;
-    std::size_t i = static_cast<std::size_t>(kc - minKc_) * perKc_ + col;
-    return i < syms_.size() ? syms_[i] : kNoSymbol;
+    FindKey(kShiftL, &shiftKc_, &shiftNeeded);
+    FindKey(kControlL, &ctrlKc_, &shiftNeeded);
+    if (!FindKey(kAltL, &altKc_, &shiftNeeded)) FindKey(kMetaL, &altKc_, &shiftNeeded);
+    return map_.perKc > 0;
 }
 
 bool X11Keyboard::FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const {
     if (sym == kNoSymbol) return false;
-    for (int col = 0; col < std::min(perKc_, 2); ++col) {
-        for (int k = minKc_; k <= maxKc_; ++k) {
+    for (int col = 0; col < std::min(map_.perKc, 2); ++col) {
+        for (int k = map_.minKc; k <= map_.maxKc; ++k) {
             auto code = static_cast<xcb_keycode_t>(k);
             if (owned_.count(code)) continue;
             // A key whose first level is empty takes the second level from the first.
-            if (SymAt(code, col) == sym) {
+            if (map_.At(code, col) == sym) {
                 *kc = code;
                 *shift = col == 1;
                 return true;
@@ -152,6 +172,14 @@ bool X11Keyboard::FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) cons
         }
     }
     return false;
+}
+
+char32_t X11Keyboard::ShiftedChar(char32_t c) {
+    if (!x_.Valid() || !LoadMap()) return 0;
+    xcb_keycode_t kc = 0;
+    bool onShift = false;
+    if (!FindKey(LegacySym(c), &kc, &onShift) || onShift) return 0;
+    return SymToChar(map_.At(kc, 1));
 }
 
 X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
@@ -162,27 +190,8 @@ X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
     xcb_keysym_t sym = kNoSymbol;
     if (s.key != NamedKey::None) {
         sym = NamedKeySym(s.key);
-    } else if (s.ch == U'\n' || s.ch == U'\r') {
-        sym = 0xff0d;
-    } else if (s.ch == U'\t') {
-        sym = 0xff09;
-    } else if (s.ch < 0x20 || s.ch == 0x7f) {
-        p.skip = true;
-        return p;
     } else if (!s.ctrl && !s.alt) {
-        // Shift with a character types its shifted form, as the keyboard would, without holding
-        // Shift: an input method would take Shift+letter as a switch of its own.
-        char32_t c = s.ch;
-        if (s.shift) {
-            xcb_keycode_t kc = 0;
-            bool onShift = false;
-            char32_t shifted = 0;
-            if (FindKey(LegacySym(c), &kc, &onShift) && !onShift) shifted = SymToChar(SymAt(kc, 1));
-            if (!shifted && c < 0x10000) shifted = static_cast<char32_t>(std::towupper(c));
-            if (shifted) c = shifted;
-        }
-        p.shift = false;
-        p.spareSym = kUnicodeBase + c;
+        p.spareSym = kUnicodeBase + s.ch;
         return p;
     } else {
         // Shortcuts (Ctrl+C) must come from the keyboard's own key for the character.
@@ -198,32 +207,17 @@ X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
     return p;
 }
 
-std::vector<xcb_keycode_t> X11Keyboard::SpareKeycodes() const {
-    std::vector<xcb_keycode_t> out;
-    for (int k = maxKc_; k >= std::max<int>(minKc_, kLowestSpare); --k) {
-        auto kc = static_cast<xcb_keycode_t>(k);
-        if (owned_.count(kc)) {
-            out.push_back(kc);
-            continue;
-        }
-        bool empty = true;
-        for (int col = 0; col < perKc_ && empty; ++col) empty = SymAt(kc, col) == kNoSymbol;
-        if (empty) out.push_back(kc);
-    }
-    return out;
-}
-
 void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes) {
     if (changes.empty()) return;
     // One request for the whole span, the keys between ours sent back as they are: every
     // request makes each client (window manager, input method, every toolkit) reload its
     // keyboard, and a reload per key can keep a window manager busy for seconds.
     const xcb_keycode_t lo = changes.begin()->first, hi = changes.rbegin()->first;
-    const std::size_t per = static_cast<std::size_t>(perKc_);
-    const std::size_t base = static_cast<std::size_t>(lo - minKc_) * per;
+    const std::size_t per = static_cast<std::size_t>(map_.perKc);
+    const std::size_t base = static_cast<std::size_t>(lo - map_.minKc) * per;
     std::vector<xcb_keysym_t> rows(
-        syms_.begin() + static_cast<std::ptrdiff_t>(base),
-        syms_.begin() + static_cast<std::ptrdiff_t>(base + (hi - lo + 1) * per));
+        map_.syms.begin() + static_cast<std::ptrdiff_t>(base),
+        map_.syms.begin() + static_cast<std::ptrdiff_t>(base + (hi - lo + 1) * per));
     for (auto [kc, sym] : changes) {
         xcb_keysym_t* row = rows.data() + static_cast<std::size_t>(kc - lo) * per;
         std::fill(row, row + per, kNoSymbol);
@@ -234,8 +228,8 @@ void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes
         }
     }
     xcb_change_keyboard_mapping(x_.conn(), static_cast<std::uint8_t>(hi - lo + 1), lo,
-                                static_cast<std::uint8_t>(perKc_), rows.data());
-    std::copy(rows.begin(), rows.end(), syms_.begin() + static_cast<std::ptrdiff_t>(base));
+                                static_cast<std::uint8_t>(map_.perKc), rows.data());
+    std::copy(rows.begin(), rows.end(), map_.syms.begin() + static_cast<std::ptrdiff_t>(base));
 }
 
 void X11Keyboard::WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs) {
@@ -252,13 +246,15 @@ bool X11Keyboard::MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb
     std::map<xcb_keysym_t, std::size_t> firstUse;
     for (std::size_t i = from; i < plans.size(); ++i) {
         xcb_keysym_t s = plans[i].spareSym;
-        if (plans[i].skip || plans[i].keycode || s == kNoSymbol) continue;
+        if (plans[i].keycode || s == kNoSymbol) continue;
         if (firstUse.emplace(s, i).second) order.push_back(s);
     }
     std::map<xcb_keysym_t, xcb_keycode_t> held;
     for (auto& [kc, o] : owned_) held[o.sym] = kc;
 
-    std::vector<xcb_keycode_t> spares = SpareKeycodes();
+    std::set<xcb_keycode_t> ours;
+    for (auto& [kc, o] : owned_) ours.insert(kc);
+    std::vector<xcb_keycode_t> spares = SpareKeycodes(map_, kLowestSpareKeycode, ours);
     if (spares.empty()) return false;
     const std::size_t never = std::numeric_limits<std::size_t>::max();
     auto nextUse = [&](xcb_keycode_t kc) -> std::size_t {
@@ -411,7 +407,6 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
     bool typedAny = false;
     for (; done < plans.size(); ++done) {
         const Plan& p = plans[done];
-        if (p.skip) continue;
         if (!stillTarget()) break;
         xcb_keycode_t kc = p.keycode;
         if (!kc) {

@@ -6,7 +6,8 @@
 // read its last press: with no input method, when the target answers a ping; with one, a while
 // after that. All changes of one moment go out in one request, since every request makes every
 // client on the display reload its keyboard. Named keys and shortcuts with Ctrl or Alt use the
-// keyboard's own keycodes.
+// keyboard's own keycodes. The strokes arrive as StrokesToSend makes them: what each means as a
+// key is not decided here.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -16,12 +17,31 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Connection.h"
 
 namespace platform {
+
+// A copy of the core keyboard map: `perKc` symbols for each keycode from `minKc` to `maxKc`.
+struct X11KeyMap {
+    xcb_keycode_t minKc = 8, maxKc = 255;
+    int perKc = 0;
+    std::vector<xcb_keysym_t> syms;
+    // The symbol at level `col` of `kc`; 0 (no symbol) outside the map.
+    xcb_keysym_t At(xcb_keycode_t kc, int col) const;
+};
+
+// Keycodes below this are the keyboard's own keys (the empty ones among them are Japanese and
+// international keys that browsers report under their own names); spares come from above.
+inline constexpr xcb_keycode_t kLowestSpareKeycode = 136;
+
+// The keycodes characters may be typed on: from `lowest` up, those empty at every level and
+// those carrying one of our symbols (`ours`), highest first.
+std::vector<xcb_keycode_t> SpareKeycodes(const X11KeyMap& map, xcb_keycode_t lowest,
+                                         const std::set<xcb_keycode_t>& ours);
 
 class X11Keyboard {
   public:
@@ -61,10 +81,14 @@ class X11Keyboard {
     // True while the user (or anyone) holds Shift, Ctrl, Alt or Super.
     bool ModifiersHeld();
 
-    // Types `strokes`; before each one `stillTarget()` must hold, else typing stops. Returns the
-    // number of strokes dealt with. Every key pressed here is released on every path. The
-    // waits in between hold this program's own mouse and key events back unless
-    // `readOwnInput` (the target is a window of this program).
+    // The character this keyboard types with Shift on the key that types `c` alone; 0 when no
+    // key types `c` on its first level or that key's second level is no character.
+    char32_t ShiftedChar(char32_t c);
+
+    // Types `strokes` (as StrokesToSend leaves them); before each one `stillTarget()` must hold,
+    // else typing stops. Returns the number of strokes dealt with. Every key pressed here is
+    // released on every path. The waits in between hold this program's own mouse and key events
+    // back unless `readOwnInput` (the target is a window of this program).
     std::size_t Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
                      const std::function<bool()>& stillTarget, bool readOwnInput = false);
 
@@ -79,7 +103,6 @@ class X11Keyboard {
         xcb_keycode_t keycode = 0;  // a key of the keyboard's own map, or 0
         xcb_keysym_t spareSym = 0;  // else: the symbol to type on a spare keycode
         bool shift = false, ctrl = false, alt = false;
-        bool skip = false;  // nothing to type (a lone control character)
     };
     struct Owned {
         xcb_keysym_t sym = 0;
@@ -88,11 +111,9 @@ class X11Keyboard {
     };
 
     bool LoadMap();
-    xcb_keysym_t SymAt(xcb_keycode_t kc, int col) const;
     // The keyboard's own key for `sym`: its keycode and whether Shift is needed.
     bool FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const;
     Plan PlanStroke(const KeyStroke& s) const;
-    std::vector<xcb_keycode_t> SpareKeycodes() const;
     // Maps the symbols needed from `from` on onto spare keycodes; false when it cannot.
     bool MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target);
     // Gives each keycode in `changes` its symbol (both levels; kNoSymbol empties it).
@@ -107,9 +128,7 @@ class X11Keyboard {
     Timing plainTiming_;
     Timing imTiming_ = InputMethodTiming();
     Timing timing_;  // the pace of the text being typed
-    xcb_keycode_t minKc_ = 8, maxKc_ = 255;
-    int perKc_ = 0;
-    std::vector<xcb_keysym_t> syms_;
+    X11KeyMap map_;
     xcb_keycode_t shiftKc_ = 0, ctrlKc_ = 0, altKc_ = 0;
     Clock::time_point lastKey_{};           // the last key typed, on any keycode
     Clock::time_point lastRestore_{};       // when the spares last got their empty symbols back
