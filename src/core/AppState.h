@@ -1,39 +1,46 @@
-// Program-wide state that lives for the whole run. All strings are UTF-8.
+// What the program holds for the whole run: the entry table and the options. One AppState is
+// made at start-up and handed by reference to whatever needs it. All strings are UTF-8.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/WindowId.h"
 
 // One row of the entry table: item label (項目), text to type (記入文字), memo (メモ).
 using Entry = std::array<std::string, 3>;
 enum EntryColumn : int { ItemLabel = 0, FillText = 1, Memo = 2 };
 
-// Rows 0 .. EntryCount-1 are the entries; row EntryCount is an empty spare row.
-extern std::vector<Entry> EntryTable;
-extern std::int16_t EntryCount;
+// The entries, then one empty spare row (the editor shows it for a new entry). The count is
+// the rows less the spare one, so the two can never disagree.
+class EntryTable {
+  public:
+    EntryTable() : rows_(1) {}
 
-// Sizes EntryTable afresh to count + 1 empty rows and sets EntryCount.
-void ResizeEntryTable(std::int16_t count);
+    std::int16_t count() const { return static_cast<std::int16_t>(rows_.size() - 1); }
+    // Rows 0 .. count(), the spare row included.
+    std::size_t size() const { return rows_.size(); }
+    Entry& operator[](std::size_t row) { return rows_[row]; }
+    const Entry& operator[](std::size_t row) const { return rows_[row]; }
+    std::vector<Entry>::const_iterator begin() const { return rows_.begin(); }
+    std::vector<Entry>::const_iterator end() const { return rows_.end(); }
+    const std::vector<Entry>& rows() const { return rows_; }
 
-// Options[AlwaysOnTop], Options[ConfirmBeforeFill]; filled only by LoadOptions.
-enum OptionIndex : int { AlwaysOnTop = 0, ConfirmBeforeFill = 1 };
-extern std::array<bool, 2> Options;
+    // Makes the table `count` empty entries and the spare row.
+    void Resize(std::int16_t count) { rows_.assign(static_cast<std::size_t>(count) + 1, Entry{}); }
 
-// Handle of the main toolbar window.
-extern platform::WindowId MainHwnd;
+  private:
+    std::vector<Entry> rows_;
+};
 
-// Caption of the window recognised as the browser, "False" when it is owned, "" when none.
-extern std::string BrowserCaption;
-// The window FindBrowser recognised; activation prefers it while its caption still matches.
-extern platform::WindowId BrowserWindow;
+// The two options, stored as Op_1 and Op_2.
+struct Options {
+    bool alwaysOnTop = false;        // the windows stay in the topmost band
+    bool confirmBeforeFill = false;  // ask before typing into the browser
+};
 
-// Candidates[0][k]: text shown for candidate k; Candidates[1][k]: its FillText.
-// n = Candidates[0].size(); "erased" means both vectors are empty.
-extern std::array<std::vector<std::string>, 2> Candidates;
-
-// Widths of the editor's data columns in twips as decimal text, index 1..3 (0 unused).
-extern std::array<std::string, 4> ColumnWidths;
+struct AppState {
+    EntryTable entries;
+    Options options;
+};

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "core/CodePage932.h"
-#include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "core/Utf8.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
@@ -262,12 +262,12 @@ std::vector<Entry> DecodeEntries(std::string_view bytes, std::size_t count,
     return rows;
 }
 
-void LoadEntries() {
+void LoadEntries(EntryTable& table) {
     if (int err = platform::SettingsReadError()) {
         // Taking it for a first start would replace the entries with an empty table.
         throw EntryFileError(SettingsError("を読めません", err));
     }
-    const std::string countText = ReadSetting(HKEY_CURRENT_USER, SettingKey, kCountValue);
+    const std::string countText = ReadSetting(SettingKey, kCountValue);
     const fs::path file = DataFilePath();
     std::optional<std::string> bytes;
     std::optional<std::int16_t> pendingCount;
@@ -285,7 +285,7 @@ void LoadEntries() {
     }
     const std::int16_t count = pendingCount ? *pendingCount : ParseEntryCount(countText);
     platform::RemoveLeftoverTemporaries(file);
-    ResizeEntryTable(count);
+    table.Resize(count);
     if (count == 0) return;
     if (!bytes) bytes = ReadDataFile(file);
     if (!bytes) {
@@ -294,7 +294,7 @@ void LoadEntries() {
     }
     std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
                                             static_cast<size_t>(count), file.string());
-    for (std::size_t r = 0; r < rows.size(); ++r) EntryTable[r] = std::move(rows[r]);
+    for (std::size_t r = 0; r < rows.size(); ++r) table[r] = std::move(rows[r]);
 }
 
 void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
@@ -304,9 +304,9 @@ void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
     }
 }
 
-void SaveEntries() {
-    const std::string count = std::to_string(EntryCount);
-    if (EntryCount == 0) {
+void SaveEntries(const EntryTable& table) {
+    const std::string count = std::to_string(table.count());
+    if (table.count() == 0) {
         // No file to write: the count alone is the table, stored in one step.
         if (int err = platform::StoreValues(SettingKey,
                                             {{kCountValue, count}, {kPendingValue, std::nullopt}}))
@@ -314,7 +314,7 @@ void SaveEntries() {
         return;
     }
     const fs::path file = DataFilePath();
-    const std::string bytes = EncodeEntries(EntryTable, static_cast<size_t>(EntryCount));
+    const std::string bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
     // The file and the count are two stores. First record which file goes with which count, so
     // that a start after a crash at any point can tell whether the new file is in place.
     if (int err =

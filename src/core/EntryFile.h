@@ -25,14 +25,14 @@ inline constexpr const char* DataFileName = "Penrika.dat";
 std::filesystem::path DataDir();
 std::filesystem::path DataFilePath();
 
-// Fills EntryTable and EntryCount from Set_6 and the data file, first finishing or dropping a
+// Fills the table from Set_6 and the data file, first finishing or dropping a
 // save that was cut short. Throws EntryFileError, also when the settings file is there but
 // cannot be read (that is not a first start).
-void LoadEntries();
+void LoadEntries(EntryTable& table);
 // Writes the data file (when there are entries) and Set_6 so that a crash or a failed write at
 // any point leaves the old table or the new one for the next start. Throws EntryFileError
 // when the new table could not be put in place; then the old one stays.
-void SaveEntries();
+void SaveEntries(const EntryTable& table);
 
 // The bytes of a data file holding the first `count` rows: code page 932 when every text has a
 // form there, else UTF-8 with a byte-order mark so that nothing is lost.

@@ -1,90 +1,145 @@
 #include "core/FillCommand.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
+#include <memory>
 
-#include "core/AppState.h"
 #include "core/KeyNotation.h"
-#include "platform/Desktop.h"
-#include "platform/SettingsStore.h"
 
-using platform::TheDesktop;
 using platform::WindowId;
-
-long WriteSetting(const std::string& valueType, long hive, const std::string& keyPath,
-                  const std::string& valueName, const std::string& value) {
-    // Only text values in the current user's store exist on this platform.
-    if (valueType != REG_SZ_TEXT || hive != HKEY_CURRENT_USER) return 87;  // invalid parameter
-    return platform::StoreValue(keyPath, valueName, value);
-}
-
-std::string ReadSetting(long hive, const std::string& keyPath, const std::string& valueName) {
-    if (hive != HKEY_CURRENT_USER) return "0";
-    std::optional<std::string> v = platform::FetchValue(keyPath, valueName);
-    if (!v) return "0";
-    // A stored text ends at its first NUL, as a string value does.
-    return v->substr(0, v->find('\0'));
-}
-
-bool OptionTextIsOn(const std::string& text) {
-    if (text == "True") return true;
-    if (text == "False") return false;
-    // Numeric text is on unless it is zero; anything else is off.
-    std::string t = text;
-    t.erase(0, t.find_first_not_of(' '));
-    t.erase(t.find_last_not_of(' ') + 1);
-    if (t.empty()) return false;
-    size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
-    bool digit = false, nonZero = false;
-    for (; i < t.size(); ++i) {
-        if (t[i] == '.') continue;
-        if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
-        digit = true;
-        nonZero |= t[i] != '0';
-    }
-    return digit && nonZero;
-}
-
-void LoadOptions() {
-    for (int n = 1; n <= 2; ++n) {
-        Options[static_cast<size_t>(n - 1)] =
-            OptionTextIsOn(ReadSetting(HKEY_CURRENT_USER, OptionKey, "Op_" + std::to_string(n)));
-    }
-}
-
-void DropTopmost(WindowId hwnd) {
-    if (Options[AlwaysOnTop]) TheDesktop().SetTopmost(hwnd, false, true);
-}
-
-void ApplyTopmost(WindowId hwnd) {
-    TheDesktop().SetTopmost(hwnd, Options[AlwaysOnTop], false);
-}
-
-void ShowHelp(WindowId hwnd, long context) {
-    TheDesktop().ShowHelp(hwnd, static_cast<int>(context));
-}
 
 namespace {
 // How long the browser may take to become active after the request.
 constexpr int kActivateTimeoutMs = 1000;
 // How long the user may still hold a modifier before typing is given up.
 constexpr int kModifierTimeoutMs = 2000;
+// How long the browser may take to put the copied label on the clipboard.
+constexpr int kClipboardTimeoutMs = 1000;
+// How long the focus may take to settle on the browser after the click on the toolbar.
+constexpr int kFocusSettleMs = 500;
+
+const char* const kMsgItemNotRecognised = "項目が認識できません。";
+const char* const kMsgItemNotRegistered = "項目は登録されていません。";
+
+// What the user had copied stays theirs: taken before the clipboard is cleared for the copy
+// and put back when the Write command ends, however it ends (a fill, a message, the list
+// cancelled), so the copied label never stays behind either.
+class KeepClipboard {
+  public:
+    explicit KeepClipboard(platform::Desktop& d) : d_(d), saved_(d.ClipboardSave()) {}
+    ~KeepClipboard() { d_.ClipboardRestore(std::move(saved_)); }
+    KeepClipboard(const KeepClipboard&) = delete;
+    KeepClipboard& operator=(const KeepClipboard&) = delete;
+
+  private:
+    platform::Desktop& d_;
+    std::unique_ptr<platform::ClipboardContents> saved_;
+};
 }  // namespace
 
-WindowId AppActivate(const std::string& title) {
-    platform::Desktop& d = TheDesktop();
+BrowserTarget FindBrowser(platform::Desktop& d, WindowId toolbar) {
+    // The first visible window below the toolbar that is not one of ours. A stack without one
+    // gives no target, which the Write command reports as not recognised.
+    for (WindowId w : d.WindowsBelow(toolbar)) {
+        if (d.IsOwnWindow(w) || !d.IsVisible(w)) continue;
+        if (d.Owner(w)) return {w, {}, true};
+        std::string caption = d.Caption(w);
+        return {w, caption.substr(0, caption.find('\0')), false};
+    }
+    return {};
+}
+
+void DropTopmost(const Options& options, WindowId window) {
+    if (options.alwaysOnTop) platform::TheDesktop().SetTopmost(window, false, true);
+}
+
+void ApplyTopmost(const Options& options, WindowId window) {
+    platform::TheDesktop().SetTopmost(window, options.alwaysOnTop, false);
+}
+
+void ShowHelp(WindowId window, int context) {
+    platform::TheDesktop().ShowHelp(window, context);
+}
+
+FillCommand::FillCommand(platform::Desktop& desktop, const AppState& state, Toolbar toolbar)
+    : d_(desktop), state_(state), toolbar_(std::move(toolbar)) {}
+
+void FillCommand::Write() {
+    DropTopmost(state_.options, toolbar_.window);
+    browser_ = FindBrowser(d_, toolbar_.window);
+    if (toolbar_.place) toolbar_.place();
+    if (!browser_.Recognised()) {
+        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    // Whatever the clipboard held before must never be taken for the label and typed into a
+    // form: only what this copy puts there counts.
+    KeepClipboard keep(d_);
+    d_.ClipboardClear();
+    const WindowId target = AppActivate(browser_.caption);
+    if (!target) {
+        // The browser went away (or would not come forward) since it was recognised.
+        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    const bool copySent = SendCopy(target);
+    if (copySent) SendKeys("{RIGHT}", target);
+    if (!copySent || !d_.WaitClipboardText(kClipboardTimeoutMs)) {
+        d_.MsgBox(kMsgItemNotRecognised, platform::MsgOk, ErrorTitle);
+        return;
+    }
+    MatchItem(d_.ClipboardText());
+}
+
+// Sends Ctrl+C to the browser. Just after the click on the toolbar the focus is still settling:
+// the window manager may name the browser active a moment before the keyboard focus reaches it,
+// or drop the active window for a moment. The key sender then refuses the key without typing
+// it; ask again for a short while (the key still goes to the browser alone).
+bool FillCommand::SendCopy(WindowId target) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kFocusSettleMs);
+    auto remainingMs = [&] {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    };
+    SendOutcome copy = SendKeys("^c", target);
+    while (copy.result == SendResult::FocusLost && remainingMs() > 0) {
+        if (d_.ActiveWindow() != target) {
+            d_.RequestActivate(target);
+            if (!d_.WaitActive(target, remainingMs())) break;
+        } else {
+            d_.RunEventsFor(10);
+        }
+        copy = SendKeys("^c", target);
+    }
+    return copy.result == SendResult::Sent;
+}
+
+void FillCommand::MatchItem(const std::string& copied) {
+    const std::vector<Candidate> found = MatchEntries(state_.entries, copied);
+    if (found.empty()) {
+        d_.MsgBox(kMsgItemNotRegistered, platform::MsgOk, AppTitle);
+    } else if (found.size() == 1) {
+        FillForm(found.front().fillText);
+    } else {
+        DropTopmost(state_.options, toolbar_.window);
+        if (toolbar_.choose)
+            toolbar_.choose(found, [this](const std::string& text) { FillForm(text); });
+    }
+}
+
+WindowId FillCommand::AppActivate(const std::string& title) {
     WindowId target = 0;
     // The recognised window first, while its title still matches.
-    if (BrowserWindow) {
-        std::string c = d.Caption(BrowserWindow);
-        if (!c.empty() && c.rfind(title, 0) == 0) target = BrowserWindow;
+    if (browser_.window) {
+        std::string c = d_.Caption(browser_.window);
+        if (!c.empty() && c.rfind(title, 0) == 0) target = browser_.window;
     }
     if (!target) {
         WindowId prefix = 0;
-        for (WindowId w : d.TopLevelWindows()) {
-            if (d.IsOwnWindow(w)) continue;
-            std::string c = d.Caption(w);
+        for (WindowId w : d_.TopLevelWindows()) {
+            if (d_.IsOwnWindow(w)) continue;
+            std::string c = d_.Caption(w);
             if (c == title) {
                 target = w;
                 break;
@@ -94,38 +149,37 @@ WindowId AppActivate(const std::string& title) {
         if (!target) target = prefix;
     }
     if (!target || title.empty()) return 0;
-    if (d.IsMinimized(target)) d.Restore(target);
-    d.RequestActivate(target);
-    return d.WaitActive(target, kActivateTimeoutMs) ? target : 0;
+    if (d_.IsMinimized(target)) d_.Restore(target);
+    d_.RequestActivate(target);
+    return d_.WaitActive(target, kActivateTimeoutMs) ? target : 0;
 }
 
-SendOutcome SendKeys(const std::string& keys, WindowId target) {
+SendOutcome FillCommand::SendKeys(const std::string& keys, WindowId target) {
     KeyParseResult parsed = ParseKeys(keys);
     if (!parsed.ok()) return {SendResult::BadNotation, parsed.error};
-    platform::Desktop& d = TheDesktop();
-    if (d.ActiveWindow() != target) return {SendResult::FocusLost, {}};
-    if (!d.WaitModifiersReleased(kModifierTimeoutMs)) return {SendResult::ModifiersHeld, {}};
-    if (d.Type(parsed.strokes, target) != parsed.strokes.size()) return {SendResult::FocusLost, {}};
+    if (d_.ActiveWindow() != target) return {SendResult::FocusLost, {}};
+    if (!d_.WaitModifiersReleased(kModifierTimeoutMs)) return {SendResult::ModifiersHeld, {}};
+    if (d_.Type(parsed.strokes, target) != parsed.strokes.size())
+        return {SendResult::FocusLost, {}};
     return {};
 }
 
-void FillForm(const std::string& text) {
-    platform::Desktop& d = TheDesktop();
+void FillCommand::FillForm(const std::string& text) {
     // Check the notation before anything reaches the browser: a bad text types nothing.
     KeyParseResult parsed = ParseKeys(text);
     if (!parsed.ok()) {
-        d.MsgBox("記入文字のキー表記に誤りがあるため、記入しませんでした。\r\n" + parsed.error,
-                 platform::MsgOk, ErrorTitle);
+        d_.MsgBox("記入文字のキー表記に誤りがあるため、記入しませんでした。\r\n" + parsed.error,
+                  platform::MsgOk, ErrorTitle);
         return;
     }
-    if (Options[ConfirmBeforeFill]) {
-        int answer = d.MsgBox("[ " + text + " ]をフォームに記入します。", platform::MsgOkCancelInfo,
-                              AppTitle);
+    if (state_.options.confirmBeforeFill) {
+        int answer = d_.MsgBox("[ " + text + " ]をフォームに記入します。",
+                               platform::MsgOkCancelInfo, AppTitle);
         if (answer == platform::MsgAnswerCancel) return;
     }
-    WindowId target = AppActivate(BrowserCaption);
+    WindowId target = AppActivate(browser_.caption);
     if (!target) {
-        d.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
         return;
     }
     SendOutcome tab = SendKeys("{TAB}", target);
@@ -135,12 +189,12 @@ void FillForm(const std::string& text) {
         case SendResult::BadNotation:  // cannot happen: parsed above
             break;
         case SendResult::FocusLost:
-            d.MsgBox("記入先のウィンドウが切り替わったため、記入を中止しました。", platform::MsgOk,
-                     ErrorTitle);
+            d_.MsgBox("記入先のウィンドウが切り替わったため、記入を中止しました。", platform::MsgOk,
+                      ErrorTitle);
             break;
         case SendResult::ModifiersHeld:
-            d.MsgBox("Shift・Ctrl・Alt キーが押されたままのため、記入しませんでした。",
-                     platform::MsgOk, ErrorTitle);
+            d_.MsgBox("Shift・Ctrl・Alt キーが押されたままのため、記入しませんでした。",
+                      platform::MsgOk, ErrorTitle);
             break;
     }
 }

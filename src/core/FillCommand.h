@@ -1,52 +1,90 @@
-// Settings, window placement, help, and typing an entry into the browser.
+// The fill road, the one thing Penrika exists for: a 記入 press finds the browser below the
+// toolbar, copies its highlighted label, looks it up among the entries and types the chosen
+// entry's text after a Tab. No windows of its own: the toolbar hands in what only it can do
+// (place itself, show the candidate list), so the road runs against any Desktop.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
-#include "platform/WindowId.h"
-
-// Where settings live: the two keys of the per-user settings store.
-inline constexpr const char* SettingKey = "Software\\Tamsel\\Penrika\\Setting";
-inline constexpr const char* OptionKey = "Software\\Tamsel\\Penrika\\Option";
-inline constexpr long HKEY_CURRENT_USER = static_cast<long>(0x80000001);
-inline constexpr const char* REG_SZ_TEXT = "1";
-
-// Stores one text value; returns 0 on success, a non-zero error code otherwise.
-long WriteSetting(const std::string& valueType, long hive, const std::string& keyPath,
-                  const std::string& valueName, const std::string& value);
-// Reads one text value; "0" when it cannot be read.
-std::string ReadSetting(long hive, const std::string& keyPath, const std::string& valueName);
-// Refills Options from Op_1 and Op_2.
-void LoadOptions();
-// The boolean reading of a stored option text: "True" on, "False"/"0" off, other numbers on.
-bool OptionTextIsOn(const std::string& text);
-
-// Takes the window out of the topmost band (showing it) when AlwaysOnTop is on.
-void DropTopmost(platform::WindowId hwnd);
-// Puts the window into the band when AlwaysOnTop is on, out of it otherwise; never shows it.
-void ApplyTopmost(platform::WindowId hwnd);
-// Opens help topic `context`.
-void ShowHelp(platform::WindowId hwnd, long context);
+#include "core/AppState.h"
+#include "core/Matching.h"
+#include "platform/Desktop.h"
 
 // Titles and texts the fill road shows.
 inline constexpr const char* AppTitle = "Penrika";
 inline constexpr const char* ErrorTitle = "Penrika：エラー";
 inline constexpr const char* MsgBrowserNotRecognised = "プラウザが認識できません。";
 
-// Brings the window titled `title` to the front (an equal title preferred, else one that
-// begins with it; BrowserWindow first while its title still matches) and waits, bounded, until
-// it is active. Returns that window, or 0 when none became active.
-platform::WindowId AppActivate(const std::string& title);
+// The window taken for the browser.
+struct BrowserTarget {
+    platform::WindowId window = 0;  // 0 when the stack below the toolbar held no candidate
+    std::string caption;            // its title up to any NUL
+    bool isDialog = false;          // it belongs to another window: a dialog, never a browser
+    // A window titled "False" is refused as a dialog is: the program has always answered so,
+    // and a form's users may know it.
+    bool Recognised() const {
+        return window != 0 && !isDialog && !caption.empty() && caption != "False";
+    }
+};
+
+// The first visible window below `toolbar` that is not one of the program's own.
+BrowserTarget FindBrowser(platform::Desktop& desktop, platform::WindowId toolbar);
+
+// Takes the window out of the topmost band (showing it) when the option keeps windows on top.
+void DropTopmost(const Options& options, platform::WindowId window);
+// Puts the window into the band when the option is on, out of it otherwise; never shows it.
+void ApplyTopmost(const Options& options, platform::WindowId window);
+// Opens help topic `context` over `window`.
+void ShowHelp(platform::WindowId window, int context);
 
 enum class SendResult { Sent, BadNotation, FocusLost, ModifiersHeld };
 struct SendOutcome {
     SendResult result = SendResult::Sent;
     std::string error;  // the parser's message for BadNotation
 };
-// Parses `keys` completely, then types them into `target`, which must stay the active window.
-// Returns only after the target has had them.
-SendOutcome SendKeys(const std::string& keys, platform::WindowId target);
 
-// Types an entry's text into the field after the highlighted label: confirmation when
-// ConfirmBeforeFill is on, activation of the browser, Tab, then the text.
-void FillForm(const std::string& text);
+class FillCommand {
+  public:
+    // Shows the candidates and calls `fill` with the text of the one the user picks (not at
+    // all when the list is cancelled); returns when the list has closed.
+    using ChooseCandidate =
+        std::function<void(const std::vector<Candidate>& candidates,
+                           const std::function<void(const std::string&)>& fill)>;
+    struct Toolbar {
+        platform::WindowId window = 0;
+        std::function<void()> place;  // puts the toolbar back in its band and shows it
+        ChooseCandidate choose;
+    };
+
+    FillCommand(platform::Desktop& desktop, const AppState& state, Toolbar toolbar);
+
+    // One press of 記入.
+    void Write();
+    // Looks the copied label up: none, one (typed at once) or several (the toolbar's list).
+    void MatchItem(const std::string& copied);
+    // Types an entry's text into the field after the highlighted label: confirmation when the
+    // option asks for it, activation of the browser, Tab, then the text.
+    void FillForm(const std::string& text);
+
+    // Brings the window titled `title` to the front (the recognised browser while its title
+    // still begins with it, else an equal title, else one that begins with it) and waits,
+    // bounded, until it is active. Returns that window, or 0 when none became active.
+    platform::WindowId AppActivate(const std::string& title);
+    // Parses `keys` completely, then types them into `target`, which must stay the active
+    // window. Returns only after the target has had them.
+    SendOutcome SendKeys(const std::string& keys, platform::WindowId target);
+
+    const BrowserTarget& Browser() const { return browser_; }
+    // The browser a fill types into (a test starts the road from here).
+    void SetBrowser(BrowserTarget browser) { browser_ = std::move(browser); }
+
+  private:
+    bool SendCopy(platform::WindowId target);
+
+    platform::Desktop& d_;
+    const AppState& state_;
+    Toolbar toolbar_;
+    BrowserTarget browser_;
+};

@@ -23,23 +23,13 @@ std::string RemoveSpaces(std::string text) {
     return text;
 }
 
-MatchOutcome MatchEntries(const std::string& copied) {
+std::vector<Candidate> MatchEntries(const EntryTable& table, const std::string& copied) {
     // UTF-8 is self-synchronising, so a byte substring match is a character substring match.
     const std::string cleaned = RemoveSpaces(copied);
-    std::vector<const Entry*> hits;
-    for (const Entry& row : EntryTable) {
-        if (LabelMatches(row[ItemLabel], cleaned)) hits.push_back(&row);
+    std::vector<Candidate> found;
+    for (const Entry& row : table) {
+        if (!LabelMatches(row[ItemLabel], cleaned)) continue;
+        found.push_back({row[Memo].empty() ? row[FillText] : row[Memo], row[FillText]});
     }
-    MatchOutcome outcome;
-    outcome.count = static_cast<int>(hits.size());
-    if (hits.empty()) return outcome;
-    outcome.firstFillText = (*hits.front())[FillText];
-    // Assigning over the pairs already there reuses their storage.
-    for (auto& column : Candidates) column.resize(hits.size());
-    for (std::size_t k = 0; k < hits.size(); ++k) {
-        const Entry& row = *hits[k];
-        Candidates[0][k] = row[Memo].empty() ? row[FillText] : row[Memo];
-        Candidates[1][k] = row[FillText];
-    }
-    return outcome;
+    return found;
 }

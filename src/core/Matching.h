@@ -3,6 +3,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/AppState.h"
 
 // The copied text without its spaces: every U+0020 and U+3000 goes, all else stays in order.
 std::string RemoveSpaces(std::string text);
@@ -13,13 +16,12 @@ inline bool LabelMatches(std::string_view label, std::string_view cleaned) {
     return !label.empty() && label.find(cleaned) != std::string_view::npos;
 }
 
-struct MatchOutcome {
-    int count = 0;              // matching rows
-    std::string firstFillText;  // FillText of the first of them
+// One entry offered for the copied label.
+struct Candidate {
+    std::string shown;     // the Memo, or the FillText when the Memo is empty
+    std::string fillText;  // what is typed when it is picked
 };
 
-// Matches the copied text against every row of EntryTable (0 .. EntryCount, the spare row
-// included) in table order. When any row matches, Candidates holds exactly the matches, one
-// pair each (shown text: the Memo, or the FillText when the Memo is empty; then the FillText);
-// when none does, Candidates is left as it was.
-MatchOutcome MatchEntries(const std::string& copied);
+// Every row of the table (the spare row included, which never matches: its label is empty)
+// whose label matches the copied text, in table order.
+std::vector<Candidate> MatchEntries(const EntryTable& table, const std::string& copied);

@@ -60,6 +60,9 @@ class Desktop {
     virtual WindowId ActiveWindow() = 0;
     // Waits (running the event loop) until `w` is the active window; false on timeout.
     virtual bool WaitActive(WindowId w, int timeoutMs) = 0;
+    // Lets the desktop's events run for `ms` milliseconds (a pause that keeps the program
+    // answering).
+    virtual void RunEventsFor(int ms) = 0;
     virtual bool IsMinimized(WindowId w) = 0;
     virtual void Restore(WindowId w) = 0;
 
@@ -88,6 +91,8 @@ class Desktop {
     virtual void ClipboardRestore(std::unique_ptr<ClipboardContents> saved) = 0;
 
     // --- A modal message box; returns MsgAnswerOk or MsgAnswerCancel (also for Escape).
+    // Message boxes stay above the topmost band while the program keeps its windows there.
+    virtual void SetMessagesOnTop(bool on) = 0;
     virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
 
     // --- Help: opens topic `context` of the program's help and brings it forward.

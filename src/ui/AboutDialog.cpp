@@ -39,13 +39,13 @@ AboutDialog::AboutDialog(QWidget* owner)
     setFont(Gothic(9));
     SetFixedClientTwips(this, 4650, 2745);
 
-    cmdOK_ = new QPushButton("OK", this);
-    cmdOK_->setObjectName("cmdOK");
-    cmdOK_->setFont(PGothic(9));
-    SetGeometryTwips(cmdOK_, 2570, 2160, 1310, 345);
-    cmdOK_->setAutoDefault(true);
-    cmdOK_->setDefault(true);
-    connect(cmdOK_, &QPushButton::clicked, this, &AboutDialog::cmdOK_Click);
+    okButton_ = new QPushButton("OK", this);
+    okButton_->setObjectName("cmdOK");
+    okButton_->setFont(PGothic(9));
+    SetGeometryTwips(okButton_, 2570, 2160, 1310, 345);
+    okButton_->setAutoDefault(true);
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &AboutDialog::onOk);
 
     auto* picIcon = new QLabel(this);
     picIcon->setObjectName("picIcon");
@@ -66,27 +66,27 @@ AboutDialog* AboutDialog::Current() {
     return g_current;
 }
 
-void AboutDialog::ShowModal(QWidget* owner) {
+void AboutDialog::ShowModal(QWidget* owner, const Options& options) {
     AboutDialog window(owner);
     g_current = &window;
-    window.Form_Load();
+    window.Load(options);
     window.exec();
 }
 
-void AboutDialog::Form_Load() {
+void AboutDialog::Load(const Options& options) {
     if (const OptionsDialog* options = OptionsDialog::Current())
         PlaceAtTopLeftOf(this, options);
     else if (parentWidget())
         PlaceAtTopLeftOf(this, parentWidget());
-    cmdOK_->setFocus();
-    ApplyTopmost(IdOf(this));
+    okButton_->setFocus();
+    ApplyTopmost(options, IdOf(this));
 }
 
 void AboutDialog::reject() {
-    cmdOK_Click();
+    onOk();
 }
 
-void AboutDialog::cmdOK_Click() {
+void AboutDialog::onOk() {
     hide();
     done(Accepted);
 }

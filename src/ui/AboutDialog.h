@@ -3,13 +3,15 @@
 
 #include <QDialog>
 
+#include "core/AppState.h"
+
 class QPushButton;
 
 class AboutDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the window modally over `owner` (the options dialog) and returns when it has closed.
-    static void ShowModal(QWidget* owner);
+    static void ShowModal(QWidget* owner, const Options& options);
     // The window while it is open, else nullptr.
     static AboutDialog* Current();
 
@@ -17,7 +19,7 @@ class AboutDialog : public QDialog {
     ~AboutDialog() override;
 
     // Places the window on the options dialog's corner and applies the band.
-    void Form_Load();
+    void Load(const Options& options);
 
   public slots:
     // Escape and the close box press OK.
@@ -27,7 +29,7 @@ class AboutDialog : public QDialog {
     void paintEvent(QPaintEvent* e) override;
 
   private:
-    void cmdOK_Click();
+    void onOk();
 
-    QPushButton* cmdOK_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };

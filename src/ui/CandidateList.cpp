@@ -77,101 +77,102 @@ void CandidateList::SetMeasurer(const TextMeasurer* measurer) {
     g_measurer = measurer;
 }
 
-CandidateList::CandidateList(QWidget* toolbar)
-    : QDialog(toolbar, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), toolbar_(toolbar) {
+CandidateList::CandidateList(QWidget* toolbar, const Options& options,
+                             const std::vector<Candidate>& candidates,
+                             std::function<void(const std::string&)> fill)
+    : QDialog(toolbar, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+      toolbar_(toolbar),
+      options_(options),
+      candidates_(candidates),
+      fill_(std::move(fill)) {
     setObjectName("CandidateList");
     setWindowTitle(QString::fromUtf8("Penrika  for IE - 記入候補"));
     setFont(PGothic(9));
 
-    List1_ = new ScrollExtentList(this);
-    List1_->setObjectName("List1");
-    List1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    List1_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    List1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    List1_->setUniformItemSizes(true);
+    list_ = new ScrollExtentList(this);
+    list_->setObjectName("List1");
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setUniformItemSizes(true);
     // Rows wider than the list scroll sideways rather than being cut short.
-    List1_->setTextElideMode(Qt::ElideNone);
-    SetGeometryTwips(List1_, 0, 0, 2430, 1500);
+    list_->setTextElideMode(Qt::ElideNone);
+    SetGeometryTwips(list_, 0, 0, 2430, 1500);
 
-    cmdCancel_ = new QPushButton(QString::fromUtf8("ｷｬﾝｾﾙ"), this);
-    cmdCancel_->setObjectName("cmdCancel");
-    SetGeometryTwips(cmdCancel_, 104, 1560, 1000, 330);
-    cmdHelp_ = new QPushButton(QString::fromUtf8("ヘルプ"), this);
-    cmdHelp_->setObjectName("cmdHelp");
-    SetGeometryTwips(cmdHelp_, 1311, 1560, 1000, 330);
+    cancelButton_ = new QPushButton(QString::fromUtf8("ｷｬﾝｾﾙ"), this);
+    cancelButton_->setObjectName("cmdCancel");
+    SetGeometryTwips(cancelButton_, 104, 1560, 1000, 330);
+    helpButton_ = new QPushButton(QString::fromUtf8("ヘルプ"), this);
+    helpButton_->setObjectName("cmdHelp");
+    SetGeometryTwips(helpButton_, 1311, 1560, 1000, 330);
     // No default button: Enter belongs to the list, or presses the button that has the focus.
-    for (QPushButton* b : {cmdCancel_, cmdHelp_}) {
+    for (QPushButton* b : {cancelButton_, helpButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
     EnterPressesFocusedButton(this);
-    setTabOrder(List1_, cmdCancel_);
-    setTabOrder(cmdCancel_, cmdHelp_);
+    setTabOrder(list_, cancelButton_);
+    setTabOrder(cancelButton_, helpButton_);
     SetFixedClientTwips(this, 2415, 1995);
 
-    connect(cmdCancel_, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
-    connect(cmdHelp_, &QPushButton::clicked, this, [this] { cmdHelp_Click(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { onCancel(); });
+    connect(helpButton_, &QPushButton::clicked, this, [this] { onHelp(); });
 
-    Form_Load();
+    LayOut();
 
     // The keys only move the highlight, so that no row is typed on the way to another; Enter or
     // Space picks it (eventFilter). The mouse picks the row it clicks at once.
-    List1_->installEventFilter(this);
-    connect(List1_, &QListWidget::clicked, this, [this] { List1_Click(); });
-    connect(List1_, &QListWidget::doubleClicked, this, [this] { List1_Click(); });
-    if (List1_->count() > 0) List1_->setCurrentRow(0);
-    List1_->setFocus();
+    list_->installEventFilter(this);
+    connect(list_, &QListWidget::clicked, this, [this] { onPick(); });
+    connect(list_, &QListWidget::doubleClicked, this, [this] { onPick(); });
+    if (list_->count() > 0) list_->setCurrentRow(0);
+    list_->setFocus();
 }
 
-void CandidateList::Form_Load() {
+void CandidateList::LayOut() {
     if (toolbar_) move(toolbar_->window()->pos());
 
-    const QFont listFont = List1_->font();
+    const QFont listFont = list_->font();
     const TextMeasurer& m = Measurer();
     std::vector<double> widths;
-    widths.reserve(Candidates[0].size());
-    for (const std::string& shown : Candidates[0]) {
-        const QString text = Q(shown);
-        List1_->addItem(text);
+    widths.reserve(candidates_.size());
+    for (const Candidate& c : candidates_) {
+        const QString text = Q(c.shown);
+        list_->addItem(text);
         widths.push_back(m.WidthTwips(text, listFont));
     }
     layout_ = LayoutSelectList(widths, m.HeightTwips("H", listFont), m.TwipsPerPixelX());
 
     const int listW = static_cast<int>(layout_.listWidth);
     const int listH = static_cast<int>(layout_.listHeight);
-    SetGeometryTwips(List1_, 0, 0, listW, listH);
-    List1_->SetHorizontalExtent(layout_.scrollExtentPx);
-    SetGeometryTwips(cmdCancel_, static_cast<int>(layout_.cancelLeft),
+    SetGeometryTwips(list_, 0, 0, listW, listH);
+    list_->SetHorizontalExtent(layout_.scrollExtentPx);
+    SetGeometryTwips(cancelButton_, static_cast<int>(layout_.cancelLeft),
                      static_cast<int>(layout_.buttonTop), 1000, 330);
-    SetGeometryTwips(cmdHelp_, static_cast<int>(layout_.helpLeft),
+    SetGeometryTwips(helpButton_, static_cast<int>(layout_.helpLeft),
                      static_cast<int>(layout_.buttonTop), 1000, 330);
     SetFixedClientTwips(this, listW, listH + kClientBelowList);
 
-    ApplyTopmost(IdOf(this));
+    ApplyTopmost(options_, IdOf(this));
 }
 
-void CandidateList::List1_Click() {
+void CandidateList::onPick() {
     if (leaving_) return;
-    const int i = List1_->currentRow();
-    if (i < 0 || List1_->selectedItems().isEmpty()) return;
-    if (static_cast<std::size_t>(i) >= Candidates[1].size()) return;
+    const int i = list_->currentRow();
+    if (i < 0 || list_->selectedItems().isEmpty()) return;
+    if (static_cast<std::size_t>(i) >= candidates_.size()) return;
     leaving_ = true;
-    const std::string text = Candidates[1][static_cast<std::size_t>(i)];
-    FillForm(text);
-    for (auto& column : Candidates) {
-        column.clear();
-        column.shrink_to_fit();
-    }
+    if (fill_) fill_(candidates_[static_cast<std::size_t>(i)].fillText);
     LeaveToToolbar();
 }
 
-void CandidateList::cmdCancel_Click() {
+void CandidateList::onCancel() {
     if (leaving_) return;
     leaving_ = true;
     LeaveToToolbar();
 }
 
-void CandidateList::cmdHelp_Click() {
+void CandidateList::onHelp() {
     ShowHelp(IdOf(this), 19);
 }
 
@@ -188,7 +189,7 @@ void CandidateList::LeaveToToolbar() {
 
 bool CandidateList::eventFilter(QObject* watched, QEvent* e) {
     const bool press = e->type() == QEvent::KeyPress;
-    if (watched != List1_ || (!press && e->type() != QEvent::KeyRelease))
+    if (watched != list_ || (!press && e->type() != QEvent::KeyRelease))
         return QDialog::eventFilter(watched, e);
     const auto* k = static_cast<QKeyEvent*>(e);
     const int key = k->key();
@@ -201,20 +202,22 @@ bool CandidateList::eventFilter(QObject* watched, QEvent* e) {
     if (press)
         pickKey_ = key;
     else if (key == pickKey_)
-        List1_Click();
+        onPick();
     return true;
 }
 
 void CandidateList::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-        cmdCancel_Click();
+        onCancel();
         return;
     }
     QDialog::keyPressEvent(e);
 }
 
-void CandidateList::ShowModal(QWidget* toolbar) {
+void CandidateList::ShowModal(QWidget* toolbar, const Options& options,
+                              const std::vector<Candidate>& candidates,
+                              std::function<void(const std::string&)> fill) {
     // Built afresh for every showing and gone when it returns.
-    auto dlg = std::make_unique<CandidateList>(toolbar);
+    auto dlg = std::make_unique<CandidateList>(toolbar, options, candidates, std::move(fill));
     dlg->exec();
 }

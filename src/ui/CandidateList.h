@@ -5,6 +5,11 @@
 #include <QListWidget>
 #include <QString>
 
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Matching.h"
 #include "core/SelectListLayout.h"
 
 class QFont;
@@ -39,16 +44,21 @@ class ScrollExtentList : public QListWidget {
 class CandidateList : public QDialog {
     Q_OBJECT
   public:
-    // Shows the list of Candidates modally over `toolbar` and returns when it has closed.
-    static void ShowModal(QWidget* toolbar);
+    // Shows the candidates modally over `toolbar`, calls `fill` with the text of the one
+    // picked (not at all when cancelled) and returns when the list has closed.
+    static void ShowModal(QWidget* toolbar, const Options& options,
+                          const std::vector<Candidate>& candidates,
+                          std::function<void(const std::string&)> fill);
     // nullptr puts the real font metrics back.
     static void SetMeasurer(const TextMeasurer* measurer);
 
-    explicit CandidateList(QWidget* toolbar);
+    CandidateList(QWidget* toolbar, const Options& options,
+                  const std::vector<Candidate>& candidates,
+                  std::function<void(const std::string&)> fill);
 
-    QListWidget* List1() const { return List1_; }
-    QPushButton* CancelButton() const { return cmdCancel_; }
-    QPushButton* HelpButton() const { return cmdHelp_; }
+    QListWidget* List() const { return list_; }
+    QPushButton* CancelButton() const { return cancelButton_; }
+    QPushButton* HelpButton() const { return helpButton_; }
     const SelectListLayout& Layout() const { return layout_; }
 
   protected:
@@ -56,18 +66,22 @@ class CandidateList : public QDialog {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
-    void Form_Load();
+    // Fills the list and sizes the window to its widest row.
+    void LayOut();
     // Types the highlighted row's text and closes.
-    void List1_Click();
-    void cmdCancel_Click();
-    void cmdHelp_Click();
+    void onPick();
+    void onCancel();
+    void onHelp();
     // The end both exits share: the toolbar takes this window's place and is shown again.
     void LeaveToToolbar();
 
     QWidget* toolbar_;
-    ScrollExtentList* List1_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
-    QPushButton* cmdHelp_ = nullptr;
+    Options options_;
+    std::vector<Candidate> candidates_;
+    std::function<void(const std::string&)> fill_;
+    ScrollExtentList* list_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* helpButton_ = nullptr;
     SelectListLayout layout_;
     bool leaving_ = false;
     // The Enter or Space that went down in the list, which picks when it comes up.

@@ -15,6 +15,7 @@
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
 #include "core/GridText.h"
+#include "core/Settings.h"
 #include "platform/Desktop.h"
 #include "ui/FlexGrid.h"
 #include "ui/MainToolbar.h"
@@ -67,16 +68,17 @@ void PlaceInFrame(QWidget* w, int left, int top, int width, int height) {
 }
 }  // namespace
 
-void EntryEditor::ShowModal(QWidget* owner) {
-    EntryEditor w(owner);
-    w.Form_Load();
+void EntryEditor::ShowModal(QWidget* owner, AppState& state) {
+    EntryEditor w(state, owner);
+    w.Load();
     w.exec();
 }
 
-EntryEditor::EntryEditor(QWidget* owner)
+EntryEditor::EntryEditor(AppState& state, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint) {
+                         Qt::WindowCloseButtonHint),
+      state_(state) {
     BuildControls();
 }
 
@@ -89,125 +91,126 @@ void EntryEditor::BuildControls() {
     setSizeGripEnabled(false);
     SetFixedClientTwips(this, 7230, 5295);
 
-    Frame1_ = new QFrame(this);
-    Frame1_->setObjectName("Frame1");
-    Frame1_->setFrameShape(QFrame::Box);
-    Frame1_->setFrameShadow(QFrame::Sunken);
-    SetGeometryTwips(Frame1_, kFrameLeft, kFrameTop, 7215, 4845);
+    frame_ = new QFrame(this);
+    frame_->setObjectName("Frame1");
+    frame_->setFrameShape(QFrame::Box);
+    frame_->setFrameShadow(QFrame::Sunken);
+    SetGeometryTwips(frame_, kFrameLeft, kFrameTop, 7215, 4845);
 
-    Label4_ = MakeLabel(Frame1_, "Label4", "記入項目：");
-    PlaceInFrame(Label4_, 105, 315, 1170, 225);
-    txtSelection_ = MakeTextBox(this, "txtSelection");
-    SetGeometryTwips(txtSelection_, 1365, 315, 5790, 330);
-    Label3_ = MakeLabel(Frame1_, "Label3", "記入文字：");
-    PlaceInFrame(Label3_, 105, 787, 1170, 225);
-    txtOutput_ = MakeTextBox(this, "txtOutput");
-    SetGeometryTwips(txtOutput_, 1365, 787, 5790, 330);
-    Label2_ = MakeLabel(Frame1_, "Label2", "メモ：");
-    PlaceInFrame(Label2_, 630, 1260, 540, 225);
-    txtMemo_ = MakeTextBox(this, "txtMemo");
-    SetGeometryTwips(txtMemo_, 1365, 1260, 5790, 330);
+    itemLabel_ = MakeLabel(frame_, "Label4", "記入項目：");
+    PlaceInFrame(itemLabel_, 105, 315, 1170, 225);
+    itemEdit_ = MakeTextBox(this, "txtSelection");
+    SetGeometryTwips(itemEdit_, 1365, 315, 5790, 330);
+    fillTextLabel_ = MakeLabel(frame_, "Label3", "記入文字：");
+    PlaceInFrame(fillTextLabel_, 105, 787, 1170, 225);
+    fillTextEdit_ = MakeTextBox(this, "txtOutput");
+    SetGeometryTwips(fillTextEdit_, 1365, 787, 5790, 330);
+    memoLabel_ = MakeLabel(frame_, "Label2", "メモ：");
+    PlaceInFrame(memoLabel_, 630, 1260, 540, 225);
+    memoEdit_ = MakeTextBox(this, "txtMemo");
+    SetGeometryTwips(memoEdit_, 1365, 1260, 5790, 330);
 
     // The design's label boxes are a pixel short for this font's line; let no caption be cut.
-    for (QLabel* l : {Label4_, Label3_, Label2_}) {
+    for (QLabel* l : {itemLabel_, fillTextLabel_, memoLabel_}) {
         l->resize(std::max(l->width(), l->sizeHint().width()),
                   std::max(l->height(), l->fontMetrics().height()));
     }
 
-    cmdInsert_ = MakeButton(Frame1_, "cmdInsert", "追加");
-    PlaceInFrame(cmdInsert_, 525, 1785, 1335, 375);
-    cmdRevision_ = MakeButton(Frame1_, "cmdRevision", "修正");
-    PlaceInFrame(cmdRevision_, 2205, 1770, 1335, 375);
-    cmdDelete_ = MakeButton(Frame1_, "cmdDelete", "削除");
-    PlaceInFrame(cmdDelete_, 3885, 1770, 1335, 375);
-    cmdSort_ = MakeButton(Frame1_, "cmdSort", "ソート");
-    PlaceInFrame(cmdSort_, 5565, 1770, 1335, 375);
-    for (QPushButton* b : {cmdInsert_, cmdRevision_, cmdDelete_, cmdSort_}) b->setFont(PGothic(9));
+    insertButton_ = MakeButton(frame_, "cmdInsert", "追加");
+    PlaceInFrame(insertButton_, 525, 1785, 1335, 375);
+    reviseButton_ = MakeButton(frame_, "cmdRevision", "修正");
+    PlaceInFrame(reviseButton_, 2205, 1770, 1335, 375);
+    deleteButton_ = MakeButton(frame_, "cmdDelete", "削除");
+    PlaceInFrame(deleteButton_, 3885, 1770, 1335, 375);
+    sortButton_ = MakeButton(frame_, "cmdSort", "ソート");
+    PlaceInFrame(sortButton_, 5565, 1770, 1335, 375);
+    for (QPushButton* b : {insertButton_, reviseButton_, deleteButton_, sortButton_})
+        b->setFont(PGothic(9));
 
-    msgData_ = new FlexGrid(this);
-    msgData_->setObjectName("msgData");
-    msgData_->setFont(PGothic(11.25));
-    SetGeometryTwips(msgData_, 105, 2310, 7050, 2325);
+    grid_ = new FlexGrid(this);
+    grid_->setObjectName("msgData");
+    grid_->setFont(PGothic(11.25));
+    SetGeometryTwips(grid_, 105, 2310, 7050, 2325);
 
-    cmdOK_ = MakeButton(this, "cmdOK", "OK");
-    SetGeometryTwips(cmdOK_, 3000, 4845, 1095, 375);
-    cmdCancel_ = MakeButton(this, "cmdCancel", "ｷｬﾝｾﾙ");
-    SetGeometryTwips(cmdCancel_, 4380, 4845, 1095, 375);
-    cmdHelp_ = MakeButton(this, "cmdHelp", "ﾍﾙﾌﾟ");
-    SetGeometryTwips(cmdHelp_, 5760, 4845, 1095, 375);
+    okButton_ = MakeButton(this, "cmdOK", "OK");
+    SetGeometryTwips(okButton_, 3000, 4845, 1095, 375);
+    cancelButton_ = MakeButton(this, "cmdCancel", "ｷｬﾝｾﾙ");
+    SetGeometryTwips(cancelButton_, 4380, 4845, 1095, 375);
+    helpButton_ = MakeButton(this, "cmdHelp", "ﾍﾙﾌﾟ");
+    SetGeometryTwips(helpButton_, 5760, 4845, 1095, 375);
 
     // The text boxes lie across the frame's area; keep them above it.
-    for (QWidget* w : {static_cast<QWidget*>(txtSelection_), static_cast<QWidget*>(txtOutput_),
-                       static_cast<QWidget*>(txtMemo_), static_cast<QWidget*>(msgData_)}) {
+    for (QWidget* w : {static_cast<QWidget*>(itemEdit_), static_cast<QWidget*>(fillTextEdit_),
+                       static_cast<QWidget*>(memoEdit_), static_cast<QWidget*>(grid_)}) {
         w->raise();
     }
 
-    QWidget* order[] = {txtSelection_, txtOutput_, txtMemo_, cmdInsert_, cmdRevision_, cmdDelete_,
-                        cmdSort_,      msgData_,   cmdOK_,   cmdCancel_, cmdHelp_};
+    QWidget* order[] = {itemEdit_,     fillTextEdit_, memoEdit_,   insertButton_,
+                        reviseButton_, deleteButton_, sortButton_, grid_,
+                        okButton_,     cancelButton_, helpButton_};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
-    cmdRevision_->setEnabled(false);
-    cmdDelete_->setEnabled(false);
-    cmdSort_->setEnabled(false);
+    reviseButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    sortButton_->setEnabled(false);
 
-    connect(cmdInsert_, &QPushButton::clicked, this, &EntryEditor::cmdInsert_Click);
-    connect(cmdRevision_, &QPushButton::clicked, this, &EntryEditor::cmdRevision_Click);
-    connect(cmdDelete_, &QPushButton::clicked, this, &EntryEditor::cmdDelete_Click);
-    connect(cmdSort_, &QPushButton::clicked, this, &EntryEditor::cmdSort_Click);
-    connect(cmdOK_, &QPushButton::clicked, this, &EntryEditor::cmdOK_Click);
-    connect(cmdCancel_, &QPushButton::clicked, this, &EntryEditor::cmdCancel_Click);
-    connect(cmdHelp_, &QPushButton::clicked, this, &EntryEditor::cmdHelp_Click);
-    connect(msgData_, &FlexGrid::Click, this, &EntryEditor::msgData_Click);
+    connect(insertButton_, &QPushButton::clicked, this, &EntryEditor::onInsert);
+    connect(reviseButton_, &QPushButton::clicked, this, &EntryEditor::onRevise);
+    connect(deleteButton_, &QPushButton::clicked, this, &EntryEditor::onDelete);
+    connect(sortButton_, &QPushButton::clicked, this, &EntryEditor::onSort);
+    connect(okButton_, &QPushButton::clicked, this, &EntryEditor::onOk);
+    connect(cancelButton_, &QPushButton::clicked, this, &EntryEditor::onCancel);
+    connect(helpButton_, &QPushButton::clicked, this, &EntryEditor::onHelp);
+    connect(grid_, &FlexGrid::Click, this, &EntryEditor::onGridClick);
     // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
-    msgData_->horizontalHeader()->viewport()->installEventFilter(this);
+    grid_->horizontalHeader()->viewport()->installEventFilter(this);
     EnterPressesFocusedButton(this);
 
-    msgData_->SetMeasure([this](const QString& text) { return TextWidthTwips(text); });
-    txtSelection_->setFocus();
+    grid_->SetMeasure([this](const QString& text) { return TextWidthTwips(text); });
+    itemEdit_->setFocus();
 }
 
-void EntryEditor::Form_Load() {
+void EntryEditor::Load() {
     // The editor opens with its top-left corner on the toolbar's.
     if (QWidget* anchor = MainToolbar::Instance() ? MainToolbar::Instance() : parentWidget()) {
         PlaceAtTopLeftOf(this, anchor);
     }
 
     for (int n = 1; n <= 3; ++n) {
-        ColumnWidths[n] = ReadSetting(HKEY_CURRENT_USER, SettingKey, kWidthNames[n]);
-        if (ColumnWidths[n] == "0") ColumnWidths[n] = kWidthDefaults[n];
+        columnWidths_[n] = ReadSetting(SettingKey, kWidthNames[n]);
+        if (columnWidths_[n] == "0") columnWidths_[n] = kWidthDefaults[n];
     }
-    for (int n = 1; n <= 3; ++n) msgData_->SetTextMatrix(0, n, QString::fromUtf8(kHeadings[n]));
-    msgData_->SetColWidth(0, 400);
+    for (int n = 1; n <= 3; ++n) grid_->SetTextMatrix(0, n, QString::fromUtf8(kHeadings[n]));
+    grid_->SetColWidth(0, 400);
     for (int n = 1; n <= 3; ++n) {
         const long fallback = std::stol(kWidthDefaults[n]);
-        msgData_->SetColWidth(n, static_cast<int>(ParseStoredWidth(ColumnWidths[n], fallback)));
+        grid_->SetColWidth(n, static_cast<int>(ParseStoredWidth(columnWidths_[n], fallback)));
     }
-    msgData_->SetRowHeight(0, 350);
+    grid_->SetRowHeight(0, 350);
 
     // Thousands of rows load with the view refreshed once, not once per row.
-    msgData_->SetRedraw(false);
-    const int count = std::min<int>(
-        EntryCount, static_cast<int>(EntryTable.size()) - (EntryTable.empty() ? 0 : 1));
+    grid_->SetRedraw(false);
+    const int count = state_.entries.count();
     for (int k = 1; k <= count; ++k) {
-        const Entry& e = EntryTable[static_cast<size_t>(k - 1)];
-        msgData_->SetTextMatrix(k, 1, Q(e[ItemLabel]));
-        msgData_->SetTextMatrix(k, 2, Q(e[FillText]));
-        msgData_->SetTextMatrix(k, 3, Q(e[Memo]));
-        msgData_->AddItem(QString());
+        const Entry& e = state_.entries[static_cast<size_t>(k - 1)];
+        grid_->SetTextMatrix(k, 1, Q(e[ItemLabel]));
+        grid_->SetTextMatrix(k, 2, Q(e[FillText]));
+        grid_->SetTextMatrix(k, 3, Q(e[Memo]));
+        grid_->AddItem(QString());
     }
-    msgData_->SetRedraw(true);
-    msgData_->SetRow(FlexGrid::kFixedRows);
-    msgData_->SetTopRow(FlexGrid::kFixedRows);
+    grid_->SetRedraw(true);
+    grid_->SetRow(FlexGrid::kFixedRows);
+    grid_->SetTopRow(FlexGrid::kFixedRows);
 
     FitColumns();
-    ApplyTopmost(IdOf(this));
+    ApplyTopmost(state_.options, IdOf(this));
 }
 
 long EntryEditor::TextWidthTwips(const QString& text) const {
     // Measured as the grid draws it: one line, in the grid's font.
     QString line = text;
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QFontMetricsF fm(msgData_->font());
+    const QFontMetricsF fm(grid_->font());
     return RoundHalfEven(fm.horizontalAdvance(line) * TwipsPerPixelX());
 }
 
@@ -215,40 +218,40 @@ void EntryEditor::FitColumns() {
     // Every cell is measured once and remembered by the grid, so fitting after a command only
     // measures what the command changed.
     for (int j = 1; j <= 3; ++j) {
-        msgData_->SetColWidth(j, static_cast<int>(FittedColumnWidth(msgData_->WidestInColumn(j))));
-        ColumnWidths[j] = std::to_string(msgData_->ColWidth(j));
+        grid_->SetColWidth(j, static_cast<int>(FittedColumnWidth(grid_->WidestInColumn(j))));
+        columnWidths_[j] = std::to_string(grid_->ColWidth(j));
     }
 }
 
 bool EntryEditor::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::MouseButtonRelease &&
-        watched == msgData_->horizontalHeader()->viewport() &&
+        watched == grid_->horizontalHeader()->viewport() &&
         static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
         // The header is no entry: nothing stays chosen that 修正 or 削除 could act on.
-        msgData_->SetRow(0);
-        msgData_Click();
+        grid_->SetRow(0);
+        onGridClick();
     }
     return QDialog::eventFilter(watched, e);
 }
 
-void EntryEditor::msgData_Click() {
-    const int r = msgData_->Row();
-    if (r == msgData_->Rows() - 1 || r == 0) {
-        cmdRevision_->setEnabled(false);
-        cmdDelete_->setEnabled(false);
+void EntryEditor::onGridClick() {
+    const int r = grid_->Row();
+    if (r == grid_->Rows() - 1 || r == 0) {
+        reviseButton_->setEnabled(false);
+        deleteButton_->setEnabled(false);
         return;
     }
-    txtSelection_->setText(msgData_->TextMatrix(r, 1));
-    txtOutput_->setText(msgData_->TextMatrix(r, 2));
-    txtMemo_->setText(msgData_->TextMatrix(r, 3));
-    cmdRevision_->setEnabled(true);
-    cmdDelete_->setEnabled(true);
+    itemEdit_->setText(grid_->TextMatrix(r, 1));
+    fillTextEdit_->setText(grid_->TextMatrix(r, 2));
+    memoEdit_->setText(grid_->TextMatrix(r, 3));
+    reviseButton_->setEnabled(true);
+    deleteButton_->setEnabled(true);
 }
 
 void EntryEditor::ClearBoxes() {
-    txtSelection_->clear();
-    txtOutput_->clear();
-    txtMemo_->clear();
+    itemEdit_->clear();
+    fillTextEdit_->clear();
+    memoEdit_->clear();
 }
 
 void EntryEditor::WarnIfUntypable(const QString& fillText) {
@@ -256,104 +259,104 @@ void EntryEditor::WarnIfUntypable(const QString& fillText) {
     if (!warning.empty()) platform::TheDesktop().MsgBox(warning, platform::MsgOk, AppTitle);
 }
 
-void EntryEditor::cmdInsert_Click() {
-    const QString label = txtSelection_->text();
-    const QString text = txtOutput_->text();
-    const QString memo = Q(TrimMemo(S(txtMemo_->text())));
+void EntryEditor::onInsert() {
+    const QString label = itemEdit_->text();
+    const QString text = fillTextEdit_->text();
+    const QString memo = Q(TrimMemo(S(memoEdit_->text())));
     if (text.isEmpty() || label.isEmpty()) {
         platform::TheDesktop().MsgBox(kMsgMissing, platform::MsgInfo, AppTitle);
         return;
     }
     // The count is 16-bit in the settings: one more entry could never be stored.
-    if (msgData_->Rows() - 2 >= kMaxEntries) {
+    if (grid_->Rows() - 2 >= kMaxEntries) {
         platform::TheDesktop().MsgBox(kMsgFull, platform::MsgInfo, AppTitle);
         return;
     }
-    const int r = msgData_->Rows() - 1;
-    msgData_->SetRow(r);
-    msgData_->SetTextMatrix(r, 1, label);
-    msgData_->SetTextMatrix(r, 2, text);
-    msgData_->SetTextMatrix(r, 3, memo);
+    const int r = grid_->Rows() - 1;
+    grid_->SetRow(r);
+    grid_->SetTextMatrix(r, 1, label);
+    grid_->SetTextMatrix(r, 2, text);
+    grid_->SetTextMatrix(r, 3, memo);
     ClearBoxes();
-    msgData_->AddItem(QString());
-    if (r > 6) msgData_->SetTopRow(msgData_->Rows() - 7);
+    grid_->AddItem(QString());
+    if (r > 6) grid_->SetTopRow(grid_->Rows() - 7);
     FitColumns();
-    cmdSort_->setEnabled(true);
+    sortButton_->setEnabled(true);
     WarnIfUntypable(text);
 }
 
-void EntryEditor::cmdRevision_Click() {
-    const int r = msgData_->Row();
-    if (r < FlexGrid::kFixedRows || r >= msgData_->Rows() - 1) {
+void EntryEditor::onRevise() {
+    const int r = grid_->Row();
+    if (r < FlexGrid::kFixedRows || r >= grid_->Rows() - 1) {
         // The arrow keys can have moved onto the empty last row: it is not an entry, so nothing
         // is written, and the boxes keep what the user typed.
-        cmdRevision_->setEnabled(false);
-        cmdDelete_->setEnabled(false);
+        reviseButton_->setEnabled(false);
+        deleteButton_->setEnabled(false);
         return;
     }
-    const QString text = txtOutput_->text();
-    msgData_->SetTextMatrix(r, 1, txtSelection_->text());
-    msgData_->SetTextMatrix(r, 2, text);
-    msgData_->SetTextMatrix(r, 3, Q(TrimMemo(S(txtMemo_->text()))));
+    const QString text = fillTextEdit_->text();
+    grid_->SetTextMatrix(r, 1, itemEdit_->text());
+    grid_->SetTextMatrix(r, 2, text);
+    grid_->SetTextMatrix(r, 3, Q(TrimMemo(S(memoEdit_->text()))));
     FitColumns();
-    cmdRevision_->setEnabled(false);
-    cmdDelete_->setEnabled(false);
-    cmdSort_->setEnabled(true);
+    reviseButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    sortButton_->setEnabled(true);
     ClearBoxes();
     WarnIfUntypable(text);
 }
 
-void EntryEditor::cmdDelete_Click() {
-    const int r = msgData_->Row();
-    if (r >= FlexGrid::kFixedRows && r != msgData_->Rows() - 1) {
-        msgData_->RemoveItem(r);
+void EntryEditor::onDelete() {
+    const int r = grid_->Row();
+    if (r >= FlexGrid::kFixedRows && r != grid_->Rows() - 1) {
+        grid_->RemoveItem(r);
         FitColumns();
     }
-    cmdRevision_->setEnabled(false);
-    cmdDelete_->setEnabled(false);
-    cmdSort_->setEnabled(true);
+    reviseButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    sortButton_->setEnabled(true);
     ClearBoxes();
 }
 
 void EntryEditor::SortEntries() {
     // The empty last row is kept out of the sort, so that entries with an empty label stay
     // entries and exactly one empty row ends the grid.
-    const bool onBlankRow = msgData_->Row() == msgData_->Rows() - 1;
-    msgData_->RemoveItem(msgData_->Rows() - 1);
-    msgData_->SetCol(1);
-    msgData_->Sort(FlexGrid::kSortGenericAscending);
-    msgData_->AddItem(QString());
-    if (onBlankRow) msgData_->SetRow(msgData_->Rows() - 1);
+    const bool onBlankRow = grid_->Row() == grid_->Rows() - 1;
+    grid_->RemoveItem(grid_->Rows() - 1);
+    grid_->SetCol(1);
+    grid_->Sort(FlexGrid::kSortGenericAscending);
+    grid_->AddItem(QString());
+    if (onBlankRow) grid_->SetRow(grid_->Rows() - 1);
 }
 
-void EntryEditor::cmdSort_Click() {
+void EntryEditor::onSort() {
     SortEntries();
-    cmdSort_->setEnabled(false);
+    sortButton_->setEnabled(false);
 }
 
 void EntryEditor::CommitGrid() {
-    const int count = msgData_->Rows() - 2;
+    const int count = grid_->Rows() - 2;
     if (count <= 0) {
-        ResizeEntryTable(0);
+        state_.entries.Resize(0);
         return;
     }
-    ResizeEntryTable(static_cast<std::int16_t>(count));
+    state_.entries.Resize(static_cast<std::int16_t>(count));
     for (int i = 0; i < count; ++i) {
-        Entry& e = EntryTable[static_cast<size_t>(i)];
-        e[ItemLabel] = S(msgData_->TextMatrix(i + 1, 1));
-        e[FillText] = S(msgData_->TextMatrix(i + 1, 2));
-        e[Memo] = S(msgData_->TextMatrix(i + 1, 3));
+        Entry& e = state_.entries[static_cast<size_t>(i)];
+        e[ItemLabel] = S(grid_->TextMatrix(i + 1, 1));
+        e[FillText] = S(grid_->TextMatrix(i + 1, 2));
+        e[Memo] = S(grid_->TextMatrix(i + 1, 3));
     }
     for (int n = 1; n <= 3; ++n) {
-        WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, kWidthNames[n], ColumnWidths[n]);
+        WriteSetting(SettingKey, kWidthNames[n], columnWidths_[n]);
     }
 }
 
-void EntryEditor::cmdOK_Click() {
+void EntryEditor::onOk() {
     CommitGrid();
     // Saved at once as well as at the program's end, so that no edit waits in memory alone.
     try {
-        SaveEntries();
+        SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {
         platform::TheDesktop().MsgBox(std::string(err.what()) + kMsgNotSaved, platform::MsgOk,
                                       ErrorTitle);
@@ -361,11 +364,11 @@ void EntryEditor::cmdOK_Click() {
     accept();
 }
 
-void EntryEditor::cmdCancel_Click() {
+void EntryEditor::onCancel() {
     reject();
 }
 
-void EntryEditor::cmdHelp_Click() {
+void EntryEditor::onHelp() {
     ShowHelp(IdOf(this), 11);
 }
 

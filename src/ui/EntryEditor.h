@@ -4,6 +4,10 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
+#include <string>
+
+#include "core/AppState.h"
 
 class FlexGrid;
 class QFrame;
@@ -15,26 +19,28 @@ class EntryEditor : public QDialog {
     Q_OBJECT
   public:
     // Shows the editor modally and returns when it has closed.
-    static void ShowModal(QWidget* owner);
+    static void ShowModal(QWidget* owner, AppState& state);
 
-    explicit EntryEditor(QWidget* owner = nullptr);
+    explicit EntryEditor(AppState& state, QWidget* owner = nullptr);
     ~EntryEditor() override;
 
     // Loads the grid from the entry table and the stored widths; places the window.
-    void Form_Load();
+    void Load();
+    // The data columns' widths in twips as stored (Set_7 .. Set_9), index 1 .. 3.
+    const std::array<std::string, 4>& ColumnWidths() const { return columnWidths_; }
 
     // The commands, one per button.
-    void cmdInsert_Click();
-    void cmdRevision_Click();
-    void cmdDelete_Click();
-    void cmdSort_Click();
-    void cmdOK_Click();
-    void cmdCancel_Click();
-    void cmdHelp_Click();
+    void onInsert();
+    void onRevise();
+    void onDelete();
+    void onSort();
+    void onOk();
+    void onCancel();
+    void onHelp();
     // A click in the grid.
-    void msgData_Click();
+    void onGridClick();
 
-    FlexGrid* Grid() const { return msgData_; }
+    FlexGrid* Grid() const { return grid_; }
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -49,19 +55,21 @@ class EntryEditor : public QDialog {
     void WarnIfUntypable(const QString& fillText);
     long TextWidthTwips(const QString& text) const;
 
-    QFrame* Frame1_ = nullptr;
-    QLabel* Label2_ = nullptr;
-    QLabel* Label3_ = nullptr;
-    QLabel* Label4_ = nullptr;
-    QLineEdit* txtSelection_ = nullptr;
-    QLineEdit* txtOutput_ = nullptr;
-    QLineEdit* txtMemo_ = nullptr;
-    QPushButton* cmdInsert_ = nullptr;
-    QPushButton* cmdRevision_ = nullptr;
-    QPushButton* cmdDelete_ = nullptr;
-    QPushButton* cmdSort_ = nullptr;
-    QPushButton* cmdOK_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
-    QPushButton* cmdHelp_ = nullptr;
-    FlexGrid* msgData_ = nullptr;
+    QFrame* frame_ = nullptr;
+    QLabel* memoLabel_ = nullptr;
+    QLabel* fillTextLabel_ = nullptr;
+    QLabel* itemLabel_ = nullptr;
+    QLineEdit* itemEdit_ = nullptr;
+    QLineEdit* fillTextEdit_ = nullptr;
+    QLineEdit* memoEdit_ = nullptr;
+    QPushButton* insertButton_ = nullptr;
+    QPushButton* reviseButton_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QPushButton* sortButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* helpButton_ = nullptr;
+    FlexGrid* grid_ = nullptr;
+    AppState& state_;
+    std::array<std::string, 4> columnWidths_;
 };

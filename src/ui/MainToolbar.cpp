@@ -6,10 +6,11 @@
 #include <QIcon>
 #include <QToolButton>
 
-#include "core/AppState.h"
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "platform/Desktop.h"
+#include "ui/CandidateList.h"
 #include "ui/EntryEditor.h"
 #include "ui/OptionsDialog.h"
 #include "ui/Resources.h"
@@ -23,7 +24,8 @@ const char* const kIcons[6] = {":/icons/write.svg", ":/icons/grid.svg", ":/icons
                                ":/icons/help.svg",  ":/icons/min.svg",  ":/icons/exit.svg"};
 }  // namespace
 
-MainToolbar::MainToolbar() : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
+MainToolbar::MainToolbar(AppState& state)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), state_(state) {
     g_instance = this;
     setObjectName("MainToolbar");
     setWindowTitle("Penrika");
@@ -46,13 +48,13 @@ MainToolbar* MainToolbar::Instance() {
 
 void MainToolbar::BuildToolbar() {
     InitResources();
-    Toolbar1_ = new QWidget(this);
-    Toolbar1_->setObjectName("Toolbar1");
-    auto* row = new QHBoxLayout(Toolbar1_);
+    toolbar_ = new QWidget(this);
+    toolbar_->setObjectName("Toolbar1");
+    auto* row = new QHBoxLayout(toolbar_);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     for (int i = 0; i < 6; ++i) {
-        auto* b = new QToolButton(Toolbar1_);
+        auto* b = new QToolButton(toolbar_);
         const QString key = kKeys[i];
         b->setObjectName(key);
         b->setToolTip(QString::fromUtf8(kTooltips[i]));
@@ -63,50 +65,43 @@ void MainToolbar::BuildToolbar() {
         // Six buttons share the client width exactly, whatever the rounding at this resolution.
         b->setFixedSize(TwipsToPxX(2070) / 6, TwipsToPxY(330));
         b->setFocusPolicy(Qt::NoFocus);
-        connect(b, &QToolButton::clicked, this, [this, key] { Toolbar1_ButtonClick(key); });
+        const auto command = static_cast<ToolbarCommand>(i);
+        connect(b, &QToolButton::clicked, this, [this, command] { RunCommand(command); });
         row->addWidget(b);
     }
     row->addStretch(1);
-    Toolbar1_->setGeometry(0, 0, width(), height());
+    toolbar_->setGeometry(0, 0, width(), height());
 }
 
 QToolButton* MainToolbar::Button(const QString& key) const {
-    return Toolbar1_ ? Toolbar1_->findChild<QToolButton*>(key) : nullptr;
+    return toolbar_ ? toolbar_->findChild<QToolButton*>(key) : nullptr;
 }
 
-void MainToolbar::Form_Load() {
+void MainToolbar::Load() {
     loading_ = true;
-    LoadEntries();
-    LoadOptions();
-    MainHwnd = IdOf(this);
+    LoadEntries(state_.entries);
+    state_.options = LoadOptions();
+    platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
     PlaceMainWindow();
     loading_ = false;
 }
 
 void MainToolbar::PlaceMainWindow() {
-    MainHwnd = IdOf(this);
     // While loading, the window stays hidden; afterwards the call also shows it.
-    platform::TheDesktop().SetTopmost(MainHwnd, Options[AlwaysOnTop], !loading_);
-}
-
-void MainToolbar::Form_Activate() {
-    PlaceMainWindow();
+    platform::TheDesktop().SetTopmost(IdOf(this), state_.options.alwaysOnTop, !loading_);
 }
 
 bool MainToolbar::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate) Form_Activate();
+    // Every activation puts the toolbar back in its band (the options may have changed).
+    if (e->type() == QEvent::WindowActivate) PlaceMainWindow();
     return QWidget::event(e);
 }
 
-void MainToolbar::changeEvent(QEvent* e) {
-    QWidget::changeEvent(e);
-}
-
-bool MainToolbar::Form_QueryUnload() {
+bool MainToolbar::SaveBeforeClose() {
     platform::Desktop& d = platform::TheDesktop();
     d.CloseHelp();
     try {
-        SaveEntries();
+        SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {
         d.MsgBox(std::string(err.what()) +
                      "\r\n登録内容はメモリーに残っています。保存できるようにしてから、"
@@ -122,7 +117,7 @@ void MainToolbar::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
-    if (!Form_QueryUnload()) {
+    if (!SaveBeforeClose()) {
         // Nothing is lost: the window stays and the entries stay in memory.
         e->ignore();
         return;
@@ -136,20 +131,50 @@ void MainToolbar::CloseForShutdown() {
     close();
 }
 
-void MainToolbar::Toolbar1_ButtonClick(const QString& key) {
-    if (key == "Write") {
-        WriteCommand();
-    } else if (key == "Grid") {
-        EntryEditor::ShowModal(this);
-        DropTopmost(MainHwnd);
-    } else if (key == "Option") {
-        OptionsDialog::ShowModal(this);
-        DropTopmost(MainHwnd);
-    } else if (key == "Help") {
-        ShowHelp(IdOf(this), 1);
-    } else if (key == "Min") {
-        showMinimized();
-    } else if (key == "Exit") {
-        close();
+std::optional<ToolbarCommand> MainToolbar::CommandNamed(const QString& key) {
+    for (int i = 0; i < 6; ++i) {
+        if (key == QLatin1String(kKeys[i])) return static_cast<ToolbarCommand>(i);
     }
+    return std::nullopt;
+}
+
+void MainToolbar::RunCommandNamed(const QString& key) {
+    if (std::optional<ToolbarCommand> command = CommandNamed(key)) RunCommand(*command);
+}
+
+void MainToolbar::RunCommand(ToolbarCommand command) {
+    const platform::WindowId self = IdOf(this);
+    switch (command) {
+        case ToolbarCommand::Write:
+            onWrite();
+            break;
+        case ToolbarCommand::Grid:
+            EntryEditor::ShowModal(this, state_);
+            DropTopmost(state_.options, self);
+            break;
+        case ToolbarCommand::Option:
+            OptionsDialog::ShowModal(this, state_);
+            DropTopmost(state_.options, self);
+            break;
+        case ToolbarCommand::Help:
+            ShowHelp(self, 1);
+            break;
+        case ToolbarCommand::Min:
+            showMinimized();
+            break;
+        case ToolbarCommand::Exit:
+            close();
+            break;
+    }
+}
+
+void MainToolbar::onWrite() {
+    FillCommand::Toolbar toolbar;
+    toolbar.window = IdOf(this);
+    toolbar.place = [this] { PlaceMainWindow(); };
+    toolbar.choose = [this](const std::vector<Candidate>& candidates,
+                            const std::function<void(const std::string&)>& fill) {
+        CandidateList::ShowModal(this, state_.options, candidates, fill);
+    };
+    FillCommand(platform::TheDesktop(), state_, std::move(toolbar)).Write();
 }

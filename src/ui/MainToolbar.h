@@ -3,26 +3,36 @@
 
 #include <QString>
 #include <QWidget>
+#include <optional>
 #include <string>
 
+#include "core/AppState.h"
+
 class QToolButton;
+
+// The toolbar's commands, left to right.
+enum class ToolbarCommand { Write, Grid, Option, Help, Min, Exit };
 
 class MainToolbar : public QWidget {
     Q_OBJECT
   public:
-    // The toolbar's button keys, left to right.
+    // The buttons' keys (their object names), left to right.
     static constexpr const char* kKeys[6] = {"Write", "Grid", "Option", "Help", "Min", "Exit"};
+    // The command a key names, exactly and case-sensitively; nullopt for any other text.
+    static std::optional<ToolbarCommand> CommandNamed(const QString& key);
 
-    MainToolbar();
+    explicit MainToolbar(AppState& state);
     ~MainToolbar() override;
 
     // The one window of this class, once created.
     static MainToolbar* Instance();
 
-    // Runs once after construction, with the window still hidden.
-    void Form_Load();
-    // Dispatches a toolbar button by its key; any other key runs nothing.
-    void Toolbar1_ButtonClick(const QString& key);
+    // Runs once after construction, with the window still hidden: loads the entries and the
+    // options, and puts the window in its band. Throws EntryFileError.
+    void Load();
+    void RunCommand(ToolbarCommand command);
+    // Runs the command a key names; any other key runs nothing.
+    void RunCommandNamed(const QString& key);
     // The toolbar button with that key (for tests and screenshots), or nullptr.
     QToolButton* Button(const QString& key) const;
 
@@ -30,25 +40,23 @@ class MainToolbar : public QWidget {
     // entries are saved exactly as for Exit.
     void CloseForShutdown();
 
+    AppState& State() { return state_; }
+
   protected:
-    void changeEvent(QEvent* e) override;
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    void Form_Activate();
     // Returns false when the entries could not be saved (the window then stays open).
-    bool Form_QueryUnload();
+    bool SaveBeforeClose();
     void PlaceMainWindow();
-
-    // The Write command and its parts (frmMainWrite.cpp).
-    void WriteCommand();
-    void FindBrowser(unsigned long hwnd);
-    void MatchItem(const std::string& copied);
+    // One press of 記入: the fill road, with the candidate list as its chooser.
+    void onWrite();
 
     void BuildToolbar();
 
+    AppState& state_;
     bool loading_ = false;
     bool closing_ = false;
-    QWidget* Toolbar1_ = nullptr;
+    QWidget* toolbar_ = nullptr;
 };

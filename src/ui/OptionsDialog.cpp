@@ -6,6 +6,8 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
+#include "platform/Desktop.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainToolbar.h"
 #include "ui/Resources.h"
@@ -31,9 +33,10 @@ void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int c
 }
 }  // namespace
 
-OptionsDialog::OptionsDialog(QWidget* owner)
+OptionsDialog::OptionsDialog(QWidget* owner, AppState& state)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      state_(state) {
     InitResources();
     setObjectName("OptionsDialog");
     setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
@@ -42,27 +45,27 @@ OptionsDialog::OptionsDialog(QWidget* owner)
     SetFixedClientTwips(this, 4170, 1740);
 
     // Created in tab order.
-    cmdVersion_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
-    SetGeometryTwips(cmdVersion_, 164, 1200, 1200, 350);
-    cmdOK_ = PlainButton(this, "cmdOK", "OK");
-    SetGeometryTwips(cmdOK_, 1485, 1200, 1200, 350);
-    chkOption1_ = new QCheckBox(QString::fromUtf8("常に手前に表示する。"), this);
-    chkOption1_->setObjectName("chkOption1");
-    PlaceCheckBox(chkOption1_, 293, 240, 3015, 255, width());
-    chkOption2_ = new QCheckBox(QString::fromUtf8("フォームに記入する前に確認を取る。"), this);
-    chkOption2_->setObjectName("chkOption2");
-    PlaceCheckBox(chkOption2_, 293, 600, 3135, 255, width());
-    cmdHelp_ = PlainButton(this, "cmdHelp", "ヘルプ");
-    SetGeometryTwips(cmdHelp_, 2807, 1200, 1200, 350);
-    setTabOrder(cmdVersion_, cmdOK_);
-    setTabOrder(cmdOK_, chkOption1_);
-    setTabOrder(chkOption1_, chkOption2_);
-    setTabOrder(chkOption2_, cmdHelp_);
+    versionButton_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
+    SetGeometryTwips(versionButton_, 164, 1200, 1200, 350);
+    okButton_ = PlainButton(this, "cmdOK", "OK");
+    SetGeometryTwips(okButton_, 1485, 1200, 1200, 350);
+    onTopBox_ = new QCheckBox(QString::fromUtf8("常に手前に表示する。"), this);
+    onTopBox_->setObjectName("chkOption1");
+    PlaceCheckBox(onTopBox_, 293, 240, 3015, 255, width());
+    confirmBox_ = new QCheckBox(QString::fromUtf8("フォームに記入する前に確認を取る。"), this);
+    confirmBox_->setObjectName("chkOption2");
+    PlaceCheckBox(confirmBox_, 293, 600, 3135, 255, width());
+    helpButton_ = PlainButton(this, "cmdHelp", "ヘルプ");
+    SetGeometryTwips(helpButton_, 2807, 1200, 1200, 350);
+    setTabOrder(versionButton_, okButton_);
+    setTabOrder(okButton_, onTopBox_);
+    setTabOrder(onTopBox_, confirmBox_);
+    setTabOrder(confirmBox_, helpButton_);
     EnterPressesFocusedButton(this);
 
-    connect(cmdOK_, &QPushButton::clicked, this, &OptionsDialog::cmdOK_Click);
-    connect(cmdVersion_, &QPushButton::clicked, this, &OptionsDialog::cmdVersion_Click);
-    connect(cmdHelp_, &QPushButton::clicked, this, &OptionsDialog::cmdHelp_Click);
+    connect(okButton_, &QPushButton::clicked, this, &OptionsDialog::onOk);
+    connect(versionButton_, &QPushButton::clicked, this, &OptionsDialog::onVersion);
+    connect(helpButton_, &QPushButton::clicked, this, &OptionsDialog::onHelp);
 }
 
 OptionsDialog::~OptionsDialog() {
@@ -73,23 +76,23 @@ OptionsDialog* OptionsDialog::Current() {
     return g_current;
 }
 
-void OptionsDialog::ShowModal(QWidget* owner) {
-    OptionsDialog dialog(owner);
+void OptionsDialog::ShowModal(QWidget* owner, AppState& state) {
+    OptionsDialog dialog(owner, state);
     g_current = &dialog;
-    dialog.Form_Load();
-    // Closing by any way but OK stores nothing: only cmdOK_Click writes.
+    dialog.Load();
+    // Closing by any way but OK stores nothing: only OK writes.
     dialog.exec();
 }
 
-void OptionsDialog::Form_Load() {
+void OptionsDialog::Load() {
     if (const MainToolbar* main = MainToolbar::Instance())
         PlaceAtTopLeftOf(this, main);
     else if (parentWidget())
         PlaceAtTopLeftOf(this, parentWidget());
-    if (Options[AlwaysOnTop]) chkOption1_->setChecked(true);
-    if (Options[ConfirmBeforeFill]) chkOption2_->setChecked(true);
-    cmdVersion_->setFocus();
-    ApplyTopmost(IdOf(this));
+    if (state_.options.alwaysOnTop) onTopBox_->setChecked(true);
+    if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
+    versionButton_->setFocus();
+    ApplyTopmost(state_.options, IdOf(this));
 }
 
 void OptionsDialog::keyPressEvent(QKeyEvent* e) {
@@ -106,27 +109,28 @@ void OptionsDialog::SaveOptions() {
     auto text = [](const QCheckBox* c) {
         return c->checkState() == Qt::Checked ? "True" : "False";
     };
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_1", text(chkOption1_));
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_2", text(chkOption2_));
+    WriteSetting(OptionKey, "Op_1", text(onTopBox_));
+    WriteSetting(OptionKey, "Op_2", text(confirmBox_));
 }
 
-void OptionsDialog::cmdOK_Click() {
+void OptionsDialog::onOk() {
     SaveOptions();
-    // Options holds what was actually stored.
-    LoadOptions();
+    // The options are what was actually stored.
+    state_.options = LoadOptions();
+    platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
     hide();
     accept();
 }
 
-void OptionsDialog::cmdVersion_Click() {
+void OptionsDialog::onVersion() {
     setEnabled(false);
-    AboutDialog::ShowModal(this);
+    AboutDialog::ShowModal(this, state_.options);
     // The dialog takes input again once the version window has closed.
     setEnabled(true);
     activateWindow();
-    cmdVersion_->setFocus();
+    versionButton_->setFocus();
 }
 
-void OptionsDialog::cmdHelp_Click() {
+void OptionsDialog::onHelp() {
     ShowHelp(IdOf(this), 12);
 }

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include "core/AppState.h"
+
 class QCheckBox;
 class QPushButton;
 
@@ -10,28 +12,29 @@ class OptionsDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the dialog modally over `owner` and returns when it has closed.
-    static void ShowModal(QWidget* owner);
+    static void ShowModal(QWidget* owner, AppState& state);
     // The dialog while it is open, else nullptr.
     static OptionsDialog* Current();
 
-    explicit OptionsDialog(QWidget* owner);
+    OptionsDialog(QWidget* owner, AppState& state);
     ~OptionsDialog() override;
 
-    // Places the dialog on the toolbar's corner, sets the boxes from Options, applies the band.
-    void Form_Load();
+    // Places the dialog on the toolbar's corner, sets the boxes from the options, applies the band.
+    void Load();
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
 
   private:
-    void cmdOK_Click();
-    void cmdVersion_Click();
-    void cmdHelp_Click();
+    void onOk();
+    void onVersion();
+    void onHelp();
     void SaveOptions();
 
-    QPushButton* cmdVersion_ = nullptr;
-    QPushButton* cmdOK_ = nullptr;
-    QCheckBox* chkOption1_ = nullptr;
-    QCheckBox* chkOption2_ = nullptr;
-    QPushButton* cmdHelp_ = nullptr;
+    QPushButton* versionButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QCheckBox* onTopBox_ = nullptr;
+    QCheckBox* confirmBox_ = nullptr;
+    QPushButton* helpButton_ = nullptr;
+    AppState& state_;
 };

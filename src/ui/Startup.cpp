@@ -61,11 +61,11 @@ bool InstallQtTranslations() {
     return QCoreApplication::installTranslator(translator);
 }
 
-bool Main() {
+bool Main(AppState& state) {
     ActivatePrevInstance();
-    auto* main = new MainToolbar;
+    auto* main = new MainToolbar(state);
     try {
-        main->Form_Load();
+        main->Load();
     } catch (const EntryFileError& err) {
         platform::TheDesktop().MsgBox(std::string(err.what()) + "\r\nPenrika を終了します。",
                                       platform::MsgOk, ErrorTitle);

@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "core/AppState.h"
+
 // Starts the program: hands over to a running copy, or loads and shows the main toolbar.
 // Returns false when this copy is to end at once.
-bool Main();
+bool Main(AppState& state);
 // Brings an already running copy forward and ends this one; returns only when none runs.
 void ActivatePrevInstance();
 // Qt's own words (the text boxes' context menus, standard buttons) in Japanese like the rest of

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "core/AppState.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,8 +12,14 @@
 
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "support/Launch.h"
 #include "support/TempHome.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace {
 
@@ -31,11 +38,11 @@ std::string Field(const char* stem, int i) {
 }
 
 void FillTable() {
-    ResizeEntryTable(32767);
+    state.entries.Resize(32767);
     for (int i = 0; i < 32767; ++i) {
-        EntryTable[static_cast<size_t>(i)] = {Field("お名前ふりがな項目の名前を入力欄", i),
-                                              Field("山田太郎やまだたろうヤマダタロウ東京", i),
-                                              Field("メモ書き自宅用会社用そのほか備考欄", i)};
+        state.entries[static_cast<size_t>(i)] = {Field("お名前ふりがな項目の名前を入力欄", i),
+                                                 Field("山田太郎やまだたろうヤマダタロウ東京", i),
+                                                 Field("メモ書き自宅用会社用そのほか備考欄", i)};
     }
 }
 
@@ -61,7 +68,7 @@ void Launch(const char* what, bool full) {
         PortableCopy app(home.root() / "portable");
         if (full) {
             FillTable();
-            SaveEntries();
+            SaveEntries(state.entries);
             std::filesystem::rename(home.appDir() / "Penrika.dat", app.dataFile());
         }
         auto start = Clock::now();
@@ -95,20 +102,20 @@ void LargeLoadPeak() {
         // 32767 entries of about 10 kB of text each (kana and kanji: two bytes a character).
         std::string text;
         while (text.size() < 11100) text += "東京都千代田区千代田一丁目ヤマダ";
-        ResizeEntryTable(1);
-        EntryTable[0] = {"ラベル", text, "メモ"};
-        const std::string line = EncodeEntries(EntryTable, 1);
+        state.entries.Resize(1);
+        state.entries[0] = {"ラベル", text, "メモ"};
+        const std::string line = EncodeEntries(state.entries.rows(), 1);
         std::string bytes;
         bytes.reserve(line.size() * 32767);
         for (int i = 0; i < 32767; ++i) bytes += line;
         WriteFileAtomically(DataFilePath(), bytes);
         fileMb = bytes.size() / 1048576.0;
-        WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6", "32767");
-        ResizeEntryTable(0);
+        WriteSetting(SettingKey, "Set_6", "32767");
+        state.entries.Resize(0);
     }
     std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak to what is held now
     const long before = PeakKb(::getpid());
-    LoadEntries();
+    LoadEntries(state.entries);
     const long peak = PeakKb(::getpid());
     std::printf(
         "LoadEntries, 32767 entries of 10 kB (%.0f MB file): peak memory %.0f MB "
@@ -129,9 +136,9 @@ int main() {
         std::vector<double> save, load;
         for (int i = 0; i < 9; ++i) {
             auto t0 = Clock::now();
-            SaveEntries();
+            SaveEntries(state.entries);
             auto t1 = Clock::now();
-            LoadEntries();
+            LoadEntries(state.entries);
             auto t2 = Clock::now();
             save.push_back(Ms(t1 - t0));
             load.push_back(Ms(t2 - t1));

@@ -1,4 +1,5 @@
 #include "core/EntryFile.h"
+#include "core/AppState.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,9 +15,15 @@
 #include <random>
 
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "core/Utf8.h"
 #include "platform/Paths.h"
 #include "support/TempHome.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace fs = std::filesystem;
 
@@ -38,16 +45,16 @@ const std::string kGolden =
     "\x82\x22\x0D\x0A";
 
 void StoreCount(const std::string& n) {
-    ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6", n), 0);
+    ASSERT_EQ(WriteSetting(SettingKey, "Set_6", n), 0);
 }
 
 void SetTable(const std::vector<Entry>& rows) {
-    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
-    for (size_t i = 0; i < rows.size(); ++i) EntryTable[i] = rows[i];
+    state.entries.Resize(static_cast<std::int16_t>(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) state.entries[i] = rows[i];
 }
 
 std::vector<Entry> Table() {
-    return {EntryTable.begin(), EntryTable.begin() + EntryCount};
+    return {state.entries.begin(), state.entries.begin() + state.entries.count()};
 }
 
 std::vector<Entry> Rows(int n, const std::string& tag) {
@@ -68,7 +75,7 @@ bool SaveFailsWithFileSizeLimit(const std::vector<Entry>& rows, rlim_t maxBytes)
         setrlimit(RLIMIT_FSIZE, &lim);
         SetTable(rows);
         try {
-            SaveEntries();
+            SaveEntries(state.entries);
         } catch (const EntryFileError&) {
             _exit(7);
         }
@@ -106,16 +113,16 @@ TEST(EntryFile, NoEntryChangesBySavingEvenWhereCodePage932HasAOneWayForm) {
             std::vector<Entry> rows = kRows;
             rows[1][field] = std::string("9:00") + c + "17:00";
             SetTable(rows);
-            SaveEntries();
+            SaveEntries(state.entries);
             const std::string bytes = TempHome::ReadFile(home.appDir() / "Penrika.dat");
             EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "kept as UTF-8";
-            LoadEntries();
+            LoadEntries(state.entries);
             EXPECT_EQ(Table(), rows);
         }
     }
     // Without them the file stays code page 932.
     SetTable(kRows);
-    SaveEntries();
+    SaveEntries(state.entries);
     EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), kGolden);
 }
 
@@ -155,15 +162,15 @@ TEST(EntryFile, LoadTakesOnlyTheCountedRecordsAndSaveDropsTheRest) {
     TempHome home;
     TempHome::WriteFile(home.appDir() / "Penrika.dat", kGolden);
     StoreCount("2");
-    LoadEntries();
-    ASSERT_EQ(EntryCount, 2);
-    ASSERT_EQ(EntryTable.size(), 3u) << "one spare row";
-    EXPECT_EQ(EntryTable[0], kRows[0]);
-    EXPECT_EQ(EntryTable[1], kRows[1]);
-    EXPECT_EQ(EntryTable[2], Entry{});
-    SaveEntries();
+    LoadEntries(state.entries);
+    ASSERT_EQ(state.entries.count(), 2);
+    ASSERT_EQ(state.entries.size(), 3u) << "one spare row";
+    EXPECT_EQ(state.entries[0], kRows[0]);
+    EXPECT_EQ(state.entries[1], kRows[1]);
+    EXPECT_EQ(state.entries[2], Entry{});
+    SaveEntries(state.entries);
     EXPECT_EQ(TempHome::ReadFile(home.appDir() / "Penrika.dat"), EncodeEntries(kRows, 2));
-    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "2");
+    EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "2");
 }
 
 TEST(EntryFile, WithoutACountTheFileIsNeitherReadNorTouched) {
@@ -171,21 +178,21 @@ TEST(EntryFile, WithoutACountTheFileIsNeitherReadNorTouched) {
     const fs::path file = home.appDir() / "Penrika.dat";
     TempHome::WriteFile(file, kGolden);
     SetTable(kRows);
-    LoadEntries();
-    EXPECT_EQ(EntryCount, 0);
-    EXPECT_EQ(EntryTable.size(), 1u);
+    LoadEntries(state.entries);
+    EXPECT_EQ(state.entries.count(), 0);
+    EXPECT_EQ(state.entries.size(), 1u);
     // Saving no entries stores the count and leaves the old records in place, unread.
-    SaveEntries();
+    SaveEntries(state.entries);
     EXPECT_EQ(TempHome::ReadFile(file), kGolden);
-    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "0");
-    LoadEntries();
-    EXPECT_EQ(EntryCount, 0);
+    EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "0");
+    LoadEntries(state.entries);
+    EXPECT_EQ(state.entries.count(), 0);
 }
 
 TEST(EntryFile, FirstLaunchCreatesNoDataFile) {
     TempHome home;
-    LoadEntries();
-    SaveEntries();
+    LoadEntries(state.entries);
+    SaveEntries(state.entries);
     EXPECT_FALSE(fs::exists(home.appDir() / "Penrika.dat"));
     EXPECT_FALSE(fs::exists(home.dataHome() / "Penrika" / "Penrika.dat"));
 }
@@ -195,14 +202,14 @@ TEST(EntryFile, AMissingOrShortFileIsFatalAndNamesTheFile) {
     const fs::path file = home.appDir() / "Penrika.dat";
     StoreCount("3");
     try {
-        LoadEntries();
+        LoadEntries(state.entries);
         FAIL() << "a missing file with a positive count must be fatal";
     } catch (const EntryFileError& e) {
         EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
     }
     TempHome::WriteFile(file, EncodeEntries(kRows, 2));
     try {
-        LoadEntries();
+        LoadEntries(state.entries);
         FAIL() << "a file ending before the count must be fatal";
     } catch (const EntryFileError& e) {
         EXPECT_NE(std::string(e.what()).find("途中で終わって"), std::string::npos) << e.what();
@@ -214,7 +221,7 @@ TEST(EntryFile, SavedFileIsPrivateAndReplacesTheOldOneWhole) {
     const fs::path file = home.appDir() / "Penrika.dat";
     TempHome::WriteFile(file, std::string(10000, 'x'));
     SetTable(kRows);
-    SaveEntries();
+    SaveEntries(state.entries);
     EXPECT_EQ(TempHome::ReadFile(file), kGolden);
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -230,7 +237,7 @@ TEST(EntryFile, AnInstalledCopyKeepsItsDataInTheUsersDataDirectory) {
     platform::SetExecutableDirForTesting("/usr/bin");
     EXPECT_EQ(DataFilePath(), home.dataHome() / "Penrika" / "Penrika.dat");
     SetTable(kRows);
-    SaveEntries();
+    SaveEntries(state.entries);
     EXPECT_EQ(TempHome::ReadFile(home.dataHome() / "Penrika" / "Penrika.dat"), kGolden);
     platform::SetExecutableDirForTesting(home.appDir().string());
     EXPECT_EQ(DataFilePath(), home.appDir() / "Penrika.dat");
@@ -244,19 +251,19 @@ TEST(EntryFile, AFailedSaveLeavesTheOldTableWhicheverStoreFailsAndWhicheverWayIt
         SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
         const std::vector<Entry> old = Rows(from, "old"), next = Rows(to, "new");
         SetTable(old);
-        SaveEntries();
+        SaveEntries(state.entries);
         // The data disk is full: the small settings file can be written, the data file not.
         EXPECT_TRUE(SaveFailsWithFileSizeLimit(next, 1024)) << "the failure is reported";
-        LoadEntries();
+        LoadEntries(state.entries);
         EXPECT_EQ(Table(), old);
         // The settings cannot be written (their folder is gone and a file stands there).
         fs::rename(config, config.string() + ".away");
         TempHome::WriteFile(config, "");
         SetTable(next);
-        EXPECT_THROW(SaveEntries(), EntryFileError);
+        EXPECT_THROW(SaveEntries(state.entries), EntryFileError);
         fs::remove(config);
         fs::rename(config.string() + ".away", config);
-        LoadEntries();
+        LoadEntries(state.entries);
         EXPECT_EQ(Table(), old);
         EXPECT_EQ(TempHome::ReadFile(file), EncodeEntries(old, old.size()));
     }
@@ -268,33 +275,33 @@ TEST(EntryFile, AStartAfterASaveWasCutShortTakesTheTableWhoseFileIsInPlace) {
     const std::vector<Entry> old = Rows(5, "old"), next = Rows(8, "new");
     const std::string nextBytes = EncodeEntries(next, next.size());
     auto setPending = [](const std::string& v) {
-        ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6_Pending", v), 0);
+        ASSERT_EQ(WriteSetting(SettingKey, "Set_6_Pending", v), 0);
     };
-    auto pending = [] { return ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6_Pending"); };
+    auto pending = [] { return ReadSetting(SettingKey, "Set_6_Pending"); };
     for (const std::string& record :
          {"8 " + SaveFingerprint(nextBytes), std::string("8 junk"), std::string("x")}) {
         SCOPED_TRACE(record);
         SetTable(old);
-        SaveEntries();
+        SaveEntries(state.entries);
         // Stopped after recording the save, before the file was replaced: the old table.
         setPending(record);
-        LoadEntries();
+        LoadEntries(state.entries);
         EXPECT_EQ(Table(), old);
         EXPECT_EQ(pending(), "0") << "the record is dropped";
     }
     // Stopped after the file was replaced, before the count was stored: the new table.
     setPending("8 " + SaveFingerprint(nextBytes));
     WriteFileAtomically(file, nextBytes);
-    LoadEntries();
+    LoadEntries(state.entries);
     EXPECT_EQ(Table(), next);
-    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "8") << "the save is finished";
+    EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "8") << "the save is finished";
     EXPECT_EQ(pending(), "0");
 }
 
 TEST(EntryFile, LeftoversOfAKilledSaveAreRemovedAtStartButNotALiveOneOrTheUsersFiles) {
     TempHome home;
     SetTable(kRows);
-    SaveEntries();
+    SaveEntries(state.entries);
     const fs::path dir = home.appDir();
     TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
     TempHome::WriteFile(dir / "Penrika.dat.tmp-L1ve00", "");
@@ -302,13 +309,13 @@ TEST(EntryFile, LeftoversOfAKilledSaveAreRemovedAtStartButNotALiveOneOrTheUsersF
     // A save in another process holds its temporary file locked while it fills it.
     int live = ::open((dir / "Penrika.dat.tmp-L1ve00").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(live, LOCK_EX), 0);
-    LoadEntries();
+    LoadEntries(state.entries);
     EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz"));
     EXPECT_TRUE(fs::exists(dir / "Penrika.dat.tmp-L1ve00"));
     EXPECT_TRUE(fs::exists(dir / "Penrika.dat.bak"));
     ::close(live);
     TempHome::WriteFile(dir / "Penrika.dat.tmp-Ab3xYz", kGolden);
-    SaveEntries();
+    SaveEntries(state.entries);
     EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-Ab3xYz")) << "and after a save";
     EXPECT_FALSE(fs::exists(dir / "Penrika.dat.tmp-L1ve00")) << "once its writer is gone";
 }
@@ -316,12 +323,12 @@ TEST(EntryFile, LeftoversOfAKilledSaveAreRemovedAtStartButNotALiveOneOrTheUsersF
 TEST(EntryFile, ASettingsFileThatCannotBeReadIsFatalAndNothingIsWritten) {
     TempHome home;
     SetTable(kRows);
-    SaveEntries();
+    SaveEntries(state.entries);
     const std::string settings = TempHome::ReadFile(home.settingsFile());
     fs::rename(home.settingsFile(), home.root() / "saved.ini");
     fs::create_directories(home.settingsFile());  // a directory in its place
     try {
-        LoadEntries();
+        LoadEntries(state.entries);
         FAIL() << "an unreadable settings file is not a first start";
     } catch (const EntryFileError& e) {
         const std::string what = e.what();
@@ -337,7 +344,7 @@ TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewTable) {
     // Two tables that differ in count and content.
     const std::vector<Entry> a = Rows(4000, "A"), b = Rows(3000, "B");
     SetTable(a);
-    SaveEntries();
+    SaveEntries(state.entries);
     std::mt19937 rng(12345);
     int sawA = 0, sawB = 0;
     for (int round = 0; round < 300; ++round) {
@@ -350,7 +357,7 @@ TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewTable) {
             [[maybe_unused]] ssize_t n = write(ready[1], "r", 1);
             for (int i = round;; ++i) {
                 SetTable(i % 2 ? a : b);
-                SaveEntries();
+                SaveEntries(state.entries);
             }
         }
         close(ready[1]);
@@ -361,7 +368,7 @@ TEST(EntryFile, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewTable) {
         usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(rng));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        LoadEntries();
+        LoadEntries(state.entries);
         const std::vector<Entry> now = Table();
         ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " rows";
         (now == a ? sawA : sawB)++;

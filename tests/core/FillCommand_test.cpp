@@ -1,4 +1,4 @@
-// The fill road of modMainForm against a scripted desktop: what reaches which window, in which
+// The fill road against a scripted desktop: what reaches which window, in which
 // order, and what the user is told.
 #include <gtest/gtest.h>
 
@@ -10,6 +10,11 @@
 #include "support/FakeDesktop.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 using fake::FakeDesktop;
 using platform::WindowId;
@@ -18,26 +23,29 @@ using Strokes = std::vector<std::string>;
 class FillRoad : public ::testing::Test {
   protected:
     void SetUp() override {
-        Options = {false, false};
+        state.options = {};
         toolbar = d.AddWindow({.caption = "Penrika", .own = true, .topmost = true});
         browser = d.AddWindow({.caption = "お申し込み - Chromium"});
         other = d.AddWindow({.caption = "端末"});
         d.SetActive(toolbar);
-        BrowserCaption = "お申し込み - Chromium";
-        BrowserWindow = browser;
+        recognised = browser;
     }
-    void TearDown() override {
-        BrowserCaption.clear();
-        BrowserWindow = 0;
-        Options = {false, false};
+    void TearDown() override { state.options = {}; }
+
+    // The road with the browser FindBrowser recognised, on the desktop in use.
+    FillCommand Road() {
+        FillCommand road(platform::TheDesktop(), state, {toolbar, {}, {}});
+        road.SetBrowser({recognised, kCaption, false});
+        return road;
     }
 
+    const std::string kCaption = "お申し込み - Chromium";
     FakeDesktop d;
-    WindowId toolbar = 0, browser = 0, other = 0;
+    WindowId toolbar = 0, browser = 0, other = 0, recognised = 0;
 };
 
 TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
-    FillForm("山田太郎");
+    Road().FillForm("山田太郎");
     EXPECT_TRUE(d.msgBoxes().empty());
     EXPECT_EQ(d.activationRequests(), std::vector<WindowId>{browser});
     EXPECT_EQ(d.Typed(browser), (Strokes{"{TAB}", "山", "田", "太", "郎"}));
@@ -48,9 +56,9 @@ TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
 }
 
 TEST_F(FillRoad, ConfirmationShowsTheTextAsStoredAndOkTypes) {
-    Options[ConfirmBeforeFill] = true;
+    state.options.confirmBeforeFill = true;
     d.AnswerMsgBoxes({platform::MsgAnswerOk});
-    FillForm("a+b{TAB}");
+    Road().FillForm("a+b{TAB}");
     ASSERT_EQ(d.msgBoxes().size(), 1u);
     EXPECT_EQ(d.msgBoxes()[0].prompt, "[ a+b{TAB} ]をフォームに記入します。");
     EXPECT_EQ(d.msgBoxes()[0].style, 65);
@@ -61,9 +69,9 @@ TEST_F(FillRoad, ConfirmationShowsTheTextAsStoredAndOkTypes) {
 }
 
 TEST_F(FillRoad, CancelInTheConfirmationTypesNothingAndActivatesNothing) {
-    Options[ConfirmBeforeFill] = true;
+    state.options.confirmBeforeFill = true;
     d.AnswerMsgBoxes({platform::MsgAnswerCancel});
-    FillForm("山田太郎");
+    Road().FillForm("山田太郎");
     EXPECT_EQ(d.msgBoxes().size(), 1u);
     EXPECT_TRUE(d.activationRequests().empty());
     EXPECT_TRUE(d.typeCalls().empty());
@@ -85,9 +93,9 @@ TEST_F(FillRoad, TextsTypeAsTheirNotationSays) {
     };
     for (const Case& c : cases) {
         FakeDesktop fresh;
-        WindowId b = fresh.AddWindow({.caption = BrowserCaption});
-        BrowserWindow = b;
-        FillForm(c.text);
+        WindowId b = fresh.AddWindow({.caption = kCaption});
+        recognised = b;
+        Road().FillForm(c.text);
         EXPECT_EQ(fresh.Typed(b), c.typed) << c.text;
         EXPECT_TRUE(fresh.msgBoxes().empty()) << c.text;
     }
@@ -96,10 +104,10 @@ TEST_F(FillRoad, TextsTypeAsTheirNotationSays) {
 TEST_F(FillRoad, BadNotationTypesNothingAndSaysWhere) {
     for (const char* text : {"{TAB", "a}", "{NOPE}", "(ab", "+", "{TAB 5000}"}) {
         FakeDesktop fresh;
-        WindowId b = fresh.AddWindow({.caption = BrowserCaption});
-        BrowserWindow = b;
-        Options[ConfirmBeforeFill] = true;
-        FillForm(text);
+        WindowId b = fresh.AddWindow({.caption = kCaption});
+        recognised = b;
+        state.options.confirmBeforeFill = true;
+        Road().FillForm(text);
         EXPECT_TRUE(fresh.typeCalls().empty()) << text;
         EXPECT_TRUE(fresh.activationRequests().empty()) << text;
         // One message, the error, and no confirmation for a text that cannot be typed.
@@ -113,7 +121,7 @@ TEST_F(FillRoad, BadNotationTypesNothingAndSaysWhere) {
 
 TEST_F(FillRoad, FocusMovingAwayStopsTypingAndTellsTheUser) {
     d.LoseFocusAfter(4, other);  // the Tab and three characters
-    FillForm("あいうえお");
+    Road().FillForm("あいうえお");
     EXPECT_EQ(d.Typed(browser), (Strokes{"{TAB}", "あ", "い", "う"}));
     EXPECT_EQ(d.Typed(other), Strokes{});
     ASSERT_EQ(d.msgBoxes().size(), 1u);
@@ -122,7 +130,7 @@ TEST_F(FillRoad, FocusMovingAwayStopsTypingAndTellsTheUser) {
 
 TEST_F(FillRoad, FocusLostRightAfterTheTabTypesNoText) {
     d.LoseFocusAfter(1, other);
-    FillForm("abc");
+    Road().FillForm("abc");
     EXPECT_EQ(d.Typed(), Strokes{"{TAB}"});
     EXPECT_EQ(d.msgBoxes().size(), 1u);
 }
@@ -131,7 +139,7 @@ TEST_F(FillRoad, ABrowserThatNeverBecomesActiveGetsNothing) {
     // openbox may hand the focus to a modal child instead.
     WindowId dialog = d.AddWindow({.caption = "ファイルを開く", .owner = browser});
     d.Get(browser).focusGoesTo = dialog;
-    FillForm("abc");
+    Road().FillForm("abc");
     EXPECT_TRUE(d.Typed().empty());
     ASSERT_EQ(d.msgBoxes().size(), 1u);
     EXPECT_EQ(d.msgBoxes()[0].prompt, "プラウザが認識できません。");
@@ -141,8 +149,8 @@ TEST_F(FillRoad, ABrowserThatNeverBecomesActiveGetsNothing) {
 
 TEST_F(FillRoad, ABrowserClosedMeanwhileGetsNothing) {
     d.SetStack({toolbar, other});
-    BrowserWindow = 0;
-    FillForm("abc");
+    recognised = 0;
+    Road().FillForm("abc");
     EXPECT_TRUE(d.typeCalls().empty());
     EXPECT_TRUE(d.activationRequests().empty());
     ASSERT_EQ(d.msgBoxes().size(), 1u);
@@ -151,7 +159,7 @@ TEST_F(FillRoad, ABrowserClosedMeanwhileGetsNothing) {
 
 TEST_F(FillRoad, HeldModifiersTypeNothing) {
     d.SetModifiersReleased(false);
-    FillForm("abc");
+    Road().FillForm("abc");
     EXPECT_TRUE(d.Typed().empty());
     EXPECT_EQ(d.msgBoxes().size(), 1u);
 }
@@ -165,7 +173,7 @@ TEST_F(Activation, PrefersTheRecognisedWindowWhileItsCaptionStillMatches) {
     WindowId twin = d.AddWindow({.caption = "お申し込み - Chromium"});
     d.SetStack({toolbar, twin, other, browser});
     d.Get(browser).caption = "お申し込み - Chromium (読み込み中)";
-    EXPECT_EQ(AppActivate(BrowserCaption), browser);
+    EXPECT_EQ(Road().AppActivate(kCaption), browser);
     EXPECT_EQ(d.ActiveWindow(), browser);
 }
 
@@ -174,32 +182,32 @@ TEST_F(Activation, OtherwiseAnEqualTitleBeatsAPrefixAndThePrefixComesLast) {
     WindowId prefixed = d.AddWindow({.caption = "お申し込み - Chromium の続き"});
     WindowId equal = d.AddWindow({.caption = "お申し込み - Chromium"});
     d.SetStack({toolbar, prefixed, browser, equal, other});
-    EXPECT_EQ(AppActivate(BrowserCaption), equal);
+    EXPECT_EQ(Road().AppActivate(kCaption), equal);
 
     d.Get(equal).caption = "閉じた";
-    EXPECT_EQ(AppActivate(BrowserCaption), prefixed);
+    EXPECT_EQ(Road().AppActivate(kCaption), prefixed);
 
     d.Get(prefixed).caption = "閉じた";
-    EXPECT_EQ(AppActivate(BrowserCaption), 0u);
+    EXPECT_EQ(Road().AppActivate(kCaption), 0u);
 }
 
 TEST_F(Activation, SkipsPenrikasOwnWindowsAndEmptyTitles) {
-    BrowserWindow = 0;
+    recognised = 0;
     d.Get(toolbar).caption = "お申し込み - Chromium";
     d.SetStack({toolbar, other, browser});
-    EXPECT_EQ(AppActivate(BrowserCaption), browser);
-    EXPECT_EQ(AppActivate(""), 0u);
+    EXPECT_EQ(Road().AppActivate(kCaption), browser);
+    EXPECT_EQ(Road().AppActivate(""), 0u);
 }
 
 TEST_F(Activation, RestoresAMinimisedBrowser) {
     d.Get(browser).minimized = true;
-    EXPECT_EQ(AppActivate(BrowserCaption), browser);
+    EXPECT_EQ(Road().AppActivate(kCaption), browser);
     EXPECT_FALSE(d.Get(browser).minimized);
 }
 
 TEST_F(Activation, ReportsARefusedActivation) {
     d.Get(browser).refusesFocus = true;
-    EXPECT_EQ(AppActivate(BrowserCaption), 0u);
+    EXPECT_EQ(Road().AppActivate(kCaption), 0u);
     EXPECT_EQ(d.ActiveWindow(), toolbar);
 }
 
@@ -207,32 +215,32 @@ TEST_F(Activation, ReportsARefusedActivation) {
 
 TEST_F(FillRoad, SendKeysChecksEverythingBeforeTheFirstStroke) {
     d.SetActive(browser);
-    SendOutcome bad = SendKeys("ab{", browser);
+    SendOutcome bad = Road().SendKeys("ab{", browser);
     EXPECT_EQ(bad.result, SendResult::BadNotation);
     EXPECT_EQ(bad.error, ParseKeys("ab{").error);
 
     d.SetActive(other);
-    EXPECT_EQ(SendKeys("ab", browser).result, SendResult::FocusLost);
+    EXPECT_EQ(Road().SendKeys("ab", browser).result, SendResult::FocusLost);
 
     d.SetActive(browser);
     d.SetModifiersReleased(false);
-    EXPECT_EQ(SendKeys("ab", browser).result, SendResult::ModifiersHeld);
+    EXPECT_EQ(Road().SendKeys("ab", browser).result, SendResult::ModifiersHeld);
     EXPECT_TRUE(d.Typed().empty());
 
     d.SetModifiersReleased(true);
-    EXPECT_EQ(SendKeys("^c", browser).result, SendResult::Sent);
+    EXPECT_EQ(Road().SendKeys("^c", browser).result, SendResult::Sent);
     EXPECT_EQ(d.Typed(browser), Strokes{"^c"});
 }
 
 // --- The topmost band
 
 TEST_F(FillRoad, DropTopmostActsOnlyWhenAlwaysOnTopIsOn) {
-    DropTopmost(toolbar);
+    DropTopmost(state.options, toolbar);
     EXPECT_TRUE(d.topmostCalls().empty());
 
-    Options[AlwaysOnTop] = true;
+    state.options.alwaysOnTop = true;
     d.Get(toolbar).visible = false;
-    DropTopmost(toolbar);
+    DropTopmost(state.options, toolbar);
     EXPECT_EQ(d.topmostCalls(), (std::vector<fake::TopmostCall>{{toolbar, false, true}}));
     EXPECT_TRUE(d.Get(toolbar).visible);
     EXPECT_FALSE(d.Get(toolbar).topmost);
@@ -240,10 +248,10 @@ TEST_F(FillRoad, DropTopmostActsOnlyWhenAlwaysOnTopIsOn) {
 
 TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
     d.Get(toolbar).visible = false;
-    Options[AlwaysOnTop] = true;
-    ApplyTopmost(toolbar);
-    Options[AlwaysOnTop] = false;
-    ApplyTopmost(toolbar);
+    state.options.alwaysOnTop = true;
+    ApplyTopmost(state.options, toolbar);
+    state.options.alwaysOnTop = false;
+    ApplyTopmost(state.options, toolbar);
     EXPECT_EQ(d.topmostCalls(),
               (std::vector<fake::TopmostCall>{{toolbar, true, false}, {toolbar, false, false}}));
     EXPECT_FALSE(d.Get(toolbar).visible);

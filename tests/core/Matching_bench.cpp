@@ -12,15 +12,17 @@
 #include "core/Matching.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 double MedianMs(const std::string& copied, int runs, bool erase, int* count) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-        if (erase) {
-            for (auto& c : Candidates) std::vector<std::string>().swap(c);
-        }
         auto t0 = std::chrono::steady_clock::now();
-        *count = MatchEntries(copied).count;
+        *count = static_cast<int>(MatchEntries(state.entries, copied).size());
         auto t1 = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
@@ -33,14 +35,14 @@ double MedianMs(const std::string& copied, int runs, bool erase, int* count) {
 int main() {
     const char* const kinds[] = {"お名前",         "フリガナ", "郵便番号", "ご住所", "電話番号",
                                  "メールアドレス", "生年月日", "勤務先",   "備考"};
-    ResizeEntryTable(32767);
-    for (std::size_t i = 0; i < EntryTable.size() - 1; ++i) {
-        EntryTable[i] = {std::string(kinds[i % 9]) + std::to_string(i),
-                         "記入する文字列その" + std::to_string(i), i % 3 ? "" : "メモ欄の内容"};
+    state.entries.Resize(32767);
+    for (std::size_t i = 0; i < state.entries.size() - 1; ++i) {
+        state.entries[i] = {std::string(kinds[i % 9]) + std::to_string(i),
+                            "記入する文字列その" + std::to_string(i), i % 3 ? "" : "メモ欄の内容"};
     }
-    const std::string one = EntryTable[23456][ItemLabel];
+    const std::string one = state.entries[23456][ItemLabel];
     const std::string few =
-        EntryTable[1000][ItemLabel].substr(0, EntryTable[1000][ItemLabel].size() - 1);
+        state.entries[1000][ItemLabel].substr(0, state.entries[1000][ItemLabel].size() - 1);
     struct Case {
         const char* name;
         std::string copied;
@@ -50,7 +52,8 @@ int main() {
         {"no label", "存在しない項目"},
         {"every entry (spaces only)", " \u3000 "},
     };
-    std::printf("MatchEntries over %d entries, median of 201 runs\n", static_cast<int>(EntryCount));
+    std::printf("MatchEntries over %d entries, median of 201 runs\n",
+                static_cast<int>(state.entries.count()));
     for (const Case& c : cases) {
         for (bool erase : {true, false}) {
             int count = 0;

@@ -8,20 +8,32 @@
 
 namespace {
 
-// Fills EntryTable with (label, fill text, memo) rows plus the spare row.
+EntryTable table;
+
+// Fills the table with (label, fill text, memo) rows plus the spare row.
 void SetEntries(std::initializer_list<Entry> rows) {
-    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
+    table.Resize(static_cast<std::int16_t>(rows.size()));
     std::size_t i = 0;
-    for (const Entry& r : rows) EntryTable[i++] = r;
+    for (const Entry& r : rows) table[i++] = r;
+}
+
+std::vector<Candidate> Match(const std::string& copied) {
+    return MatchEntries(table, copied);
+}
+std::vector<std::string> Filled(const std::vector<Candidate>& found) {
+    std::vector<std::string> texts;
+    for (const Candidate& c : found) texts.push_back(c.fillText);
+    return texts;
+}
+std::vector<std::string> Shown(const std::vector<Candidate>& found) {
+    std::vector<std::string> texts;
+    for (const Candidate& c : found) texts.push_back(c.shown);
+    return texts;
 }
 
 class MatchingTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Candidates[0].clear();
-        Candidates[1].clear();
-    }
-    void TearDown() override { ResizeEntryTable(0); }
+    void TearDown() override { table.Resize(0); }
 };
 
 TEST(RemoveSpacesTest, RemovesOnlyHalfWidthAndIdeographicSpaces) {
@@ -40,61 +52,50 @@ TEST(RemoveSpacesTest, RemovesOnlyHalfWidthAndIdeographicSpaces) {
 
 TEST_F(MatchingTest, LabelMustContainTheWholeHighlight) {
     SetEntries({{"郵便番号", "123-4567", ""}, {"郵便", "〒", ""}});
-    MatchOutcome r = MatchEntries("郵便番号");
-    EXPECT_EQ(r.count, 1);
-    EXPECT_EQ(r.firstFillText, "123-4567");
-    ASSERT_EQ(Candidates[1].size(), 1u);
+    EXPECT_EQ(Filled(Match("郵便番号")), (std::vector<std::string>{"123-4567"}));
 }
 
 TEST_F(MatchingTest, SeveralMatchesInTableOrderWithMemoOrFillTextShown) {
     SetEntries(
         {{"電話番号", "03-1111", "自宅"}, {"住所", "東京", ""}, {"郵便番号", "100-0001", ""}});
-    MatchOutcome r = MatchEntries("番号");
-    EXPECT_EQ(r.count, 2);
-    EXPECT_EQ(r.firstFillText, "03-1111");
-    EXPECT_EQ(Candidates[0], (std::vector<std::string>{"自宅", "100-0001"}));
-    EXPECT_EQ(Candidates[1], (std::vector<std::string>{"03-1111", "100-0001"}));
+    const std::vector<Candidate> r = Match("番号");
+    EXPECT_EQ(Shown(r), (std::vector<std::string>{"自宅", "100-0001"}));
+    EXPECT_EQ(Filled(r), (std::vector<std::string>{"03-1111", "100-0001"}));
 }
 
 TEST_F(MatchingTest, SpacesLeaveOnlyTheCopiedText) {
     SetEntries({{"お名前", "山田", ""}, {"お 名前", "鈴木", ""}});
-    EXPECT_EQ(MatchEntries("お 名前").count, 1);
-    EXPECT_EQ(Candidates[1], (std::vector<std::string>{"山田"}));
-    EXPECT_EQ(MatchEntries("お\u3000名前").firstFillText, "山田");
+    EXPECT_EQ(Filled(Match("お 名前")), (std::vector<std::string>{"山田"}));
+    EXPECT_EQ(Filled(Match("お\u3000名前")), (std::vector<std::string>{"山田"}));
     // The label with a space is still found by a part that has none.
-    EXPECT_EQ(MatchEntries("名前").count, 2);
+    EXPECT_EQ(Match("名前").size(), 2u);
 }
 
 TEST_F(MatchingTest, ExactComparison) {
     SetEntries({{"Name", "a", ""}, {"ナマエ", "b", ""}, {"ｎａｍｅ", "c", ""}});
-    EXPECT_EQ(MatchEntries("name").count, 0);
-    EXPECT_EQ(MatchEntries("なまえ").count, 0);
-    EXPECT_EQ(MatchEntries("Name").firstFillText, "a");
+    EXPECT_TRUE(Match("name").empty());
+    EXPECT_TRUE(Match("なまえ").empty());
+    EXPECT_EQ(Filled(Match("Name")), (std::vector<std::string>{"a"}));
     // A trailing line break from the copy is kept and so fails against a label without one.
-    EXPECT_EQ(MatchEntries("Name\n").count, 0);
+    EXPECT_TRUE(Match("Name\n").empty());
 }
 
 TEST_F(MatchingTest, SpacesOnlyOffersEveryNonEmptyLabel) {
     SetEntries({{"氏名", "1", ""}, {"", "2", "label-less"}, {"住所", "3", ""}});
-    MatchOutcome r = MatchEntries(" \u3000");
-    EXPECT_EQ(r.count, 2);
-    EXPECT_EQ(Candidates[1], (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(Filled(Match(" \u3000")), (std::vector<std::string>{"1", "3"}));
 }
 
-TEST_F(MatchingTest, NoMatchLeavesPreviousCandidates) {
+TEST_F(MatchingTest, EachSearchHoldsExactlyItsOwnMatches) {
     SetEntries({{"番号A", "1", ""}, {"番号B", "2", ""}, {"番号C", "3", ""}});
-    ASSERT_EQ(MatchEntries("番号").count, 3);
-    EXPECT_EQ(MatchEntries("住所").count, 0);
-    EXPECT_EQ(Candidates[1].size(), 3u);
-    // A later run with fewer matches holds exactly its own.
-    EXPECT_EQ(MatchEntries("番号B").count, 1);
-    EXPECT_EQ(Candidates[1], (std::vector<std::string>{"2"}));
+    ASSERT_EQ(Match("番号").size(), 3u);
+    EXPECT_TRUE(Match("住所").empty());
+    EXPECT_EQ(Filled(Match("番号B")), (std::vector<std::string>{"2"}));
 }
 
 TEST_F(MatchingTest, NoEntriesNeverMatch) {
-    ResizeEntryTable(0);
-    EXPECT_EQ(MatchEntries("").count, 0);
-    EXPECT_EQ(MatchEntries("氏名").count, 0);
+    table.Resize(0);
+    EXPECT_TRUE(Match("").empty());
+    EXPECT_TRUE(Match("氏名").empty());
 }
 
 }  // namespace

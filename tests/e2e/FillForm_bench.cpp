@@ -62,8 +62,9 @@ void Run(e2e::Browser browser, bool im) {
             return;
         }
     }
-    BrowserWindow = b.window();
-    BrowserCaption = b.display().Title(b.window());
+    AppState state;
+    FillCommand road(platform::TheDesktop(), state, {});
+    road.SetBrowser({b.window(), b.display().Title(b.window()), false});
 
     // Latency: activation, Tab and ten Japanese characters (the page reports the field's
     // value as it changes; the time is taken when FillForm returns, after the keys were had).
@@ -71,7 +72,7 @@ void Run(e2e::Browser browser, bool im) {
     for (const char* label : {"l-zip", "l-tel", "l-name", "l-name-sp", "l-mail"}) {
         b.TripleClick(label);
         auto t0 = Clock::now();
-        FillForm("山田太郎やまだたろう");
+        road.FillForm("山田太郎やまだたろう");
         latency.push_back(Ms(Clock::now() - t0));
     }
     std::sort(latency.begin(), latency.end());
@@ -81,7 +82,7 @@ void Run(e2e::Browser browser, bool im) {
     const int before = server.LastSeq();
     b.TripleClick("l-name-idsp");
     auto t0 = Clock::now();
-    FillForm(text + "~");
+    road.FillForm(text + "~");
     double took = Ms(Clock::now() - t0);
     std::optional<e2e::Event> sent = b.WaitSubmission(before, 120s);
     std::string got = sent ? sent->fields["name_idsp"] : "";

@@ -21,6 +21,11 @@
 #include "ui/MainToolbar.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 using e2e::Browser;
 using namespace std::chrono_literals;
@@ -36,25 +41,28 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
         App();
         desktop_ = platform::CreateX11Desktop();
         platform::SetDesktop(desktop_.get());
-        Options = {false, false};
+        state.options = {};
     }
     void TearDown() override {
         platform::SetDesktop(nullptr);
         desktop_.reset();
     }
 
-    // What Write leaves behind after recognising the browser.
+    // What Write knows after recognising the browser.
     void Recognise(e2e::BrowserSession& b) {
-        BrowserWindow = b.window();
-        BrowserCaption = b.display().Title(b.window());
-        ASSERT_FALSE(BrowserCaption.empty());
+        browser_ = {b.window(), b.display().Title(b.window()), false};
+        ASSERT_FALSE(browser_.caption.empty());
     }
 
     // The user highlights the label; Penrika types the entry's text after it.
     void FillAfter(e2e::BrowserSession& b, const std::string& labelId, const std::string& text) {
         b.TripleClick(labelId);
-        FillForm(text);
+        FillCommand road(*desktop_, state, {});
+        road.SetBrowser(browser_);
+        road.FillForm(text);
     }
+
+    BrowserTarget browser_;
 
     std::unique_ptr<platform::Desktop> desktop_;
 };
@@ -197,11 +205,11 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     FormPage page(GetParam(), "fill-below");
     e2e::BrowserSession& b = page.b;
     e2e::FormServer& server = page.server;
-    ResizeEntryTable(1);
-    EntryTable[0] = {"お名前", "山田太郎~", ""};
+    state.entries.Resize(1);
+    state.entries[0] = {"お名前", "山田太郎~", ""};
     platform::Desktop& d = platform::TheDesktop();
 
-    MainToolbar toolbar;
+    MainToolbar toolbar(state);
     toolbar.move(1100, 20);
     toolbar.show();
     const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());
@@ -215,7 +223,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     auto press = [&] {
         d.RequestActivate(self);
         EXPECT_TRUE(d.WaitActive(self, 5000));
-        return MessagesOf([&] { toolbar.Toolbar1_ButtonClick("Write"); });
+        return MessagesOf([&] { toolbar.RunCommandNamed("Write"); });
     };
 
     // Directly below: the entry is typed after the label.
@@ -241,7 +249,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     d.RequestActivate(otherId);
     ASSERT_TRUE(d.WaitActive(otherId, 5000));
     std::vector<std::string> shown = press();
-    EXPECT_EQ(BrowserCaption, "another program");
+    EXPECT_EQ(FindBrowser(d, self).caption, "another program");
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "項目が認識できません。");
     other.Stop();
@@ -261,7 +269,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
         15s))
         << "no file dialog";
     shown = press();
-    EXPECT_EQ(BrowserCaption, "False");
+    EXPECT_TRUE(FindBrowser(d, self).isDialog);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "プラウザが認識できません。");
     d.RequestActivate(dialog);
@@ -278,7 +286,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     sent = b.WaitSubmission(before, 15s);
     ASSERT_TRUE(sent) << b.Log();
     EXPECT_EQ(sent->fields["name"], "") << sent->raw;
-    ResizeEntryTable(0);
+    state.entries.Resize(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, FillFormE2e,

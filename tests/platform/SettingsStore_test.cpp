@@ -10,15 +10,21 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "support/TempHome.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace {
 
 std::string Read(const char* key, const char* name) {
-    return ReadSetting(HKEY_CURRENT_USER, key, name);
+    return ReadSetting(key, name);
 }
 long Write(const char* key, const char* name, const std::string& value) {
-    return WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, key, name, value);
+    return WriteSetting(key, name, value);
 }
 
 }  // namespace
@@ -108,18 +114,18 @@ TEST(SettingsStore, TwoProcessesWritingAtOnceLoseNoValue) {
 
 TEST(SettingsStore, OptionsReadTheStoredWords) {
     TempHome home;
-    LoadOptions();
-    EXPECT_FALSE(Options[AlwaysOnTop]);
-    EXPECT_FALSE(Options[ConfirmBeforeFill]);
+    state.options = LoadOptions();
+    EXPECT_FALSE(state.options.alwaysOnTop);
+    EXPECT_FALSE(state.options.confirmBeforeFill);
     ASSERT_EQ(Write(OptionKey, "Op_1", "True"), 0);
-    LoadOptions();
-    EXPECT_TRUE(Options[AlwaysOnTop]);
-    EXPECT_FALSE(Options[ConfirmBeforeFill]) << "a missing Op_2 is off";
+    state.options = LoadOptions();
+    EXPECT_TRUE(state.options.alwaysOnTop);
+    EXPECT_FALSE(state.options.confirmBeforeFill) << "a missing Op_2 is off";
     ASSERT_EQ(Write(OptionKey, "Op_1", "False"), 0);
     ASSERT_EQ(Write(OptionKey, "Op_2", "-1"), 0);
-    LoadOptions();
-    EXPECT_FALSE(Options[AlwaysOnTop]);
-    EXPECT_TRUE(Options[ConfirmBeforeFill]) << "numeric text is on unless zero";
+    state.options = LoadOptions();
+    EXPECT_FALSE(state.options.alwaysOnTop);
+    EXPECT_TRUE(state.options.confirmBeforeFill) << "numeric text is on unless zero";
     for (const char* off : {"0", "", "yes", "0.0"}) EXPECT_FALSE(OptionTextIsOn(off)) << off;
     for (const char* on : {"True", "1", "2", "-1"}) EXPECT_TRUE(OptionTextIsOn(on)) << on;
 }

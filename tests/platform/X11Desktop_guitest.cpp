@@ -101,7 +101,7 @@ class X11DesktopTest : public ::testing::Test {
         delete desktop_;
         desktop_ = nullptr;
     }
-    void TearDown() override { Options = {false, false}; }
+    void TearDown() override { d().SetMessagesOnTop(false); }
 
     Desktop& d() { return *desktop_; }
 
@@ -517,7 +517,7 @@ struct BoxAnswerer {
 
 TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     BoxAnswerer confirm;
-    Options[AlwaysOnTop] = true;
+    d().SetMessagesOnTop(true);
     confirm.EscapeWhenShown(d(), true);
     EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
               platform::MsgAnswerCancel);
@@ -529,7 +529,7 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_TRUE(confirm.topmost) << "a box over a toolbar kept on top must not hide below it";
 
     BoxAnswerer notice;
-    Options[AlwaysOnTop] = false;
+    d().SetMessagesOnTop(false);
     notice.EscapeWhenShown(d(), false);
     EXPECT_EQ(d().MsgBox("一行目\r\n二行目", platform::MsgOk, "Penrika：エラー"),
               platform::MsgAnswerOk);

@@ -104,6 +104,8 @@ class FakeDesktop : public platform::Desktop {
     void RequestActivate(WindowId w) override;
     WindowId ActiveWindow() override { return active_; }
     bool WaitActive(WindowId w, int timeoutMs) override;
+    void RunEventsFor(int) override {}
+    void SetMessagesOnTop(bool) override {}
     bool IsMinimized(WindowId w) override;
     void Restore(WindowId w) override;
     bool WaitModifiersReleased(int timeoutMs) override;

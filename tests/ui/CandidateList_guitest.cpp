@@ -13,9 +13,15 @@
 #include <memory>
 
 #include "core/AppState.h"
+#include "core/FillCommand.h"
 #include "support/FakeDesktop.h"
 #include "support/GuiApp.h"
 #include "ui/WindowUtil.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace {
 
@@ -40,23 +46,20 @@ class ChosenWidths : public TextMeasurer {
     double TwipsPerPixelX() const override { return 15; }
 };
 
+// What the Write command found and hands to the list.
+std::vector<Candidate> candidates;
+
 void SetCandidates(const std::vector<std::pair<std::string, std::string>>& pairs) {
-    Candidates[0].clear();
-    Candidates[1].clear();
-    for (const auto& [shown, fill] : pairs) {
-        Candidates[0].push_back(shown);
-        Candidates[1].push_back(fill);
-    }
+    candidates.clear();
+    for (const auto& [shown, fill] : pairs) candidates.push_back({shown, fill});
 }
 
 class SelectListTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        Options = {false, false};
+        state.options = {};
         browser_ = desk_.AddWindow({.caption = "お申込み - Chromium"});
-        BrowserCaption = "お申込み - Chromium";
-        BrowserWindow = browser_;
         toolbar_ = std::make_unique<QWidget>(nullptr, Qt::Window);
         toolbar_->setWindowTitle("Penrika");
         toolbar_->resize(138, 26);
@@ -67,13 +70,22 @@ class SelectListTest : public ::testing::Test {
     }
     void TearDown() override {
         CandidateList::SetMeasurer(nullptr);
-        Candidates[0].clear();
-        Candidates[1].clear();
+        candidates.clear();
+    }
+
+    // The fill road the toolbar hands the list, into the fake browser.
+    std::function<void(const std::string&)> Fill() {
+        return [this](const std::string& text) {
+            FillCommand road(desk_, state, {IdOf(toolbar_.get()), {}, {}});
+            road.SetBrowser({browser_, "お申込み - Chromium", false});
+            road.FillForm(text);
+        };
     }
 
     // Opens the window as the Write command does, but without blocking the test.
     std::unique_ptr<CandidateList> Open() {
-        auto dlg = std::make_unique<CandidateList>(toolbar_.get());
+        auto dlg =
+            std::make_unique<CandidateList>(toolbar_.get(), state.options, candidates, Fill());
         dlg->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
         return dlg;
@@ -89,16 +101,16 @@ TEST_F(SelectListTest, OpensOnTheToolbarWithTheCandidatesInOrder) {
     auto dlg = Open();
     EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("Penrika  for IE - 記入候補"));
     EXPECT_SOON_EQ(dlg->pos(), QPoint(300, 200));
-    ASSERT_EQ(dlg->List1()->count(), 3);
-    EXPECT_EQ(dlg->List1()->item(0)->text(), QString::fromUtf8("自宅"));
-    EXPECT_EQ(dlg->List1()->item(1)->text(), QString::fromUtf8("携帯"));
-    EXPECT_EQ(dlg->List1()->item(2)->text(), QString());
+    ASSERT_EQ(dlg->List()->count(), 3);
+    EXPECT_EQ(dlg->List()->item(0)->text(), QString::fromUtf8("自宅"));
+    EXPECT_EQ(dlg->List()->item(1)->text(), QString::fromUtf8("携帯"));
+    EXPECT_EQ(dlg->List()->item(2)->text(), QString());
     // The first row is highlighted, ready for Enter; nothing is typed before a pick.
-    EXPECT_EQ(dlg->List1()->currentRow(), 0);
-    EXPECT_EQ(dlg->List1()->selectedItems(), QList<QListWidgetItem*>{dlg->List1()->item(0)});
+    EXPECT_EQ(dlg->List()->currentRow(), 0);
+    EXPECT_EQ(dlg->List()->selectedItems(), QList<QListWidgetItem*>{dlg->List()->item(0)});
     EXPECT_EQ(dlg->CancelButton()->text(), QString::fromUtf8("ｷｬﾝｾﾙ"));
     EXPECT_EQ(dlg->HelpButton()->text(), QString::fromUtf8("ヘルプ"));
-    EXPECT_SOON(dlg->List1()->hasFocus());
+    EXPECT_SOON(dlg->List()->hasFocus());
     // The window goes into (or stays out of) the band as the option says, without showing.
     ASSERT_FALSE(desk_.topmostCalls().empty());
     EXPECT_EQ(desk_.topmostCalls().back(), (fake::TopmostCall{IdOf(dlg.get()), false, false}));
@@ -122,22 +134,22 @@ TEST_F(SelectListTest, LayoutFollowsTheMeasuredWidths) {
         auto dlg = Open();
         EXPECT_EQ(m.measured, (QStringList{"短い", "長い"}));
         EXPECT_EQ(dlg->Layout().listWidth, c.listWidth);
-        EXPECT_EQ(dlg->List1()->width(), TwipsToPxX(c.listWidth));
+        EXPECT_EQ(dlg->List()->width(), TwipsToPxX(c.listWidth));
         EXPECT_EQ(dlg->Layout().scrollExtentPx, c.extent);
         const int listH = c.extent ? 960 : 760;
-        EXPECT_EQ(dlg->List1()->height(), TwipsToPxY(listH));
+        EXPECT_EQ(dlg->List()->height(), TwipsToPxY(listH));
         EXPECT_EQ(dlg->CancelButton()->x(), TwipsToPxX(c.listWidth + 70 - 2396));
         EXPECT_EQ(dlg->HelpButton()->x(), TwipsToPxX(c.listWidth + 70 - 1189));
         EXPECT_EQ(dlg->CancelButton()->y(), TwipsToPxY(listH + 100));
         // Buttons lie inside the window.
         EXPECT_LE(dlg->HelpButton()->geometry().right(), dlg->width());
         EXPECT_LE(dlg->HelpButton()->geometry().bottom(), dlg->height());
-        QScrollBar* bar = dlg->List1()->horizontalScrollBar();
+        QScrollBar* bar = dlg->List()->horizontalScrollBar();
         if (c.extent) {
             EXPECT_SOON(bar->isVisible());
-            EXPECT_EQ(bar->maximum() + dlg->List1()->viewport()->width(), c.extent);
+            EXPECT_EQ(bar->maximum() + dlg->List()->viewport()->width(), c.extent);
             // The rows reach the end of the range, so what scrolls into view is drawn.
-            EXPECT_GE(dlg->List1()->visualItemRect(dlg->List1()->item(1)).width(), c.extent);
+            EXPECT_GE(dlg->List()->visualItemRect(dlg->List()->item(1)).width(), c.extent);
         } else {
             EXPECT_FALSE(bar->isVisible());
         }
@@ -160,10 +172,10 @@ TEST_F(SelectListTest, ManyCandidatesCapTheListHeight) {
     SetCandidates(pairs);
     CandidateList::SetMeasurer(nullptr);
     auto dlg = Open();
-    EXPECT_EQ(dlg->List1()->count(), 5000);
+    EXPECT_EQ(dlg->List()->count(), 5000);
     EXPECT_EQ(dlg->Layout().listWidth, 4000);
     EXPECT_EQ(dlg->Layout().listHeight, 3040);
-    EXPECT_GT(dlg->Layout().scrollExtentPx, dlg->List1()->width());
+    EXPECT_GT(dlg->Layout().scrollExtentPx, dlg->List()->width());
     EXPECT_LT(dlg->height(), TwipsToPxY(4000));
 }
 
@@ -173,10 +185,8 @@ TEST_F(SelectListTest, EnterPicksTheFirstRowAndTheToolbarTakesTheListsPlace) {
     dlg->move(520, 410);
     EXPECT_SOON_EQ(dlg->pos(), QPoint(520, 410));
     toolbar_->hide();
-    QTest::keyClick(dlg->List1(), Qt::Key_Return);
+    QTest::keyClick(dlg->List(), Qt::Key_Return);
     EXPECT_EQ(desk_.TypedText(browser_), "{TAB}03-1111-2222");
-    EXPECT_TRUE(Candidates[0].empty());
-    EXPECT_TRUE(Candidates[1].empty());
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
     EXPECT_SOON(toolbar_->isVisible());
@@ -209,7 +219,7 @@ TEST_F(SelectListTest, KeysMoveOnlyTheHighlightUntilEnterOrSpacePicksByIndex) {
                        {"FAX", "03-7777-8888"}});
         const std::string before = desk_.TypedText(browser_);
         auto dlg = Open();
-        QListWidget* list = dlg->List1();
+        QListWidget* list = dlg->List();
         for (const auto& [key, text] : c.moves) {
             if (text.isEmpty())
                 QTest::keyClick(list, key);
@@ -231,7 +241,7 @@ TEST_F(SelectListTest, KeysMoveOnlyTheHighlightUntilEnterOrSpacePicksByIndex) {
 TEST_F(SelectListTest, MouseClickPicksThatRow) {
     SetCandidates({{"一", "one"}, {"二", "two"}, {"三", "three"}});
     auto dlg = Open();
-    QListWidget* list = dlg->List1();
+    QListWidget* list = dlg->List();
     const QRect r = list->visualItemRect(list->item(2));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
     EXPECT_EQ(desk_.TypedText(browser_), "{TAB}three");
@@ -241,7 +251,7 @@ TEST_F(SelectListTest, MouseClickPicksThatRow) {
     // A double-click on a row not highlighted picks that row, once.
     SetCandidates({{"一", "one"}, {"二", "two"}, {"三", "three"}});
     dlg = Open();
-    list = dlg->List1();
+    list = dlg->List();
     const QPoint second = list->visualItemRect(list->item(1)).center();
     QTest::mousePress(list->viewport(), Qt::LeftButton, {}, second);
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
@@ -252,21 +262,20 @@ TEST_F(SelectListTest, MouseClickPicksThatRow) {
 }
 
 TEST_F(SelectListTest, DecliningTheConfirmationStillClosesAndErases) {
-    Options[ConfirmBeforeFill] = true;
+    state.options.confirmBeforeFill = true;
     desk_.AnswerMsgBoxes({platform::MsgAnswerCancel});
     SetCandidates({{"a", "A"}, {"b", "B"}});
     auto dlg = Open();
-    QTest::keyClick(dlg->List1(), Qt::Key_Down);
+    QTest::keyClick(dlg->List(), Qt::Key_Down);
     EXPECT_TRUE(desk_.msgBoxes().empty()) << "moving the highlight asks nothing";
-    QTest::keyClick(dlg->List1(), Qt::Key_Return);
+    QTest::keyClick(dlg->List(), Qt::Key_Return);
     ASSERT_EQ(desk_.msgBoxes().size(), 1u);
     EXPECT_EQ(desk_.msgBoxes()[0].prompt, "[ B ]をフォームに記入します。");
     EXPECT_TRUE(desk_.typeCalls().empty());
-    EXPECT_TRUE(Candidates[1].empty());
     EXPECT_FALSE(dlg->isVisible());
 }
 
-TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
+TEST_F(SelectListTest, CancelAndEscapeTypeNothing) {
     for (bool escape : {false, true}) {
         SCOPED_TRACE(escape ? "Escape" : "ｷｬﾝｾﾙ");
         SetCandidates({{"a", "A"}, {"b", "B"}});
@@ -277,12 +286,11 @@ TEST_F(SelectListTest, CancelAndEscapeTypeNothingAndKeepTheCandidates) {
         EXPECT_SOON_EQ(dlg->pos(), QPoint(640, 480));
         toolbar_->showMinimized();
         if (escape)
-            QTest::keyClick(dlg->List1(), Qt::Key_Escape);
+            QTest::keyClick(dlg->List(), Qt::Key_Escape);
         else
             QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
         EXPECT_FALSE(dlg->isVisible());
         EXPECT_TRUE(desk_.typeCalls().empty());
-        EXPECT_EQ(Candidates[1], (std::vector<std::string>{"A", "B"}));
         EXPECT_SOON_EQ(toolbar_->pos(), QPoint(640, 480));
         EXPECT_TRUE(toolbar_->isVisible());
         toolbar_->showNormal();
@@ -307,7 +315,6 @@ TEST_F(SelectListTest, EnterOrSpaceOnAFocusedButtonPressesIt) {
         QTest::keyClick(dlg->CancelButton(), key);
         EXPECT_FALSE(dlg->isVisible());
         EXPECT_TRUE(desk_.typeCalls().empty());
-        EXPECT_EQ(Candidates[1], (std::vector<std::string>{"A", "B"}));
     }
 }
 
@@ -323,10 +330,9 @@ TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {
         EXPECT_SOON_EQ(dlg->pos(), QPoint(700, 500));
         closed = dlg->close();
     });
-    CandidateList::ShowModal(toolbar_.get());
+    CandidateList::ShowModal(toolbar_.get(), state.options, candidates, Fill());
     EXPECT_TRUE(closed);
     EXPECT_TRUE(desk_.typeCalls().empty());
-    EXPECT_EQ(Candidates[1].size(), 2u);
     EXPECT_FALSE(toolbar_->isVisible());
     EXPECT_EQ(toolbar_->pos(), QPoint(300, 200));
     EXPECT_TRUE(toolbar_->findChildren<CandidateList*>().isEmpty()) << "unloaded after closing";

@@ -15,6 +15,11 @@
 #include "ui/FlexGrid.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 std::vector<Entry> ManyEntries(int n) {
     const char* labels[] = {"お名前", "フリガナ", "電話番号", "メールアドレス",
@@ -60,13 +65,14 @@ int main(int argc, char** argv) {
 
     const int n = 32767;
     std::vector<Entry> rows = ManyEntries(n);
-    ResizeEntryTable(static_cast<std::int16_t>(n));
-    std::copy(rows.begin(), rows.end(), EntryTable.begin());
+    state.entries.Resize(static_cast<std::int16_t>(n));
+    for (int i = 0; i < n; ++i)
+        state.entries[static_cast<std::size_t>(i)] = rows[static_cast<std::size_t>(i)];
 
     QElapsedTimer t;
     t.start();
-    EntryEditor w;
-    w.Form_Load();
+    EntryEditor w(state);
+    w.Load();
     const double loaded = Ms(t);
     w.show();
     WaitShown(w);
@@ -84,7 +90,7 @@ int main(int argc, char** argv) {
         // Make room first: the grid holds at most 32,767 entries.
         grid->SetRow(1 + k * 100);
         t.restart();
-        w.cmdDelete_Click();
+        w.onDelete();
         QApplication::processEvents();
         deletes.push_back(Ms(t));
 
@@ -92,7 +98,7 @@ int main(int argc, char** argv) {
         text->setText("とても長い記入文字がここに入ります" + QString(k * 3, QChar(u'あ')));
         memo->setText("  メモ  ");
         t.restart();
-        w.cmdInsert_Click();
+        w.onInsert();
         QApplication::processEvents();
         inserts.push_back(Ms(t));
 
@@ -100,7 +106,7 @@ int main(int argc, char** argv) {
         label->setText("修正した項目");
         text->setText("修正した記入文字");
         t.restart();
-        w.cmdRevision_Click();
+        w.onRevise();
         QApplication::processEvents();
         revises.push_back(Ms(t));
     }
@@ -109,16 +115,16 @@ int main(int argc, char** argv) {
     std::printf("修正: median %.2f ms; 削除: median %.2f ms\n", Median(revises), Median(deletes));
 
     t.restart();
-    w.cmdSort_Click();
+    w.onSort();
     QApplication::processEvents();
     std::printf("ソート of %d entries: %.1f ms\n", grid->Rows() - 2, Ms(t));
 
     t.restart();
-    w.cmdOK_Click();
+    w.onOk();
     std::printf("OK (hand-back and save to disk): %.1f ms\n", Ms(t));
     if (!desk.msgBoxes().empty()) {
         std::printf("unexpected message: %s\n", desk.msgBoxes().front().prompt.c_str());
         return 1;
     }
-    return EntryCount == n ? 0 : 1;
+    return state.entries.count() == n ? 0 : 1;
 }

@@ -17,15 +17,23 @@
 #include <filesystem>
 #include <functional>
 
+#include <QMenu>
 #include "core/AppState.h"
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "support/FakeDesktop.h"
 #include "support/GuiApp.h"
 #include "support/TempHome.h"
 #include "ui/FlexGrid.h"
 #include "ui/MainToolbar.h"
+#include "ui/Startup.h"
 #include "ui/WindowUtil.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace fs = std::filesystem;
 
@@ -38,12 +46,12 @@ QApplication& App() {
 constexpr const char* kMissing = "記入項目・記入文字の、\r\nいずれかが入力されていません。";
 
 void SetTable(const std::vector<Entry>& rows) {
-    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
-    for (size_t i = 0; i < rows.size(); ++i) EntryTable[i] = rows[i];
+    state.entries.Resize(static_cast<std::int16_t>(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) state.entries[i] = rows[i];
 }
 
 std::vector<Entry> Table() {
-    return std::vector<Entry>(EntryTable.begin(), EntryTable.begin() + EntryCount);
+    return std::vector<Entry>(state.entries.begin(), state.entries.begin() + state.entries.count());
 }
 
 // Drives the modal editor once it is open, then closes it whatever happened, so that a failed
@@ -73,16 +81,15 @@ class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        Options = {false, false};
-        ColumnWidths = {};
+        state.options = {};
         SetTable({});
     }
     void TearDown() override { w_.reset(); }
 
     EntryEditor& Open(const std::vector<Entry>& rows) {
         SetTable(rows);
-        w_ = std::make_unique<EntryEditor>();
-        w_->Form_Load();
+        w_ = std::make_unique<EntryEditor>(state);
+        w_->Load();
         w_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(w_.get()));
         return *w_;
@@ -126,9 +133,7 @@ class EditorTest : public ::testing::Test {
     long MeasureTwips(const QString& s) {
         return RoundHalfEven(QFontMetricsF(Grid()->font()).horizontalAdvance(s) * TwipsPerPixelX());
     }
-    std::string Setting(const char* name) {
-        return ReadSetting(HKEY_CURRENT_USER, SettingKey, name);
-    }
+    std::string Setting(const char* name) { return ReadSetting(SettingKey, name); }
 
     TempHome home_;
     fake::FakeDesktop desk_;
@@ -446,10 +451,10 @@ TEST_F(EditorTest, OkAfterSortStoresTheNewOrderInMemoryAndOnDisk) {
     Press("cmdOK");
     EXPECT_FALSE(w_->isVisible());
     EXPECT_EQ(w_->result(), QDialog::Accepted);
-    ASSERT_EQ(EntryCount, 2);
-    ASSERT_EQ(EntryTable.size(), 3u);
+    ASSERT_EQ(state.entries.count(), 2);
+    ASSERT_EQ(state.entries.size(), 3u);
     EXPECT_EQ(Table(), (std::vector<Entry>{{"a", "1", ""}, {"b", "2", "m"}}));
-    EXPECT_EQ(EntryTable[2], kEmpty);
+    EXPECT_EQ(state.entries[2], kEmpty);
     EXPECT_EQ(Setting("Set_6"), "2");
     const std::string bytes = TempHome::ReadFile(DataFilePath());
     EXPECT_EQ(DecodeEntries(bytes, 2, "Penrika.dat"), Table());
@@ -484,15 +489,15 @@ TEST_F(EditorTest, OkWithEntriesStoresTheFittedWidths) {
     Press("cmdOK");
     for (int n = 1; n <= 3; ++n) {
         const std::string name = "Set_" + std::to_string(n + 6);
-        EXPECT_EQ(Setting(name.c_str()), ColumnWidths[n]) << name;
-        EXPECT_EQ(ColumnWidths[n], std::to_string(Grid()->ColWidth(n)));
+        EXPECT_EQ(Setting(name.c_str()), w_->ColumnWidths()[n]) << name;
+        EXPECT_EQ(w_->ColumnWidths()[n], std::to_string(Grid()->ColWidth(n)));
     }
     EXPECT_EQ(Grid()->ColWidth(2), MeasureTwips("taro@example.jp") + 90);
 }
 
 TEST_F(EditorTest, DeletingEveryEntryAndOkLeavesAnEmptyTableAndTheStoredWidths) {
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_7", "1234");
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_6", "3");
+    WriteSetting(SettingKey, "Set_7", "1234");
+    WriteSetting(SettingKey, "Set_6", "3");
     Open(kThree);
     for (int i = 0; i < 3; ++i) {
         ClickRow(1);
@@ -500,20 +505,20 @@ TEST_F(EditorTest, DeletingEveryEntryAndOkLeavesAnEmptyTableAndTheStoredWidths) 
     }
     EXPECT_EQ(GridRows(), std::vector<Entry>{kEmpty});
     Press("cmdOK");
-    EXPECT_EQ(EntryCount, 0);
-    EXPECT_EQ(EntryTable, std::vector<Entry>{kEmpty});
+    EXPECT_EQ(state.entries.count(), 0);
+    EXPECT_EQ(state.entries.rows(), std::vector<Entry>{kEmpty});
     EXPECT_EQ(Setting("Set_7"), "1234");
     EXPECT_EQ(Setting("Set_8"), "0");
     EXPECT_EQ(Setting("Set_6"), "0") << "the deletion is on disk at once";
 }
 
 TEST_F(EditorTest, ColumnsFitTheirWidestTextHeaderIncluded) {
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, SettingKey, "Set_8", "0");
+    WriteSetting(SettingKey, "Set_8", "0");
     Open({{"とても長い項目の名前です", "a", ""}});
     EXPECT_EQ(Grid()->ColWidth(1), MeasureTwips("とても長い項目の名前です") + 90);
     EXPECT_EQ(Grid()->ColWidth(2), MeasureTwips("記入文字") + 90) << "the heading is widest";
     EXPECT_EQ(Grid()->ColWidth(3), MeasureTwips("メモ") + 90);
-    EXPECT_EQ(ColumnWidths[2], std::to_string(MeasureTwips("記入文字") + 90));
+    EXPECT_EQ(w_->ColumnWidths()[2], std::to_string(MeasureTwips("記入文字") + 90));
     // Insert, Revise and Delete fit again.
     Compose("a", "ずっと長い記入文字がここにあります");
     Press("cmdInsert");
@@ -525,14 +530,14 @@ TEST_F(EditorTest, ColumnsFitTheirWidestTextHeaderIncluded) {
     ClickRow(2);
     Press("cmdDelete");
     EXPECT_EQ(Grid()->ColWidth(2), MeasureTwips("記入文字") + 90);
-    EXPECT_EQ(ColumnWidths[2], std::to_string(Grid()->ColWidth(2)));
+    EXPECT_EQ(w_->ColumnWidths()[2], std::to_string(Grid()->ColWidth(2)));
 }
 
 TEST_F(EditorTest, AWidthBeyondSixteenBitsIsHeldAtTheLimit) {
     const std::string huge(4000, 'W');
     Open({{huge, "a", ""}});
     EXPECT_EQ(Grid()->ColWidth(1), 32767);
-    EXPECT_EQ(ColumnWidths[1], "32767");
+    EXPECT_EQ(w_->ColumnWidths()[1], "32767");
     Press("cmdOK");
     EXPECT_EQ(Setting("Set_7"), "32767");
     EXPECT_EQ(Table()[0][0], huge) << "the text itself is kept whole";
@@ -576,7 +581,7 @@ TEST_F(EditorTest, ASaveThatFailsIsReportedAndTheTableStaysInMemory) {
     ASSERT_EQ(desk_.msgBoxes().size(), 1u);
     EXPECT_EQ(desk_.msgBoxes()[0].style, 0);
     EXPECT_EQ(desk_.msgBoxes()[0].title, "Penrika：エラー");
-    EXPECT_EQ(EntryCount, 4);
+    EXPECT_EQ(state.entries.count(), 4);
     EXPECT_EQ(Table().back(), (Entry{"追加", "x", ""}));
     EXPECT_FALSE(w_->isVisible());
 }
@@ -591,7 +596,7 @@ TEST_F(EditorTest, NoMoreThan32767Entries) {
     EXPECT_EQ(Grid()->Rows(), 32769);
     EXPECT_EQ(Box("txtSelection")->text(), "もう一つ");
     Press("cmdOK");
-    EXPECT_EQ(EntryCount, 32767);
+    EXPECT_EQ(state.entries.count(), 32767);
 }
 
 TEST_F(EditorTest, HelpOpensTopicElevenAndTheWindowStays) {
@@ -605,7 +610,7 @@ TEST_F(EditorTest, HelpOpensTopicElevenAndTheWindowStays) {
 TEST_F(EditorTest, ShowModalOpensOnTheOwnersCornerInTheBandAndReturnsWhenClosed) {
     for (bool onTop : {true, false}) {
         SCOPED_TRACE(onTop ? "AlwaysOnTop on" : "off");
-        Options[AlwaysOnTop] = onTop;
+        state.options.alwaysOnTop = onTop;
         QWidget owner;
         owner.setWindowTitle("owner");
         owner.resize(200, 40);
@@ -626,7 +631,7 @@ TEST_F(EditorTest, ShowModalOpensOnTheOwnersCornerInTheBandAndReturnsWhenClosed)
             editorId = IdOf(editor);
             QTest::mouseClick(editor->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
         });
-        EntryEditor::ShowModal(&owner);
+        EntryEditor::ShowModal(&owner, state);
         EXPECT_TRUE(shown);
         EXPECT_EQ(editorAt, owner.frameGeometry().topLeft());
         ASSERT_FALSE(desk_.topmostCalls().empty());
@@ -635,9 +640,9 @@ TEST_F(EditorTest, ShowModalOpensOnTheOwnersCornerInTheBandAndReturnsWhenClosed)
 }
 
 TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAfterwards) {
-    WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_1", "True");
-    MainToolbar main;
-    main.Form_Load();
+    WriteSetting(OptionKey, "Op_1", "True");
+    MainToolbar main(state);
+    main.Load();
     main.move(300, 200);
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
@@ -655,13 +660,13 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
         QTest::mouseClick(editor->findChild<QPushButton*>("cmdInsert"), Qt::LeftButton);
         QTest::mouseClick(editor->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
     });
-    main.Toolbar1_ButtonClick("Grid");
+    main.RunCommandNamed("Grid");
     EXPECT_EQ(editorAt, main.frameGeometry().topLeft());
     EXPECT_EQ(Table(), (std::vector<Entry>{{"お名前", "山田", ""}}));
     const auto& calls = desk_.topmostCalls();
     auto applied = std::find(calls.begin(), calls.end(), fake::TopmostCall{editorId, true, false});
     ASSERT_NE(applied, calls.end()) << "the editor entered the band as its load ended";
-    EXPECT_NE(std::find(applied, calls.end(), fake::TopmostCall{MainHwnd, false, true}),
+    EXPECT_NE(std::find(applied, calls.end(), fake::TopmostCall{IdOf(&main), false, true}),
               calls.end())
         << "the toolbar left the band after the editor closed";
 }
@@ -669,9 +674,6 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
 }  // namespace
 
 // Qt's own words in the editor, as start-up installs them.
-#include <QMenu>
-
-#include "ui/Startup.h"
 
 namespace {
 

@@ -16,6 +16,11 @@
 #include "ui/WindowUtil.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 QApplication& App() {
     return GuiApp();
@@ -25,8 +30,8 @@ class ToolbarTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        Options = {false, false};
-        main_ = std::make_unique<MainToolbar>();
+        state.options = {};
+        main_ = std::make_unique<MainToolbar>(state);
         main_->move(200, 150);
         main_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
@@ -124,7 +129,7 @@ TEST_F(ToolbarTest, ImagesDifferFromEachOther) {
 }
 
 TEST_F(ToolbarTest, HelpOpensTopicOneEachTime) {
-    main_->Toolbar1_ButtonClick("Help");
+    main_->RunCommandNamed("Help");
     QTest::mouseClick(main_->Button("Help"), Qt::LeftButton);
     const std::string expected = "help " + std::to_string(IdOf(main_.get())) + " 1";
     EXPECT_EQ(HelpCalls(), (std::vector<std::string>{expected, expected}));
@@ -134,7 +139,7 @@ TEST_F(ToolbarTest, KeysAreComparedExactly) {
     for (const char* key :
          {"help", "HELP", "Help ", " Exit", "exit", "min", "", "Quit", "Write\n"}) {
         SCOPED_TRACE(key);
-        main_->Toolbar1_ButtonClick(QString::fromUtf8(key));
+        main_->RunCommandNamed(QString::fromUtf8(key));
     }
     QApplication::processEvents();
     EXPECT_TRUE(HelpCalls().empty());

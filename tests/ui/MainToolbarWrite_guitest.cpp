@@ -20,6 +20,11 @@
 #include "ui/WindowUtil.h"
 
 namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
+
+namespace {
 
 QApplication& App() {
     return GuiApp();
@@ -30,30 +35,26 @@ const char* const kNoItem = "項目が認識できません。";
 const char* const kNotRegistered = "項目は登録されていません。";
 
 void SetEntries(std::initializer_list<Entry> rows) {
-    ResizeEntryTable(static_cast<std::int16_t>(rows.size()));
+    state.entries.Resize(static_cast<std::int16_t>(rows.size()));
     std::size_t i = 0;
-    for (const Entry& r : rows) EntryTable[i++] = r;
+    for (const Entry& r : rows) state.entries[i++] = r;
 }
 
 class WriteTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        Options = {false, false};
-        BrowserCaption.clear();
-        BrowserWindow = 0;
-        Candidates[0].clear();
-        Candidates[1].clear();
+        state.options = {};
         SetEntries({{"お名前", "山田太郎", ""},
                     {"郵便番号", "100-0001", "自宅"},
                     {"電話番号", "03-1111-2222", ""},
                     {"郵便", "〒", ""}});
-        main_ = std::make_unique<MainToolbar>();
+        main_ = std::make_unique<MainToolbar>(state);
         self_ = IdOf(main_.get());
     }
     void TearDown() override {
         main_.reset();
-        ResizeEntryTable(0);
+        state.entries.Resize(0);
     }
 
     // The toolbar on top, then `below` in order.
@@ -66,7 +67,7 @@ class WriteTest : public ::testing::Test {
         w.selection = highlight;
         return desk_.AddWindow(w);
     }
-    void PressWrite() { main_->Toolbar1_ButtonClick("Write"); }
+    void PressWrite() { main_->RunCommandNamed("Write"); }
 
     void ExpectOneMessage(const std::string& prompt, const std::string& title) {
         ASSERT_EQ(desk_.msgBoxes().size(), 1u);
@@ -114,7 +115,7 @@ TEST_F(WriteTest, NoUsableWindowBelowSendsNothing) {
     Stack({});
     PressWrite();
     ExpectOneMessage(kNotRecognised, "Penrika：エラー");
-    EXPECT_TRUE(BrowserCaption.empty());
+    EXPECT_FALSE(FindBrowser(desk_, self_).Recognised());
     EXPECT_TRUE(desk_.typeCalls().empty());
 }
 
@@ -126,8 +127,9 @@ TEST_F(WriteTest, TakesTheFirstVisibleWindowThatIsNotOurs) {
     platform::WindowId other = desk_.AddWindow({.caption = "端末"});
     Stack({ours, hidden, browser, other});
     PressWrite();
-    EXPECT_EQ(BrowserCaption, "フォーム - Chromium");
-    EXPECT_EQ(BrowserWindow, browser);
+    const BrowserTarget found = FindBrowser(desk_, self_);
+    EXPECT_EQ(found.caption, "フォーム - Chromium");
+    EXPECT_EQ(found.window, browser);
     EXPECT_TRUE(desk_.msgBoxes().empty());
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}山田太郎");
     EXPECT_EQ(desk_.TypedText(other), "");
@@ -136,7 +138,7 @@ TEST_F(WriteTest, TakesTheFirstVisibleWindowThatIsNotOurs) {
 TEST_F(WriteTest, OneMatchTypesTabAndTheText) {
     platform::WindowId browser = Browser("郵便番号");
     Stack({browser});
-    Options[AlwaysOnTop] = true;
+    state.options.alwaysOnTop = true;
     PressWrite();
     EXPECT_TRUE(desk_.msgBoxes().empty());
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}100-0001");
@@ -145,7 +147,6 @@ TEST_F(WriteTest, OneMatchTypesTabAndTheText) {
     ASSERT_GE(desk_.topmostCalls().size(), 2u);
     EXPECT_EQ(desk_.topmostCalls()[0], (fake::TopmostCall{self_, false, true}));
     EXPECT_EQ(desk_.topmostCalls()[1], (fake::TopmostCall{self_, true, true}));
-    EXPECT_EQ(MainHwnd, self_);
 }
 
 // What the user had on the clipboard is taken before it is cleared for the copy and put back
@@ -236,7 +237,7 @@ TEST_F(WriteTest, NoMatchSaysNotRegistered) {
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}");
     EXPECT_FALSE(desk_.Clipboard().has_value());
     // Without any entries the same message.
-    ResizeEntryTable(0);
+    state.entries.Resize(0);
     desk_.Get(browser).selection = "お名前";
     PressWrite();
     ASSERT_EQ(desk_.msgBoxes().size(), 2u);
@@ -256,19 +257,19 @@ TEST_F(WriteTest, BrowserThatWillNotComeForwardGetsNothing) {
 TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownEnterPicksTheSecond) {
     platform::WindowId browser = Browser("番号");
     Stack({browser});
-    Options[AlwaysOnTop] = true;
+    state.options.alwaysOnTop = true;
     QStringList rows;
     bool sawDrop = false;
     QTimer::singleShot(0, [&] {
         EXPECT_SOON(qobject_cast<CandidateList*>(QApplication::activeModalWidget()));
         auto* dlg = qobject_cast<CandidateList*>(QApplication::activeModalWidget());
         if (!dlg) return;
-        for (int i = 0; i < dlg->List1()->count(); ++i) rows << dlg->List1()->item(i)->text();
+        for (int i = 0; i < dlg->List()->count(); ++i) rows << dlg->List()->item(i)->text();
         // The toolbar left the band again before the list opened.
         const auto& calls = desk_.topmostCalls();
         sawDrop = calls.size() >= 3 && calls[2] == fake::TopmostCall{self_, false, true};
-        QTest::keyClick(dlg->List1(), Qt::Key_Down);
-        QTest::keyClick(dlg->List1(), Qt::Key_Return);
+        QTest::keyClick(dlg->List(), Qt::Key_Down);
+        QTest::keyClick(dlg->List(), Qt::Key_Return);
     });
     PressWrite();
     EXPECT_EQ(rows, (QStringList{"自宅", "03-1111-2222"}));
@@ -276,7 +277,6 @@ TEST_F(WriteTest, SeveralMatchesOpenTheListAndDownEnterPicksTheSecond) {
     EXPECT_TRUE(desk_.msgBoxes().empty());
     EXPECT_EQ(desk_.TypedText(browser), "^c{RIGHT}{TAB}03-1111-2222");
     EXPECT_FALSE(desk_.Clipboard().has_value());
-    EXPECT_TRUE(Candidates[1].empty());
 }
 
 TEST_F(WriteTest, TheClipboardComesBackOnlyOnceTheListIsClosed) {
@@ -295,7 +295,7 @@ TEST_F(WriteTest, TheClipboardComesBackOnlyOnceTheListIsClosed) {
             if (!dlg) return;
             restoresWhileOpen =
                 std::count(desk.log().begin(), desk.log().end(), "clipboard restore");
-            QTest::keyClick(dlg->List1(), cancel ? Qt::Key_Escape : Qt::Key_Return);
+            QTest::keyClick(dlg->List(), cancel ? Qt::Key_Escape : Qt::Key_Return);
         });
         PressWrite();
         EXPECT_EQ(restoresWhileOpen, 0u);

@@ -15,6 +15,7 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
 #include "support/TempHome.h"
@@ -22,6 +23,11 @@
 #include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
 #include "ui/WindowUtil.h"
+
+namespace {
+// The program's entries and options, as start-up makes them.
+AppState state;
+}  // namespace
 
 namespace {
 
@@ -89,12 +95,11 @@ class OptionTest : public ::testing::Test {
         App();
         desktop_ = platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
         platform::SetDesktop(desktop_.get());
-        main_ = std::make_unique<MainToolbar>();
+        main_ = std::make_unique<MainToolbar>(state);
         main_->move(260, 180);
         main_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
-        MainHwnd = IdOf(main_.get());
-        LoadOptions();
+        state.options = LoadOptions();
     }
     void TearDown() override {
         CloseHelpWindow();
@@ -103,16 +108,14 @@ class OptionTest : public ::testing::Test {
     }
 
     static void Store(const char* op1, const char* op2) {
-        if (op1) WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_1", op1);
-        if (op2) WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, OptionKey, "Op_2", op2);
-        LoadOptions();
+        if (op1) WriteSetting(OptionKey, "Op_1", op1);
+        if (op2) WriteSetting(OptionKey, "Op_2", op2);
+        state.options = LoadOptions();
     }
-    static std::string Op(int n) {
-        return ReadSetting(HKEY_CURRENT_USER, OptionKey, "Op_" + std::to_string(n));
-    }
+    static std::string Op(int n) { return ReadSetting(OptionKey, "Op_" + std::to_string(n)); }
     void Open(std::vector<Step> steps) {
         const std::string failed =
-            RunWhileModal(std::move(steps), [&] { OptionsDialog::ShowModal(main_.get()); });
+            RunWhileModal(std::move(steps), [&] { OptionsDialog::ShowModal(main_.get(), state); });
         EXPECT_EQ(failed, "");
         EXPECT_EQ(Dialog(), nullptr);
     }
@@ -257,8 +260,8 @@ TEST_F(OptionTest, OkStoresBothBoxesAndReloadsOptions) {
         });
         EXPECT_EQ(Op(1), c.want1);
         EXPECT_EQ(Op(2), c.want2);
-        EXPECT_EQ(Options[AlwaysOnTop], std::string(c.want1) == "True");
-        EXPECT_EQ(Options[ConfirmBeforeFill], std::string(c.want2) == "True");
+        EXPECT_EQ(state.options.alwaysOnTop, std::string(c.want1) == "True");
+        EXPECT_EQ(state.options.confirmBeforeFill, std::string(c.want2) == "True");
         const std::string file = TempHome::ReadFile(home_.settingsFile());
         EXPECT_NE(file.find("[Option]"), std::string::npos) << file;
         EXPECT_NE(file.find(std::string("Op_1=") + c.want1), std::string::npos) << file;
@@ -289,8 +292,8 @@ TEST_F(OptionTest, ClosingWithoutOkStoresNothing) {
         {"close box", DialogShown, [] { Dialog()->close(); }},
     });
     EXPECT_EQ(TempHome::ReadFile(home_.settingsFile()), before);
-    EXPECT_TRUE(Options[AlwaysOnTop]);
-    EXPECT_FALSE(Options[ConfirmBeforeFill]);
+    EXPECT_TRUE(state.options.alwaysOnTop);
+    EXPECT_FALSE(state.options.confirmBeforeFill);
 }
 
 TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {
