@@ -1,16 +1,12 @@
 // The desktop on X11 with an EWMH window manager (openbox and the like): the window stack and
 // window states from the manager's root properties, requests to it as client messages, keys
-// through XTest, the clipboard and message boxes through Qt.
+// through XTest; the clipboard and message boxes as every Qt desktop has them.
 #include "platform/x11/X11Desktop.h"
 
 #include <unistd.h>
-#include <QAbstractButton>
 #include <QApplication>
-#include <QClipboard>
+#include <QEventLoop>
 #include <QGuiApplication>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -19,7 +15,7 @@
 #include <map>
 #include <memory>
 
-#include "core/AppState.h"
+#include "platform/qt/QtDesktop.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
 
@@ -59,11 +55,6 @@ std::string Latin1ToUtf8(const std::string& s) {
     return out;
 }
 
-// The clipboard's formats as Qt read them, copied out of whoever owned it.
-struct QtClipboardContents : ClipboardContents {
-    std::unique_ptr<QMimeData> data = std::make_unique<QMimeData>();
-};
-
 QWidget* OwnWidget(WindowId w) {
     if (!w) return nullptr;
     for (QWidget* t : QApplication::topLevelWidgets()) {
@@ -72,7 +63,7 @@ QWidget* OwnWidget(WindowId w) {
     return nullptr;
 }
 
-class X11Desktop : public Desktop {
+class X11Desktop : public QtDesktop {
   public:
     explicit X11Desktop(HelpHooks help) : keyboard_(x_), help_(std::move(help)) {
         char host[256] = {};
@@ -165,6 +156,12 @@ class X11Desktop : public Desktop {
         return v.empty() ? 0 : v[0];
     }
 
+    void RunEventsFor(int ms) override {
+        QEventLoop pause;
+        QTimer::singleShot(ms, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+
     bool WaitActive(WindowId w, int timeoutMs) override {
         if (!w) return false;
         // Active for the window manager and holding the keyboard focus: keys go only there.
@@ -201,87 +198,6 @@ class X11Desktop : public Desktop {
         return keys.Handled(keyboard_.Type(
             keys.strokes, target,
             [&] { return target && ActiveWindow() == target && HasFocus(target); }, own));
-    }
-
-    bool ClipboardHasText() override {
-        const QMimeData* m = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        return m && m->hasText();
-    }
-
-    std::string ClipboardText() override {
-        return QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString();
-    }
-
-    void ClipboardClear() override {
-        // Owning the clipboard with no formats at all: no text for anyone.
-        QGuiApplication::clipboard()->setMimeData(new QMimeData, QClipboard::Clipboard);
-    }
-
-    bool WaitClipboardText(int timeoutMs) override {
-        QClipboard* cb = QGuiApplication::clipboard();
-        bool changed = true;
-        QMetaObject::Connection conn =
-            QObject::connect(cb, &QClipboard::dataChanged, [&changed] { changed = true; });
-        // The clipboard is asked again only when its owner changed (and every half second, in
-        // case a change slipped past before the connection was made).
-        auto lastAsk = std::chrono::steady_clock::now();
-        bool has = false;
-        bool ok = x_.WaitUntil(
-            [&] {
-                auto now = std::chrono::steady_clock::now();
-                if (changed || now - lastAsk > std::chrono::milliseconds(500)) {
-                    changed = false;
-                    lastAsk = now;
-                    has = ClipboardHasText();
-                }
-                return has;
-            },
-            timeoutMs, 10);
-        QObject::disconnect(conn);
-        return ok;
-    }
-
-    std::unique_ptr<ClipboardContents> ClipboardSave() override {
-        auto saved = std::make_unique<QtClipboardContents>();
-        const QMimeData* m = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        if (!m) return saved;
-        for (const QString& format : m->formats()) {
-            // Names without a slash are the selection protocol's own targets (TARGETS,
-            // TIMESTAMP, ...); application/x-qt-* are Qt's views of the real formats.
-            if (!format.contains(u'/') || format.startsWith(QLatin1String("application/x-qt-")))
-                continue;
-            QByteArray bytes = m->data(format);
-            if (!bytes.isNull()) saved->data->setData(format, bytes);
-        }
-        return saved;
-    }
-
-    void ClipboardRestore(std::unique_ptr<ClipboardContents> saved) override {
-        auto* contents = dynamic_cast<QtClipboardContents*>(saved.get());
-        // Nothing saved: owned with no formats, as after ClipboardClear.
-        QMimeData* data = contents ? contents->data.release() : new QMimeData;
-        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
-    }
-
-    int MsgBox(const std::string& prompt, int style, const std::string& title) override {
-        QString text = QString::fromStdString(prompt);
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        QWidget* parent = QApplication::activeModalWidget();
-        if (!parent) parent = QApplication::activeWindow();
-        QMessageBox box(parent);
-        box.setWindowTitle(QString::fromStdString(title));
-        box.setText(text);
-        box.setIcon((style & 64) ? QMessageBox::Information : QMessageBox::NoIcon);
-        QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        QPushButton* cancel = nullptr;
-        if ((style & 0x0f) == 1)
-            cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
-        box.setDefaultButton(ok);
-        box.setEscapeButton(cancel ? cancel : ok);
-        // Over the browser when the program's windows stay on top.
-        if (Options[AlwaysOnTop]) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        box.exec();
-        return cancel && box.clickedButton() == cancel ? MsgAnswerCancel : MsgAnswerOk;
     }
 
     void ShowHelp(WindowId owner, int context) override {
