@@ -53,14 +53,6 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name) {
     return t;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    // No button is the default or cancel button: Enter presses only the focused one.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 
 // Places a child of Frame1 by its position in the window's client area.
 void PlaceInFrame(QWidget* w, int left, int top, int width, int height) {
@@ -116,13 +108,13 @@ void EntryEditor::BuildControls() {
                   std::max(l->height(), l->fontMetrics().height()));
     }
 
-    insertButton_ = MakeButton(frame_, "cmdInsert", "追加");
+    insertButton_ = PlainButton(frame_, "cmdInsert", "追加");
     PlaceInFrame(insertButton_, 525, 1785, 1335, 375);
-    reviseButton_ = MakeButton(frame_, "cmdRevision", "修正");
+    reviseButton_ = PlainButton(frame_, "cmdRevision", "修正");
     PlaceInFrame(reviseButton_, 2205, 1770, 1335, 375);
-    deleteButton_ = MakeButton(frame_, "cmdDelete", "削除");
+    deleteButton_ = PlainButton(frame_, "cmdDelete", "削除");
     PlaceInFrame(deleteButton_, 3885, 1770, 1335, 375);
-    sortButton_ = MakeButton(frame_, "cmdSort", "ソート");
+    sortButton_ = PlainButton(frame_, "cmdSort", "ソート");
     PlaceInFrame(sortButton_, 5565, 1770, 1335, 375);
     for (QPushButton* b : {insertButton_, reviseButton_, deleteButton_, sortButton_})
         b->setFont(PGothic(9));
@@ -132,11 +124,11 @@ void EntryEditor::BuildControls() {
     grid_->setFont(PGothic(11.25));
     SetGeometryTwips(grid_, 105, 2310, 7050, 2325);
 
-    okButton_ = MakeButton(this, "cmdOK", "OK");
+    okButton_ = PlainButton(this, "cmdOK", "OK");
     SetGeometryTwips(okButton_, 3000, 4845, 1095, 375);
-    cancelButton_ = MakeButton(this, "cmdCancel", "ｷｬﾝｾﾙ");
+    cancelButton_ = PlainButton(this, "cmdCancel", "ｷｬﾝｾﾙ");
     SetGeometryTwips(cancelButton_, 4380, 4845, 1095, 375);
-    helpButton_ = MakeButton(this, "cmdHelp", "ﾍﾙﾌﾟ");
+    helpButton_ = PlainButton(this, "cmdHelp", "ﾍﾙﾌﾟ");
     SetGeometryTwips(helpButton_, 5760, 4845, 1095, 375);
 
     // The text boxes lie across the frame's area; keep them above it.

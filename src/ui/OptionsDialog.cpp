@@ -16,14 +16,6 @@
 namespace {
 OptionsDialog* g_current = nullptr;
 
-QPushButton* PlainButton(QWidget* parent, const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(name);
-    // No button is the default: Enter presses only the button that has the focus.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 
 // A check box keeps its designed size unless its text would be cut off.
 void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int clientWidthPx) {

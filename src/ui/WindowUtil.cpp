@@ -98,3 +98,11 @@ void EnterPressesFocusedButton(QWidget* window) {
 long RoundHalfEven(double v) {
     return std::lrint(std::nearbyint(v));
 }
+
+QPushButton* PlainButton(QWidget* parent, const char* objectName, const char* caption) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(objectName);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}

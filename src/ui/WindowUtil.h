@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QString>
 #include <QWidget>
+
+class QPushButton;
 #include <string>
 
 #include "platform/WindowId.h"
@@ -32,6 +34,9 @@ platform::WindowId IdOf(QWidget* window);
 
 // Puts `window`'s outer top-left corner on `anchor`'s outer top-left corner.
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
+
+// A push button that never becomes the window's default: Enter presses only the focused one.
+QPushButton* PlainButton(QWidget* parent, const char* objectName, const char* caption);
 
 // In `window`, Enter presses the push button that has the keyboard focus, as Space already
 // does, without making any button the window's default.

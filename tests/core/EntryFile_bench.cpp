@@ -17,11 +17,9 @@
 #include "support/TempHome.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 using Clock = std::chrono::steady_clock;
 

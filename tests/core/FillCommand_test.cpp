@@ -10,11 +10,9 @@
 #include "support/FakeDesktop.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 using fake::FakeDesktop;
 using platform::WindowId;

@@ -12,11 +12,9 @@
 #include "core/Matching.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 double MedianMs(const std::string& copied, int runs, bool erase, int* count) {
     std::vector<double> times;

@@ -21,11 +21,9 @@
 #include "ui/MainToolbar.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 using e2e::Browser;
 using namespace std::chrono_literals;

@@ -14,11 +14,9 @@
 #include "support/TempHome.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 std::string Read(const char* key, const char* name) {
     return ReadSetting(key, name);

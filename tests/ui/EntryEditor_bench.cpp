@@ -15,11 +15,9 @@
 #include "ui/FlexGrid.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 std::vector<Entry> ManyEntries(int n) {
     const char* labels[] = {"お名前", "フリガナ", "電話番号", "メールアドレス",

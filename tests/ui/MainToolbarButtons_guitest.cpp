@@ -16,11 +16,9 @@
 #include "ui/WindowUtil.h"
 
 namespace {
+
 // The program's entries and options, as start-up makes them.
 AppState state;
-}  // namespace
-
-namespace {
 
 QApplication& App() {
     return GuiApp();
