@@ -117,13 +117,17 @@ void X11Connection::SendToRoot(xcb_window_t w, xcb_atom_t type, std::uint32_t d0
     xcb_flush(conn_);
 }
 
+void X11Connection::RoundTrip() {
+    if (conn_) free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+}
+
 xcb_timestamp_t X11Connection::ServerTime() {
     if (!conn_) return XCB_CURRENT_TIME;
     timeSeen_ = false;
     xcb_change_property(conn_, XCB_PROP_MODE_APPEND, timeWindow_, atoms_.penrikaTime,
                         XCB_ATOM_STRING, 8, 0, nullptr);
     // The server makes the PropertyNotify before it answers the next request.
-    free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+    RoundTrip();
     Drain();
     return timeSeen_ ? lastTime_ : XCB_CURRENT_TIME;
 }

@@ -41,6 +41,9 @@ class X11Connection {
     void SendToRoot(xcb_window_t w, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1,
                     std::uint32_t d2 = 0, std::uint32_t d3 = 0, std::uint32_t d4 = 0);
 
+    // Waits until the server has handled every request sent before (one round trip).
+    void RoundTrip();
+
     // A fresh server timestamp (one round trip on a private window).
     xcb_timestamp_t ServerTime();
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/qt/QtDesktop.h"
+#include "core/Utf8.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
 
@@ -28,30 +29,10 @@ constexpr std::uint32_t kStateRemove = 0;
 constexpr std::uint32_t kStateAdd = 1;
 constexpr std::uint32_t kSourcePager = 2;
 
-bool IsUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        int n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (n < 0 || i + static_cast<std::size_t>(n) >= s.size() + (n == 0 ? 1 : 0)) return false;
-        for (int k = 1; k <= n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80) return false;
-        }
-        i += static_cast<std::size_t>(n) + 1;
-    }
-    return true;
-}
-
+// A title that is not UTF-8 is taken as Latin-1, as old clients set WM_NAME.
 std::string Latin1ToUtf8(const std::string& s) {
     std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xc0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3f));
-        }
-    }
+    for (unsigned char c : s) AppendUtf8(out, c);
     return out;
 }
 
@@ -98,7 +79,7 @@ class X11Desktop : public QtDesktop {
         if (type == x_.atoms().utf8String) return name;
         name = x_.PropertyBytes(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, &type);
         // STRING is Latin-1; other encodings are taken as UTF-8 when they are valid.
-        if (type == XCB_ATOM_STRING || !IsUtf8(name)) return Latin1ToUtf8(name);
+        if (type == XCB_ATOM_STRING || !IsValidUtf8(name)) return Latin1ToUtf8(name);
         return name;
     }
 
@@ -295,9 +276,7 @@ class X11Desktop : public QtDesktop {
         return false;
     }
 
-    void Roundtrip() {
-        std::free(xcb_get_input_focus_reply(x_.conn(), xcb_get_input_focus(x_.conn()), nullptr));
-    }
+    void Roundtrip() { x_.RoundTrip(); }
 
     X11Connection x_;
     X11Keyboard keyboard_;

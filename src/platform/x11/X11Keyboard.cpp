@@ -342,7 +342,7 @@ void X11Keyboard::PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt
 }
 
 void X11Keyboard::Sync() {
-    std::free(xcb_get_input_focus_reply(x_.conn(), xcb_get_input_focus(x_.conn()), nullptr));
+    x_.RoundTrip();
 }
 
 bool X11Keyboard::InputMethodPresent() {
