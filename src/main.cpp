@@ -23,15 +23,17 @@ int main(int argc, char** argv) {
     platform::OnTerminationRequest(&app, [] {
         if (MainToolbar* main = MainToolbar::Instance()) main->CloseForShutdown();
     });
+    // The entries and options, for the whole run.
+    AppState state;
     // The end of the desktop session saves as a close does.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&state](QSessionManager&) {
         try {
-            SaveEntries();
+            SaveEntries(state.entries);
         } catch (const EntryFileError&) {
             // Reported when the window closes.
         }
     });
-    if (!Main()) return 1;
+    if (!Main(state)) return 1;
     int rc = app.exec();
     // Windows go before the desktop layer that watches them.
     // (Guarded: deleting a window also deletes the dialogs it owns.)

@@ -21,6 +21,7 @@
 #include "core/AppState.h"
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
 #include "e2e/support/Process.h"
@@ -186,7 +187,7 @@ class Penrika {
 
   private:
     static void Store(const char* key, const char* name, const std::string& value) {
-        WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, key, name, value);
+        WriteSetting(key, name, value);
     }
 
     TempHome home_;

@@ -5,6 +5,7 @@
 
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Settings.h"
 #include "support/Launch.h"
 #include "support/TempHome.h"
 
@@ -26,7 +27,7 @@ std::string WaitForToolbar() {
 }
 
 void Store(const char* key, const char* name, const std::string& value) {
-    ASSERT_EQ(WriteSetting(REG_SZ_TEXT, HKEY_CURRENT_USER, key, name, value), 0);
+    ASSERT_EQ(WriteSetting(key, name, value), 0);
 }
 
 }  // namespace
@@ -47,7 +48,7 @@ TEST(MainWindow, FirstLaunchShowsTheToolbarOutsideTheBandAndWritesNothing) {
 
     ::kill(pid, SIGTERM);
     EXPECT_EQ(app.WaitExit(pid), 0);
-    EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "0");
+    EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "0");
     EXPECT_FALSE(fs::exists(app.dataFile())) << "no entries, no file";
 }
 
@@ -98,7 +99,7 @@ TEST(MainWindow, ExitSignalsAndTheCloseButtonSaveTheEntries) {
         way.end(pid, id);
         EXPECT_EQ(app.WaitExit(pid), 0);
         EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 2));
-        EXPECT_EQ(ReadSetting(HKEY_CURRENT_USER, SettingKey, "Set_6"), "2");
+        EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "2");
     }
 }
 
