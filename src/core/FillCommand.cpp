@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/KeyNotation.h"
+#include "platform/Session.h"
 
 using platform::WindowId;
 
@@ -68,7 +69,9 @@ void FillCommand::Write() {
     browser_ = FindBrowser(d_, toolbar_.window);
     if (toolbar_.place) toolbar_.place();
     if (!browser_.Recognised()) {
-        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        std::string message = MsgBrowserNotRecognised;
+        if (platform::RunsUnderWayland()) message += std::string("\r\n") + MsgWaylandHint;
+        d_.MsgBox(message, platform::MsgOk, ErrorTitle);
         return;
     }
     // Whatever the clipboard held before must never be taken for the label and typed into a

@@ -16,6 +16,12 @@
 inline constexpr const char* AppTitle = "Penrika";
 inline constexpr const char* ErrorTitle = "Penrika：エラー";
 inline constexpr const char* MsgBrowserNotRecognised = "プラウザが認識できません。";
+// Added when the walk finds no browser in a Wayland session, where a browser that runs as a
+// Wayland program is out of the program's sight.
+inline constexpr const char* MsgWaylandHint =
+    "Wayland のデスクトップでは、ブラウザーを X11 で動かしてください（Firefox は "
+    "MOZ_ENABLE_WAYLAND=0、Chromium は --ozone-platform=x11 を付けて起動）。X11 のセッションに"
+    "ログインしても使えます。詳しくはヘルプの「ツールバーと記入」をご覧ください。";
 
 // The window taken for the browser.
 struct BrowserTarget {

@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
+#include "platform/Session.h"
 #include "support/FakeDesktop.h"
 
 namespace {
@@ -256,3 +257,39 @@ TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
 }
 
 }  // namespace
+
+// --- In a Wayland session a browser may be out of sight: the message says what to do.
+
+TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
+    struct Env {
+        const char* sessionType;
+        const char* waylandDisplay;
+        bool wayland;
+    } cases[] = {{"wayland", nullptr, true},
+                 {nullptr, "wayland-0", true},
+                 {"x11", nullptr, false},
+                 {"x11", "", false},
+                 {nullptr, nullptr, false}};
+    for (const Env& e : cases) {
+        SCOPED_TRACE(std::string(e.sessionType ? e.sessionType : "-") + " / " +
+                     (e.waylandDisplay ? e.waylandDisplay : "-"));
+        auto set = [](const char* name, const char* value) {
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        };
+        set("XDG_SESSION_TYPE", e.sessionType);
+        set("WAYLAND_DISPLAY", e.waylandDisplay);
+        EXPECT_EQ(platform::RunsUnderWayland(), e.wayland);
+        FakeDesktop fresh;
+        const WindowId self = fresh.AddWindow({.caption = "Penrika", .own = true});
+        fresh.SetStack({self});  // nothing below the toolbar
+        FillCommand(fresh, state, {self, {}, {}}).Write();
+        ASSERT_EQ(fresh.msgBoxes().size(), 1u);
+        const std::string expected =
+            e.wayland ? std::string(MsgBrowserNotRecognised) + "\r\n" + MsgWaylandHint
+                      : std::string(MsgBrowserNotRecognised);
+        EXPECT_EQ(fresh.msgBoxes()[0].prompt, expected);
+        EXPECT_TRUE(fresh.typeCalls().empty());
+    }
+    ::unsetenv("XDG_SESSION_TYPE");
+    ::unsetenv("WAYLAND_DISPLAY");
+}
