@@ -10,6 +10,7 @@
 #include "ui/Startup.h"
 
 int main(int argc, char** argv) {
+    if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
     // The desktop layer speaks X11; under Wayland the program runs through XWayland.
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);

@@ -1,11 +1,14 @@
 #include "ui/Startup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 #include <QWidget>
+#include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
@@ -59,6 +62,33 @@ bool InstallQtTranslations() {
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+std::optional<int> AnswerCommandLine(int argc, char** argv) {
+    bool asked = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        asked |= a == "--help" || a == "-h" || a == "--version" || a == "-v";
+    }
+    if (!asked) return std::nullopt;
+    // Answered without a display, as command-line programs do.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("penrika");
+    QCoreApplication::setApplicationVersion(PENRIKA_VERSION);
+    InstallQtTranslations();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(
+        "Penrika: ブラウザーのフォームに、登録した文字を記入するツールバーです。\n"
+        "ブラウザーで項目名（お名前 など）を選んでツールバーの［記入］を押すと、\n"
+        "その項目の記入文字が次の入力欄に入力されます。\n"
+        "設定は $XDG_CONFIG_HOME/Tamsel/Penrika.ini、登録内容は Penrika.dat に保存されます。"));
+    // Qt's own help option describes itself in English only: this one speaks Japanese.
+    const QCommandLineOption help({"h", "help"}, QString::fromUtf8("このヘルプを表示する。"));
+    parser.addOption(help);
+    parser.addVersionOption();
+    parser.process(app);  // answers --version and refuses unknown options itself
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    return 0;
 }
 
 bool Main(AppState& state) {

@@ -151,3 +151,28 @@ TEST(MainWindow, ASaveThatFailsAtCloseKeepsTheProgramRunning) {
     EXPECT_EQ(app.WaitExit(pid), 0);
     EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 2));
 }
+
+// --version and --help answer on the terminal, in Japanese, with no display and no window.
+TEST(MainWindow, VersionAndHelpAnswerWithoutADisplay) {
+    auto run = [](const std::string& args, int& status) {
+        std::string out;
+        FILE* p = ::popen(("env -u DISPLAY " PENRIKA_BINARY " " + args + " 2>&1").c_str(), "r");
+        char buf[512];
+        for (size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        status = p ? ::pclose(p) : -1;
+        return out;
+    };
+    int status = -1;
+    const std::string version = run("--version", status);
+    EXPECT_EQ(status, 0) << version;
+    EXPECT_EQ(version.rfind("penrika 1.", 0), 0u) << version;
+    const std::string help = run("--help", status);
+    EXPECT_EQ(status, 0) << help;
+    for (const char* part : {"使い方", "-h, --help", "このヘルプを表示する。", "-v, --version",
+                             "ブラウザーのフォームに"}) {
+        EXPECT_NE(help.find(part), std::string::npos) << part << "\n" << help;
+    }
+    EXPECT_EQ(help.find("Displays"), std::string::npos) << help;
+    run("--version --no-such-option", status);
+    EXPECT_NE(status, 0);
+}
