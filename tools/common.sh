@@ -16,6 +16,9 @@ test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserve
     imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 python3
     procps)
 
+# What building the Debian package and checking it needs.
+package_packages=(dpkg-dev desktop-file-utils appstream lintian)
+
 install_missing() {
     local missing=()
     for p in "$@"; do
