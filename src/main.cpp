@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     AppState state;
     // The end of the desktop session saves as a close does.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [&state](QSessionManager&) {
+        if (!state.loaded) return;
         try {
             SaveEntries(state.entries);
         } catch (const EntryFileError&) {

@@ -43,4 +43,7 @@ struct Options {
 struct AppState {
     EntryTable entries;
     Options options;
+    // Set once the entries have been read at start: until then there is nothing to save, and
+    // saving would put an empty table over the user's file.
+    bool loaded = false;
 };

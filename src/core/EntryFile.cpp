@@ -285,16 +285,21 @@ void LoadEntries(EntryTable& table) {
     }
     const std::int16_t count = pendingCount ? *pendingCount : ParseEntryCount(countText);
     platform::RemoveLeftoverTemporaries(file);
-    table.Resize(count);
-    if (count == 0) return;
-    if (!bytes) bytes = ReadDataFile(file);
-    if (!bytes) {
-        throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
-                             SystemError(ENOENT) + "）。");
+    // The table is only touched once everything has been read: a load that fails leaves it as
+    // it was, so that nothing half-read can be saved over the file.
+    EntryTable loaded;
+    loaded.Resize(count);
+    if (count != 0) {
+        if (!bytes) bytes = ReadDataFile(file);
+        if (!bytes) {
+            throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
+                                 SystemError(ENOENT) + "）。");
+        }
+        std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
+                                                static_cast<size_t>(count), file.string());
+        for (std::size_t r = 0; r < rows.size(); ++r) loaded[r] = std::move(rows[r]);
     }
-    std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
-                                            static_cast<size_t>(count), file.string());
-    for (std::size_t r = 0; r < rows.size(); ++r) table[r] = std::move(rows[r]);
+    table = std::move(loaded);
 }
 
 void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
@@ -316,15 +321,18 @@ void SaveEntries(const EntryTable& table) {
     const fs::path file = DataFilePath();
     const std::string bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
     // The file and the count are two stores. First record which file goes with which count, so
-    // that a start after a crash at any point can tell whether the new file is in place.
+    // that a start after a crash at any point can tell whether the new file is in place. An
+    // earlier save's record may still be what ties the file on disk to its count: it comes back
+    // if this save fails.
+    const std::optional<std::string> earlier = FetchSetting(kPendingValue);
     if (int err =
             platform::StoreValue(SettingKey, kPendingValue, count + " " + SaveFingerprint(bytes)))
         throw EntryFileError(SettingsError("に登録件数を保存できません", err));
     try {
         WriteFileAtomically(file, bytes);
     } catch (const EntryFileError&) {
-        // The old file and count stand; a record left behind here no longer matches the file.
-        platform::StoreValues(SettingKey, {{kPendingValue, std::nullopt}});
+        // The old file and count stand, with the record that belongs to them.
+        platform::StoreValues(SettingKey, {{kPendingValue, earlier}});
         throw;
     }
     // The new table is in place from here on: if the count cannot be stored now, the record

@@ -80,6 +80,7 @@ QToolButton* MainToolbar::Button(const QString& key) const {
 void MainToolbar::Load() {
     loading_ = true;
     LoadEntries(state_.entries);
+    state_.loaded = true;
     state_.options = LoadOptions();
     platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
     PlaceMainWindow();
@@ -100,6 +101,8 @@ bool MainToolbar::event(QEvent* e) {
 bool MainToolbar::SaveBeforeClose() {
     platform::Desktop& d = platform::TheDesktop();
     d.CloseHelp();
+    // A start that could not read the entries has nothing of the user's to save.
+    if (!state_.loaded) return true;
     try {
         SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {

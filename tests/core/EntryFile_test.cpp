@@ -214,6 +214,10 @@ TEST(EntryFile, AMissingOrShortFileIsFatalAndNamesTheFile) {
     } catch (const EntryFileError& e) {
         EXPECT_NE(std::string(e.what()).find("途中で終わって"), std::string::npos) << e.what();
     }
+    // A load that fails leaves the table as it was: nothing half-read can be saved over the file.
+    SetTable(kRows);
+    EXPECT_THROW(LoadEntries(state.entries), EntryFileError);
+    EXPECT_EQ(Table(), kRows);
 }
 
 TEST(EntryFile, SavedFileIsPrivateAndReplacesTheOldOneWhole) {
@@ -289,9 +293,12 @@ TEST(EntryFile, AStartAfterASaveWasCutShortTakesTheTableWhoseFileIsInPlace) {
         EXPECT_EQ(Table(), old);
         EXPECT_EQ(pending(), "0") << "the record is dropped";
     }
-    // Stopped after the file was replaced, before the count was stored: the new table.
+    // Stopped after the file was replaced, before the count was stored: the new table. A later
+    // save that fails keeps that record, so the new table still stands.
     setPending("8 " + SaveFingerprint(nextBytes));
     WriteFileAtomically(file, nextBytes);
+    EXPECT_TRUE(SaveFailsWithFileSizeLimit(Rows(300, "later"), 1024));
+    EXPECT_EQ(pending(), "8 " + SaveFingerprint(nextBytes));
     LoadEntries(state.entries);
     EXPECT_EQ(Table(), next);
     EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "8") << "the save is finished";

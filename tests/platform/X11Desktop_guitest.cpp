@@ -515,6 +515,19 @@ struct BoxAnswerer {
     }
 };
 
+// A confirmation that goes away without a click on OK (the program told to end while it is
+// open closes it so) is no yes: the fill must not go ahead.
+TEST_F(X11DesktopTest, AConfirmationClosedWithoutOkIsNoYes) {
+    QTimer::singleShot(0, [] {
+        (void)QTest::qWaitFor(
+            [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }, 3000);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::Ok);
+    });
+    EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
+              platform::MsgAnswerCancel);
+}
+
 TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     BoxAnswerer confirm;
     d().SetMessagesOnTop(true);

@@ -120,7 +120,10 @@ int QtDesktop::MsgBox(const std::string& prompt, int style, const std::string& t
     // Over the browser when the program's windows stay on top.
     if (messagesOnTop_) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.exec();
-    return cancel && box.clickedButton() == cancel ? MsgAnswerCancel : MsgAnswerOk;
+    // Only OK itself says yes: a box that went away otherwise (the program told to end while
+    // it was open) must not let a fill go ahead unconfirmed.
+    if (!cancel) return MsgAnswerOk;
+    return box.clickedButton() == ok ? MsgAnswerOk : MsgAnswerCancel;
 }
 
 }  // namespace platform
