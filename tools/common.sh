@@ -18,6 +18,9 @@ test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserve
 
 # What building the Debian package and checking it needs.
 package_packages=(dpkg-dev desktop-file-utils appstream lintian)
+# What the clean-machine check needs besides: a Debian root made from the archive, a private
+# display and tools to look at it.
+check_packages=(mmdebstrap xvfb xauth openbox xdotool imagemagick)
 
 install_missing() {
     local missing=()
