@@ -90,4 +90,5 @@ if [ -n "$toolbar" ]; then
     check "the help window opens in Japanese ($(xdotool getwindowname "$help" 2>/dev/null))" \
         test -n "$help"
 fi
+[ "$failed" -eq 0 ] && echo "clean machine: every check passed" || echo "clean machine: a check FAILED"
 exit $failed
