@@ -28,7 +28,10 @@ char* PutUtf8(char* p, char32_t cp) {
 
 }  // namespace
 
-std::optional<std::string> ToCp932(std::string_view utf8) {
+namespace {
+// With `exact`, a character whose form reads back as another character (〜 as ～, ‾ as ~) has
+// no form either.
+std::optional<std::string> Encode(std::string_view utf8, bool exact) {
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
@@ -43,11 +46,22 @@ std::optional<std::string> ToCp932(std::string_view utf8) {
         if (len == 0 || cp > 0xFFFF) return std::nullopt;
         std::uint16_t code = kCp932Encode[cp];
         if (code == kNone) return std::nullopt;
+        if (exact && (code > 0xFF ? kCp932Double[code] : kCp932Single[code]) != cp)
+            return std::nullopt;
         if (code > 0xFF) out += static_cast<char>(code >> 8);
         out += static_cast<char>(code & 0xFF);
         i += len;
     }
     return out;
+}
+}  // namespace
+
+std::optional<std::string> ToCp932(std::string_view utf8) {
+    return Encode(utf8, false);
+}
+
+std::optional<std::string> ToCp932Exactly(std::string_view utf8) {
+    return Encode(utf8, true);
 }
 
 std::string FromCp932(std::string_view bytes) {

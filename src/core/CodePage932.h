@@ -7,5 +7,8 @@
 
 // UTF-8 to code page 932; nullopt when a character has no form there (or the UTF-8 is bad).
 std::optional<std::string> ToCp932(std::string_view utf8);
+// The same, but nullopt also when a character's form there reads back as another character
+// (〜 ¥ − — ‖ ¢ £ ¬ ‾): what FromCp932 gives back is then exactly `utf8`.
+std::optional<std::string> ToCp932Exactly(std::string_view utf8);
 // Code page 932 to UTF-8; a byte sequence that is not code page 932 becomes U+FFFD.
 std::string FromCp932(std::string_view bytes);

@@ -233,9 +233,7 @@ std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
     }
     // Code page 932 only when it gives back exactly what it was given: a few characters (〜 ¥
     // − — ‖ ¢ £ ¬ ‾) have a form there that reads back as another character.
-    if (std::optional<std::string> ansi = ToCp932(utf8)) {
-        if (FromCp932(*ansi) == utf8) return *ansi;
-    }
+    if (std::optional<std::string> ansi = ToCp932Exactly(utf8)) return *ansi;
     return std::string(kBom) + utf8;
 }
 

@@ -1,7 +1,6 @@
 // How long the label lookup takes over a full table (32,767 entries): the median of repeated
 // runs for a highlight matching one entry, a handful, none, and a highlight of spaces that
-// offers every entry, once with the candidates erased before each run (as after a pick) and
-// once over the previous run's candidates (as after a cancel).
+// offers every entry.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,7 +15,7 @@ namespace {
 // The program's entries and options, as start-up makes them.
 AppState state;
 
-double MedianMs(const std::string& copied, int runs, bool erase, int* count) {
+double MedianMs(const std::string& copied, int runs, int* count) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         auto t0 = std::chrono::steady_clock::now();
@@ -53,12 +52,9 @@ int main() {
     std::printf("MatchEntries over %d entries, median of 201 runs\n",
                 static_cast<int>(state.entries.count()));
     for (const Case& c : cases) {
-        for (bool erase : {true, false}) {
-            int count = 0;
-            double ms = MedianMs(c.copied, 201, erase, &count);
-            std::printf("  %-27s %-22s %6d matches %8.3f ms\n", c.name,
-                        erase ? "candidates erased" : "over previous run", count, ms);
-        }
+        int count = 0;
+        double ms = MedianMs(c.copied, 201, &count);
+        std::printf("  %-27s %6d matches %8.3f ms\n", c.name, count, ms);
     }
     return 0;
 }

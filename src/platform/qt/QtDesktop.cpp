@@ -42,6 +42,10 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs
 }
 }  // namespace
 
+void QtDesktop::RunEventsFor(int ms) {
+    RunEventsUntil([] { return false; }, ms, ms);
+}
+
 bool QtDesktop::ClipboardHasText() {
     const QMimeData* m = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     return m && m->hasText();

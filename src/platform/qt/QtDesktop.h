@@ -14,6 +14,7 @@ namespace platform {
 // activation, keys, help) is each desktop's own.
 class QtDesktop : public Desktop {
   public:
+    void RunEventsFor(int ms) override;
     bool ClipboardHasText() override;
     std::string ClipboardText() override;
     void ClipboardClear() override;

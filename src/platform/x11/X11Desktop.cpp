@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 #include <QApplication>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
@@ -15,8 +14,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/qt/QtDesktop.h"
 #include "core/Utf8.h"
+#include "platform/qt/QtDesktop.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
 
@@ -120,7 +119,7 @@ class X11Desktop : public QtDesktop {
         x_.SendToRoot(w, a.netWmState, above ? kStateAdd : kStateRemove, a.netWmStateAbove, 0,
                       kSourcePager);
         // The request has reached the server (and so the manager) when this returns.
-        Roundtrip();
+        x_.RoundTrip();
     }
 
     bool IsTopmost(WindowId w) override { return HasState(w, x_.atoms().netWmStateAbove); }
@@ -135,12 +134,6 @@ class X11Desktop : public QtDesktop {
         std::vector<std::uint32_t> v =
             x_.Property32(x_.root(), x_.atoms().netActiveWindow, XCB_ATOM_WINDOW);
         return v.empty() ? 0 : v[0];
-    }
-
-    void RunEventsFor(int ms) override {
-        QEventLoop pause;
-        QTimer::singleShot(ms, &pause, &QEventLoop::quit);
-        pause.exec();
     }
 
     bool WaitActive(WindowId w, int timeoutMs) override {
@@ -275,8 +268,6 @@ class X11Desktop : public QtDesktop {
         }
         return false;
     }
-
-    void Roundtrip() { x_.RoundTrip(); }
 
     X11Connection x_;
     X11Keyboard keyboard_;
