@@ -16,6 +16,13 @@ test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserve
     imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 python3
     procps)
 
+# What building for Windows needs: the MinGW-w64 compilers, Debian's qt6-base source and what
+# builds it (Perl for its header script), the SVG icons drawn as PNG, zip; and Wine with a
+# private display to run the Windows tests.
+windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    qt6-base-dev-tools dpkg-dev perl librsvg2-bin zip wine wine64 fonts-wine xvfb xauth openbox
+    xdotool imagemagick)
+
 # What building the Debian package and checking it needs.
 package_packages=(dpkg-dev desktop-file-utils appstream lintian)
 # What the clean-machine check needs besides: a Debian root made from the archive, a private
