@@ -4,21 +4,32 @@
 
 #include "core/EntryFile.h"
 #include "platform/Signals.h"
+#ifdef _WIN32
+#include "platform/win32/Win32Desktop.h"
+#else
 #include "platform/x11/X11Desktop.h"
+#endif
 #include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
 #include "ui/Startup.h"
 
 int main(int argc, char** argv) {
     if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
+#ifndef _WIN32
     // The desktop layer speaks X11; under Wayland the program runs through XWayland.
     qputenv("QT_QPA_PLATFORM", "xcb");
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName("Penrika");
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtTranslations();
+#ifdef _WIN32
+    std::unique_ptr<platform::Desktop> desktop =
+        platform::CreateWin32Desktop({ShowHelpWindow, CloseHelpWindow});
+#else
     std::unique_ptr<platform::Desktop> desktop =
         platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
+#endif
     platform::SetDesktop(desktop.get());
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
     platform::OnTerminationRequest(&app, [] {

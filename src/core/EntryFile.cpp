@@ -1,9 +1,5 @@
 #include "core/EntryFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -163,16 +159,21 @@ std::optional<std::string> FetchSetting(const char* name) {
 
 // The whole file; nullopt when there is none. Throws EntryFileError when it cannot be read.
 std::optional<std::string> ReadDataFile(const fs::path& file) {
+#ifdef _WIN32
+    std::FILE* f = ::_wfopen(file.c_str(), L"rb");
+#else
     std::FILE* f = std::fopen(file.c_str(), "rb");
+#endif
     if (!f) {
         if (errno == ENOENT) return std::nullopt;
-        throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
+        throw EntryFileError("データーファイル " + platform::PathText(file) + " を開けません（" +
                              SystemError(errno) + "）。");
     }
     std::string bytes;
-    struct stat st {};
-    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.reserve(static_cast<size_t>(st.st_size));
+    std::error_code ec;
+    if (fs::is_regular_file(file, ec)) {
+        const std::uintmax_t size = fs::file_size(file, ec);
+        if (!ec) bytes.reserve(static_cast<size_t>(size));
     }
     char buf[1 << 16];
     size_t n;
@@ -181,7 +182,7 @@ std::optional<std::string> ReadDataFile(const fs::path& file) {
     const int err = errno;
     std::fclose(f);
     if (failed) {
-        throw EntryFileError("データーファイル " + file.string() + " を読めません（" +
+        throw EntryFileError("データーファイル " + platform::PathText(file) + " を読めません（" +
                              SystemError(err) + "）。");
     }
     return bytes;
@@ -195,7 +196,7 @@ std::string SettingsError(const std::string& what, int err) {
 }  // namespace
 
 fs::path DataDir() {
-    fs::path app = AppDir();
+    fs::path app = platform::PathFromUtf8(AppDir());
     if (platform::IsPortableDir(app)) return app;
     return platform::DataHome() / "Penrika";
 }
@@ -290,11 +291,11 @@ void LoadEntries(EntryTable& table) {
     if (count != 0) {
         if (!bytes) bytes = ReadDataFile(file);
         if (!bytes) {
-            throw EntryFileError("データーファイル " + file.string() + " を開けません（" +
+            throw EntryFileError("データーファイル " + platform::PathText(file) + " を開けません（" +
                                  SystemError(ENOENT) + "）。");
         }
         std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
-                                                static_cast<size_t>(count), file.string());
+                                                static_cast<size_t>(count), platform::PathText(file));
         for (std::size_t r = 0; r < rows.size(); ++r) loaded[r] = std::move(rows[r]);
     }
     table = std::move(loaded);
@@ -302,7 +303,7 @@ void LoadEntries(EntryTable& table) {
 
 void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
     if (int err = platform::ReplaceFile(file, bytes)) {
-        throw EntryFileError("データーファイル " + file.string() + " を保存できません（" +
+        throw EntryFileError("データーファイル " + platform::PathText(file) + " を保存できません（" +
                              SystemError(err) + "）。");
     }
 }

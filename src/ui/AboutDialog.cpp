@@ -35,7 +35,7 @@ AboutDialog::AboutDialog(QWidget* owner)
     InitResources();
     setObjectName("AboutDialog");
     setWindowTitle(QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
-    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    setWindowIcon(QIcon(ImagePath("penrika")));
     setFont(Gothic(9));
     SetFixedClientTwips(this, 4650, 2745);
 
@@ -50,7 +50,7 @@ AboutDialog::AboutDialog(QWidget* owner)
     auto* picIcon = new QLabel(this);
     picIcon->setObjectName("picIcon");
     SetGeometryTwips(picIcon, 240, 240, 480, 480);
-    picIcon->setPixmap(QIcon(":/icons/penrika.svg").pixmap(picIcon->size()));
+    picIcon->setPixmap(QIcon(ImagePath("penrika")).pixmap(picIcon->size()));
 
     FixedLabel(this, "lblTitle", "Penrika", PGothic(15.75, true), 1800, 120, 1365, 315);
     FixedLabel(this, "Label3", "for Internet Explorer", Gothic(9.75, false, true), 1320, 480, 2205,

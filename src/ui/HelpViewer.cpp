@@ -38,7 +38,7 @@ class HelpWindowImpl : public QWidget {
     HelpWindowImpl() : QWidget(nullptr, Qt::Window) {
         setObjectName("HelpWindow");
         setAttribute(Qt::WA_QuitOnClose, false);
-        setWindowIcon(QIcon(":/icons/penrika.svg"));
+        setWindowIcon(QIcon(ImagePath("penrika")));
         auto* column = new QVBoxLayout(this);
         column->setContentsMargins(4, 4, 4, 4);
         column->setSpacing(4);

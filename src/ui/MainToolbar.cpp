@@ -20,8 +20,7 @@ namespace {
 MainToolbar* g_instance = nullptr;
 
 const char* const kTooltips[6] = {"記入", "データー編集", "設定", "ヘルプ", "最小化", "終了"};
-const char* const kIcons[6] = {":/icons/write.svg", ":/icons/grid.svg", ":/icons/option.svg",
-                               ":/icons/help.svg",  ":/icons/min.svg",  ":/icons/exit.svg"};
+const char* const kImages[6] = {"write", "grid", "option", "help", "min", "exit"};
 }  // namespace
 
 MainToolbar::MainToolbar(AppState& state)
@@ -29,7 +28,7 @@ MainToolbar::MainToolbar(AppState& state)
     g_instance = this;
     setObjectName("MainToolbar");
     setWindowTitle("Penrika");
-    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    setWindowIcon(QIcon(ImagePath("penrika")));
     // Client area 2070 x 390 twips, filled by the toolbar.
     SetFixedClientTwips(this, 2070, 390);
     // The buttons carry only images, and the browser, not this window, is active while the user
@@ -58,7 +57,7 @@ void MainToolbar::BuildToolbar() {
         const QString key = kKeys[i];
         b->setObjectName(key);
         b->setToolTip(QString::fromUtf8(kTooltips[i]));
-        b->setIcon(QIcon(kIcons[i]));
+        b->setIcon(QIcon(ImagePath(kImages[i])));
         // 16 x 16 images on 23 x 22 buttons at 15 twips per pixel; scaled at other resolutions.
         b->setIconSize(QSize(TwipsToPxX(240), TwipsToPxY(240)));
         b->setAutoRaise(true);

@@ -32,7 +32,7 @@ OptionsDialog::OptionsDialog(QWidget* owner, AppState& state)
     InitResources();
     setObjectName("OptionsDialog");
     setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
-    setWindowIcon(QIcon(":/icons/penrika.svg"));
+    setWindowIcon(QIcon(ImagePath("penrika")));
     setFont(PGothic(9));
     SetFixedClientTwips(this, 4170, 1740);
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -15,6 +16,7 @@
 #include "platform/Desktop.h"
 #include "platform/SingleInstance.h"
 #include "ui/MainToolbar.h"
+#include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -56,8 +58,12 @@ void ActivatePrevInstance() {
 
 bool InstallQtTranslations() {
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    // A build that carries its own copy (Windows has no system one) reads that.
+    InitResources();
+    const QString dir = QFile::exists(":/translations/qtbase_ja.qm")
+                            ? QStringLiteral(":/translations")
+                            : QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_", dir)) {
         delete translator;
         return false;
     }
@@ -81,7 +87,12 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
         "Penrika: ブラウザーのフォームに、登録した文字を記入するツールバーです。\n"
         "ブラウザーで項目名（お名前 など）を選んでツールバーの［記入］を押すと、\n"
         "その項目の記入文字が次の入力欄に入力されます。\n"
+#ifdef _WIN32
+        "設定はレジストリーの HKEY_CURRENT_USER\\Software\\Tamsel\\Penrika、"
+        "登録内容は Penrika.dat に保存されます。"));
+#else
         "設定は $XDG_CONFIG_HOME/Tamsel/Penrika.ini、登録内容は Penrika.dat に保存されます。"));
+#endif
     // Qt's own help option describes itself in English only: this one speaks Japanese.
     const QCommandLineOption help({"h", "help"}, QString::fromUtf8("このヘルプを表示する。"));
     parser.addOption(help);

@@ -258,6 +258,7 @@ TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
 
 }  // namespace
 
+#ifndef _WIN32
 // --- In a Wayland session a browser may be out of sight: the message says what to do.
 
 TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
@@ -293,3 +294,4 @@ TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
     ::unsetenv("XDG_SESSION_TYPE");
     ::unsetenv("WAYLAND_DISPLAY");
 }
+#endif

@@ -1,0 +1,50 @@
+// Typing through SendInput. Characters go as Unicode packets (KEYEVENTF_UNICODE: the text
+// arrives as itself whatever the keyboard layout, and an input method lets it through); named
+// keys and shortcuts with Ctrl or Alt press the keyboard's own virtual keys. The strokes
+// arrive as StrokesToSend makes them: what each means as a key is not decided here.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "core/KeyNotation.h"
+
+namespace platform {
+
+// The virtual key of a named key, and whether it is one of the extended keys (arrows, the
+// editing block, the keypad's divide) that must say so to reach the application as themselves.
+struct VirtualKey {
+    WORD vk = 0;
+    bool extended = false;
+};
+VirtualKey VirtualKeyOf(NamedKey key);
+
+// The input events of one stroke: its modifiers down, the key or character down and up, the
+// modifiers up in reverse order. Every key pressed here is released here. `keyOf(c)` gives
+// VkKeyScan's answer for a shortcut's character (virtual key in the low byte, the shift
+// states it needs in the high byte; -1 when the layout has no key for it).
+std::vector<INPUT> InputsOf(const KeyStroke& stroke, const std::function<SHORT(char32_t)>& keyOf);
+
+class Win32Keyboard {
+  public:
+    // The character the keyboard types with Shift on the key that types `c` alone; 0 when the
+    // layout has no such key.
+    char32_t ShiftedChar(char32_t c) const;
+    // Shift, Ctrl, Alt or a Windows key held down by the user.
+    bool ModifiersHeld() const;
+    // Types the strokes one by one while `stillTarget` holds before each; returns how many went
+    // out. A stroke refused by the system (a window of higher integrity in front) stops typing
+    // and has its keys released.
+    std::size_t Type(const std::vector<KeyStroke>& strokes,
+                     const std::function<bool()>& stillTarget,
+                     const std::function<void(int ms)>& pause);
+
+  private:
+    SHORT KeyOf(char32_t c) const;
+    HKL Layout() const;
+};
+
+}  // namespace platform
