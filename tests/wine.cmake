@@ -1,8 +1,7 @@
 # The Windows build's tests, run under Wine: each test program on a private display with a
 # Wine prefix of its own (support/with-wine.sh), label "wine".
 #   core/*_test.cpp              the display-free logic, as one program
-#   platform/win32/*_test.cpp    the Windows services (registry, files) without windows
-#   platform/win32/*_guitest.cpp the Windows desktop layer with real windows
+#   platform/win32/*_wintest.cpp the Windows services (registry, files) and the desktop layer
 #   e2e/*_winetest.cpp           the real penrika.exe filling a Win32 form (e2e/win32/TestForm)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/support/with-wine.sh)
 # GoogleTest from Debian's source package of it, built for Windows here.
@@ -24,23 +23,20 @@ endfunction()
 file(GLOB core_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/core/*_test.cpp)
 penrika_add_wine_test(core_wintest ${core_tests})
 
-file(GLOB os_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*_test.cpp)
-foreach(f ${os_tests})
-  get_filename_component(name ${f} NAME_WE)
-  penrika_add_wine_test(${name} ${f})
-endforeach()
-
-file(GLOB gui_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*_guitest.cpp)
-foreach(f ${gui_tests})
-  get_filename_component(name ${f} NAME_WE)
-  penrika_add_wine_test(${name} ${f})
-  target_link_libraries(${name} PRIVATE penrika_platform_win32)
-endforeach()
-
-# A plain Win32 form (no Qt) that the end-to-end tests fill.
+# A plain Win32 form (no Qt) that the desktop and end-to-end tests fill.
 add_executable(TestForm WIN32 e2e/win32/TestForm.cpp)
 target_compile_options(TestForm PRIVATE -municode)
 target_link_options(TestForm PRIVATE -municode)
+
+file(GLOB platform_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*_wintest.cpp)
+foreach(f ${platform_tests})
+  get_filename_component(name ${f} NAME_WE)
+  penrika_add_wine_test(${name} ${f})
+  target_link_libraries(${name} PRIVATE penrika_platform_win32)
+  target_compile_definitions(${name} PRIVATE PENRIKA_TEST_FORM="$<TARGET_FILE:TestForm>")
+  add_dependencies(${name} TestForm)
+endforeach()
+
 file(GLOB e2e_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_winetest.cpp)
 foreach(f ${e2e_tests})
   get_filename_component(name ${f} NAME_WE)

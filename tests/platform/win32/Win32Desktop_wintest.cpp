@@ -1,0 +1,199 @@
+// The Windows desktop layer against real windows: a Win32 form in another process, below a
+// window of ours, found, brought forward and typed into.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/FillCommand.h"
+#include "core/KeyNotation.h"
+#include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Keyboard.h"
+
+namespace {
+
+using platform::WindowId;
+
+std::wstring WindowsPath(const std::string& unixPath) {
+    std::wstring w = L"Z:";
+    for (char c : unixPath) w += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return w;
+}
+
+std::string TextOf(HWND h) {
+    wchar_t buf[512] = {};
+    DWORD_PTR n = 0;
+    SendMessageTimeoutW(h, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 1000,
+                        &n);
+    char out[2048] = {};
+    WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out, sizeof out - 1, nullptr,
+                        nullptr);
+    return out;
+}
+
+bool Soon(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void ClickInto(HWND h) {
+    RECT r{};
+    GetWindowRect(h, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+// The keys each stroke presses, counted down (+1) and up (-1) per virtual key.
+std::map<WORD, int> Balance(const std::vector<INPUT>& inputs) {
+    std::map<WORD, int> held;
+    for (const INPUT& in : inputs) {
+        if (in.ki.dwFlags & KEYEVENTF_UNICODE) continue;
+        held[in.ki.wVk] += (in.ki.dwFlags & KEYEVENTF_KEYUP) ? -1 : 1;
+    }
+    return held;
+}
+
+TEST(Win32Keyboard, EveryStrokeLetsGoOfWhatItPressesAndCharactersGoAsThemselves) {
+    auto keyOf = [](char32_t c) { return VkKeyScanW(static_cast<wchar_t>(c)); };
+    KeyParseResult parsed = ParseKeys("a😀^c+{TAB}%{F4}{DIVIDE}^+{END}");
+    ASSERT_TRUE(parsed.ok());
+    for (const KeyStroke& s : parsed.strokes) {
+        std::vector<INPUT> inputs = platform::InputsOf(s, keyOf);
+        ASSERT_FALSE(inputs.empty());
+        for (const auto& [vk, n] : Balance(inputs)) EXPECT_EQ(n, 0) << "key " << vk;
+        // Modifiers go down before and up after the key they hold.
+        if (s.ctrl) {
+            EXPECT_EQ(inputs.front().ki.wVk, VK_CONTROL);
+            EXPECT_EQ(inputs.back().ki.wVk, VK_CONTROL);
+            EXPECT_TRUE(inputs.back().ki.dwFlags & KEYEVENTF_KEYUP);
+        }
+    }
+    // An emoji is a surrogate pair, each half pressed and released as a Unicode packet.
+    std::vector<INPUT> emoji = platform::InputsOf({.ch = U'😀'}, keyOf);
+    ASSERT_EQ(emoji.size(), 4u);
+    const WORD units[] = {0xD83D, 0xD83D, 0xDE00, 0xDE00};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(emoji[i].ki.wScan, units[i]);
+        EXPECT_TRUE(emoji[i].ki.dwFlags & KEYEVENTF_UNICODE);
+        EXPECT_EQ(bool(emoji[i].ki.dwFlags & KEYEVENTF_KEYUP), i % 2 == 1);
+    }
+    // A shortcut presses the layout's key for the letter, not a Unicode packet.
+    std::vector<INPUT> copy = platform::InputsOf({.ch = U'c', .ctrl = true}, keyOf);
+    ASSERT_EQ(copy.size(), 4u);
+    EXPECT_EQ(copy[1].ki.wVk, 'C');
+    EXPECT_FALSE(copy[1].ki.dwFlags & KEYEVENTF_UNICODE);
+    // The arrows and the editing block say they are extended keys; the main Enter does not.
+    EXPECT_TRUE(platform::VirtualKeyOf(NamedKey::End).extended);
+    EXPECT_TRUE(platform::VirtualKeyOf(NamedKey::KeypadDivide).extended);
+    EXPECT_FALSE(platform::VirtualKeyOf(NamedKey::Enter).extended);
+}
+
+class Win32DesktopTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "Win32Desktop_wintest";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+
+    void SetUp() override {
+        std::wstring cmd = L"\"" + WindowsPath(PENRIKA_TEST_FORM) + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &si, &form_));
+        CloseHandle(form_.hThread);
+        ASSERT_TRUE(Soon([&] {
+            formWindow_ = FindWindowW(L"PenrikaTestForm", nullptr);
+            return formWindow_ && IsWindowVisible(formWindow_);
+        }));
+        // The input boxes: every second child, after its label.
+        HWND child = GetWindow(formWindow_, GW_CHILD);
+        for (int i = 0; child; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
+            if (i % 2 == 1) inputs_.push_back(child);
+        }
+        ASSERT_GE(inputs_.size(), 2u);
+        desktop_ = platform::CreateWin32Desktop();
+    }
+
+    void TearDown() override {
+        TerminateProcess(form_.hProcess, 0);
+        WaitForSingleObject(form_.hProcess, 5000);
+        CloseHandle(form_.hProcess);
+    }
+
+    static QApplication* app_;
+    PROCESS_INFORMATION form_{};
+    HWND formWindow_ = nullptr;
+    std::vector<HWND> inputs_;
+    std::unique_ptr<platform::Desktop> desktop_;
+};
+QApplication* Win32DesktopTest::app_ = nullptr;
+
+TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnly) {
+    platform::Desktop& d = *desktop_;
+    const WindowId form = reinterpret_cast<WindowId>(formWindow_);
+    QWidget toolbar;
+    toolbar.setWindowTitle("Penrika");
+    toolbar.resize(140, 30);
+    toolbar.show();
+    const WindowId own = toolbar.winId();
+    ASSERT_TRUE(Soon([&] { return IsWindowVisible(reinterpret_cast<HWND>(own)) != 0; }));
+
+    // The band: in and out, without taking the focus.
+    d.SetTopmost(own, true, false);
+    EXPECT_TRUE(d.IsTopmost(own));
+    d.SetTopmost(own, false, true);
+    EXPECT_FALSE(d.IsTopmost(own));
+    EXPECT_TRUE(d.IsOwnWindow(own));
+    EXPECT_FALSE(d.IsOwnWindow(form));
+
+    // Just below our window: the form, by its Japanese caption.
+    BrowserTarget target = FindBrowser(d, own);
+    EXPECT_EQ(target.window, form);
+    EXPECT_EQ(target.caption, "記入テスト");
+    EXPECT_FALSE(target.isDialog);
+    EXPECT_EQ(d.Owner(form), 0u);
+
+    d.RequestActivate(form);
+    ASSERT_TRUE(d.WaitActive(form, 5000));
+    EXPECT_EQ(d.ActiveWindow(), form);
+    ClickInto(inputs_[0]);
+    ASSERT_TRUE(Soon([&] {
+        GUITHREADINFO gui{sizeof gui};
+        return GetGUIThreadInfo(form_.dwThreadId, &gui) && gui.hwndFocus == inputs_[0];
+    }));
+    ASSERT_TRUE(d.WaitModifiersReleased(1000));
+
+    // Japanese, an emoji, blanks, Tab to the next box, a shifted letter.
+    KeyParseResult keys = ParseKeys("山田　太郎😀 ok{TAB}x+a");
+    ASSERT_TRUE(keys.ok());
+    EXPECT_EQ(d.Type(keys.strokes, form), keys.strokes.size());
+    EXPECT_TRUE(Soon([&] { return TextOf(inputs_[0]) == "山田　太郎😀 ok"; }))
+        << TextOf(inputs_[0]);
+    EXPECT_TRUE(Soon([&] { return TextOf(inputs_[1]) == "xA"; })) << TextOf(inputs_[1]);
+
+    // Keys for a window that is not in front go nowhere.
+    KeyParseResult more = ParseKeys("zzz");
+    EXPECT_EQ(d.Type(more.strokes, own), 0u);
+    app_->processEvents();
+    EXPECT_EQ(TextOf(inputs_[1]), "xA");
+}
+
+}  // namespace
