@@ -1,0 +1,414 @@
+// The Windows build end to end, under Wine: the real penrika.exe, started from a copy in a
+// folder of its own with its entries written beforehand, fills the boxes of TestForm.exe the
+// way a user drives it: select a label, click 記入 on the toolbar, and the label's box gets the
+// entry's text. Only Win32 calls: mouse and keys go through SendInput.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::wstring Widen(std::string_view utf8) {
+    std::wstring w(utf8.size(), L'\0');
+    w.resize(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), int(w.size())));
+    return w;
+}
+
+std::string Bytes(std::wstring_view text, UINT codePage) {
+    if (text.empty()) return {};
+    BOOL lossy = FALSE;
+    BOOL* check = codePage == CP_UTF8 ? nullptr : &lossy;
+    int n =
+        WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, check);
+    std::string bytes(n, '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), bytes.data(), n, nullptr,
+                        check);
+    EXPECT_FALSE(lossy) << "not in code page " << codePage << ": " << Bytes(text, CP_UTF8);
+    return bytes;
+}
+
+std::string Utf8(std::wstring_view text) {
+    return Bytes(text, CP_UTF8);
+}
+
+// The Linux paths the build passes in, as Wine shows them (drive Z: is the root).
+std::wstring WinePath(std::string_view linuxPath) {
+    std::wstring path = L"Z:" + Widen(linuxPath);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+// Polls `done` until it holds or `timeout` passes.
+template <class F>
+bool WaitUntil(F done, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring TextOf(HWND w) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 2000, &got);
+    text.resize(got);
+    return text;
+}
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
+    if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* p = static_cast<const wchar_t*>(GlobalLock(h))) {
+            text = p;
+            GlobalUnlock(h);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+class Process {
+  public:
+    Process(const std::wstring& exe, const std::wstring& dir) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring cmd = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            dir.empty() ? nullptr : dir.c_str(), &si, &pi_))
+            ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
+    }
+    ~Process() {
+        if (Running()) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 10000);
+        }
+        if (pi_.hProcess) CloseHandle(pi_.hProcess);
+        if (pi_.hThread) CloseHandle(pi_.hThread);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    DWORD Id() const { return pi_.dwProcessId; }
+    bool Running() const {
+        return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+    // The exit code, or STILL_ACTIVE when it has not ended within `timeout`.
+    DWORD WaitExit(std::chrono::milliseconds timeout) const {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(pi_.hProcess, DWORD(timeout.count())) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+    // A shown top-level window of this process with that caption (any caption when empty)
+    // other than `except`, once there is one.
+    HWND WaitWindow(std::wstring_view caption, HWND except = nullptr) const {
+        struct Find {
+            DWORD pid;
+            std::wstring_view caption;
+            HWND except, found;
+        } find{Id(), caption, except, nullptr};
+        WaitUntil([&] {
+            EnumWindows(
+                [](HWND w, LPARAM lp) -> BOOL {
+                    auto* f = reinterpret_cast<Find*>(lp);
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(w, &pid);
+                    if (pid != f->pid || w == f->except || !IsWindowVisible(w)) return TRUE;
+                    if (!f->caption.empty() && TextOf(w) != f->caption) return TRUE;
+                    f->found = w;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&find));
+            return find.found != nullptr;
+        });
+        return find.found;
+    }
+
+  private:
+    PROCESS_INFORMATION pi_{};
+};
+
+void ClickAt(POINT screen) {
+    SetCursorPos(screen.x, screen.y);
+    INPUT in[2]{};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+void ClickMiddle(HWND w) {
+    RECT r;
+    GetWindowRect(w, &r);
+    ClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+}
+
+// Presses the keys in order and lets them go in reverse (a chord such as Ctrl+C).
+void Press(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> in;
+    for (bool up : {false, true}) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            WORD vk = up ? keys.begin()[keys.size() - 1 - i] : keys.begin()[i];
+            INPUT k{};
+            k.type = INPUT_KEYBOARD;
+            k.ki.wVk = vk;
+            k.ki.wScan = WORD(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+            bool extended = vk == VK_LEFT || vk == VK_RIGHT || vk == VK_UP || vk == VK_DOWN;
+            k.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (extended ? KEYEVENTF_EXTENDEDKEY : 0);
+            in.push_back(k);
+        }
+    }
+    SendInput(UINT(in.size()), in.data(), sizeof(INPUT));
+}
+
+void Type(std::wstring_view text) {
+    std::vector<INPUT> in;
+    for (wchar_t c : text) {
+        for (DWORD up : {DWORD(0), DWORD(KEYEVENTF_KEYUP)}) {
+            INPUT k{};
+            k.type = INPUT_KEYBOARD;
+            k.ki.wScan = c;
+            k.ki.dwFlags = KEYEVENTF_UNICODE | up;
+            in.push_back(k);
+        }
+    }
+    SendInput(UINT(in.size()), in.data(), sizeof(INPUT));
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// With PENRIKA_WINE_SHOT set, with-wine.sh takes a picture of the display: the request is a
+// file it removes once the picture is written.
+void Screenshot(const std::string& name) {
+    wchar_t dir[MAX_PATH];
+    if (!GetEnvironmentVariableW(L"PENRIKA_WINE_SHOT", dir, MAX_PATH)) return;
+    std::wstring request = WinePath(Utf8(dir)) + L"\\" + Widen(name) + L".shot";
+    std::ofstream(fs::path(request)).put('\n');
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(fs::path(request)); }))
+        << "no screenshot " << name;
+}
+
+// TestForm.exe: each label box and, next to it, the box the label asks for.
+class TestForm {
+  public:
+    TestForm() : process_(WinePath(PENRIKA_TEST_FORM), L"") {
+        window_ = process_.WaitWindow(L"記入テスト");
+    }
+    HWND Window() const { return window_; }
+    HWND Label(std::wstring_view label) const {
+        for (HWND w = GetWindow(window_, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
+            if ((GetWindowLongW(w, GWL_STYLE) & ES_READONLY) && TextOf(w) == label) return w;
+        ADD_FAILURE() << "no label " << Utf8(label);
+        return nullptr;
+    }
+    HWND Input(std::wstring_view label) const { return GetWindow(Label(label), GW_HWNDNEXT); }
+    // As a user does before 記入: the form in front, a click into the label, all of it selected.
+    void SelectLabel(std::wstring_view label) const {
+        SetForegroundWindow(window_);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == window_; }));
+        HWND box = Label(label);
+        ClickMiddle(box);
+        ASSERT_TRUE(WaitUntil([&] { return FocusOf(window_) == box; }))
+            << "the click left the focus elsewhere";
+        SendMessageW(box, EM_SETSEL, 0, -1);
+    }
+    // Polls the box of `label` until it shows `expected`; says what it shows otherwise.
+    ::testing::AssertionResult Shows(std::wstring_view label, std::wstring_view expected) const {
+        HWND box = Input(label);
+        if (WaitUntil([&] { return TextOf(box) == expected; }))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << Utf8(label) << " shows \"" << Utf8(TextOf(box))
+                                             << "\", not \"" << Utf8(expected) << "\"";
+    }
+
+  private:
+    Process process_;
+    HWND window_ = nullptr;
+};
+
+TEST(WinForm, SelectedLabelCopiesAndTabGoesFromInputToInput) {
+    TestForm form;
+    ASSERT_TRUE(form.Window()) << "no form window";
+    ASSERT_NO_FATAL_FAILURE(form.SelectLabel(L"郵便番号"));
+    Press({VK_CONTROL, 'C'});
+    EXPECT_TRUE(WaitUntil([] { return ClipboardText() == L"郵便番号"; })) << Utf8(ClipboardText());
+
+    // From the label's selection, Right and Tab reach its box; from there Tab skips the next
+    // label, as a browser does.
+    Press({VK_RIGHT});
+    Press({VK_TAB});
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(form.Window()) == form.Input(L"郵便番号"); }));
+    Type(L"123");
+    Press({VK_TAB});
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(form.Window()) == form.Input(L"住所"); }));
+    Type(L"東京都");
+    EXPECT_TRUE(form.Shows(L"郵便番号", L"123"));
+    EXPECT_TRUE(form.Shows(L"住所", L"東京都"));
+    Screenshot("form");
+}
+
+struct Entry {
+    std::wstring label, text, memo;
+};
+
+// penrika.exe copied into a folder of its own, with these entries in its data file beside it
+// and its count and options in the registry, as a user's earlier run would have left them.
+class WinWrite : public ::testing::Test {
+  protected:
+    enum class Encoding { Cp932, Utf8WithBom };
+
+    void TearDown() override {
+        penrika_.reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tamsel");
+        std::error_code ignored;
+        if (!dir_.empty()) fs::remove_all(dir_, ignored);
+    }
+
+    void StartPenrika(const std::vector<Entry>& entries, Encoding encoding = Encoding::Cp932) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir_ = fs::path(temp) /
+               ("penrika-" +
+                std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::copy_file(fs::path(WinePath(PENRIKA_BINARY)), dir_ / "penrika.exe");
+
+        const UINT codePage = encoding == Encoding::Cp932 ? 932 : CP_UTF8;
+        dataFile_ = encoding == Encoding::Cp932 ? "" : "\xEF\xBB\xBF";
+        for (const Entry& e : entries)
+            dataFile_ += Bytes(L"\"" + e.label + L"\",\"" + e.text + L"\",\"" + e.memo + L"\"\r\n",
+                               codePage);
+        std::ofstream(dir_ / "Penrika.dat", std::ios::binary) << dataFile_;
+        count_ = std::to_wstring(entries.size());
+        SetValue(L"Setting", L"Set_6", count_);
+        SetValue(L"Option", L"Op_1", L"True");   // always on top
+        SetValue(L"Option", L"Op_2", L"False");  // no confirmation before closing
+
+        penrika_ = std::make_unique<Process>((dir_ / "penrika.exe").wstring(), dir_.wstring());
+        toolbar_ = penrika_->WaitWindow(L"Penrika");
+        ASSERT_TRUE(toolbar_) << "no toolbar";
+        ASSERT_TRUE(form_.Window()) << "no form";
+    }
+
+    // The toolbar's buttons, 23 pixels wide side by side: 0 is 記入, 5 is 終了.
+    void ClickButton(int index) {
+        POINT p{11 + 23 * index, 11};
+        ClientToScreen(toolbar_, &p);
+        ClickAt(p);
+    }
+
+    // Removes what Penrika read at the start, closes it with 終了 and checks that it wrote back
+    // the data file byte for byte and the entry count.
+    void CloseAndCheckSaved() {
+        fs::remove(dir_ / "Penrika.dat");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Tamsel\\Penrika\\Setting", L"Set_6");
+        ClickButton(5);
+        EXPECT_EQ(penrika_->WaitExit(10s), 0u) << "penrika.exe did not end by itself";
+        std::ifstream in(dir_ / "Penrika.dat", std::ios::binary);
+        std::string saved{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(saved, dataFile_);
+        EXPECT_EQ(Utf8(Value(L"Setting", L"Set_6")), Utf8(count_));
+    }
+
+    static void SetValue(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+        std::wstring path = std::wstring(L"Software\\Tamsel\\Penrika\\") + key;
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name, REG_SZ, value.c_str(),
+                                  DWORD((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    static std::wstring Value(const wchar_t* key, const wchar_t* name) {
+        std::wstring path = std::wstring(L"Software\\Tamsel\\Penrika\\") + key;
+        wchar_t value[64] = L"<none>";
+        DWORD size = sizeof value;
+        RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size);
+        return value;
+    }
+
+    TestForm form_;
+    std::unique_ptr<Process> penrika_;
+    HWND toolbar_ = nullptr;
+    fs::path dir_;
+    std::string dataFile_;
+    std::wstring count_;
+};
+
+TEST_F(WinWrite, FillsJapaneseAsciiAndTabSeparatedTextsThenSavesOnClose) {
+    ASSERT_NO_FATAL_FAILURE(StartPenrika({{L"お名前", L"山田　太郎", L"氏名"},
+                                          {L"メールアドレス", L"yamada@example.jp", L""},
+                                          {L"郵便番号", L"123{TAB}東京都", L"郵便番号と住所"}}));
+
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"お名前"));
+    ClickButton(0);
+    EXPECT_TRUE(form_.Shows(L"お名前", L"山田　太郎"));
+
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"メールアドレス"));
+    ClickButton(0);
+    EXPECT_TRUE(form_.Shows(L"メールアドレス", L"yamada@example.jp"));
+
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"郵便番号"));
+    ClickButton(0);
+    EXPECT_TRUE(form_.Shows(L"郵便番号", L"123"));
+    EXPECT_TRUE(form_.Shows(L"住所", L"東京都"));
+    Screenshot("filled");
+
+    CloseAndCheckSaved();
+}
+
+TEST_F(WinWrite, SeveralMatchingEntriesOpenAListAndTheKeyboardPicks) {
+    // Both labels hold the copied お名前; the list shows them in table order.
+    ASSERT_NO_FATAL_FAILURE(StartPenrika({{L"お名前", L"山田　太郎", L"漢字"},
+                                          {L"お名前（カナ）", L"ヤマダ　タロウ", L"カナ"},
+                                          {L"郵便番号", L"1234567", L""}}));
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"お名前"));
+    ClickButton(0);
+    HWND list = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        HWND front = GetForegroundWindow();
+        DWORD pid = 0;
+        GetWindowThreadProcessId(front, &pid);
+        list = front;
+        return pid == penrika_->Id() && front != toolbar_ && IsWindowVisible(front);
+    })) << "no list in front";
+    Screenshot("list");
+    Press({VK_DOWN});
+    Press({VK_RETURN});
+    EXPECT_TRUE(form_.Shows(L"お名前", L"ヤマダ　タロウ"));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(list); })) << "the list stayed";
+}
+
+TEST_F(WinWrite, TextOutsideCodePage932IsTypedAndKeptInUtf8) {
+    ASSERT_NO_FATAL_FAILURE(
+        StartPenrika({{L"ふりがな", L"やまだ\U0001F600たろう", L"絵文字"}}, Encoding::Utf8WithBom));
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"ふりがな"));
+    ClickButton(0);
+    EXPECT_TRUE(form_.Shows(L"ふりがな", L"やまだ\U0001F600たろう"));
+    CloseAndCheckSaved();
+}
+
+}  // namespace
