@@ -35,9 +35,19 @@ foreach(png penrika16.png penrika32.png)
 endforeach()
 file(GLOB help_pages RELATIVE ${CMAKE_SOURCE_DIR}/resources CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/resources/help/*.html)
+# The help names the places Windows keeps things in.
 foreach(page ${help_pages})
-  string(APPEND qrc_files
-    "    <file alias=\"${page}\">${CMAKE_SOURCE_DIR}/resources/${page}</file>\n")
+  set(src ${CMAKE_SOURCE_DIR}/resources/${page})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${src})
+  file(READ ${src} html)
+  string(REPLACE "<tt>~/.local/share/Penrika/</tt>" "<tt>%APPDATA%\\Penrika\\</tt>" html "${html}")
+  string(REPLACE "<tt>~/.config/Tamsel/Penrika.ini</tt> の [Option] に"
+    "レジストリーの <tt>HKEY_CURRENT_USER\\Software\\Tamsel\\Penrika\\Option</tt> に" html "${html}")
+  string(REPLACE "<tt>~/.config/Tamsel/Penrika.ini</tt>"
+    "レジストリーの <tt>HKEY_CURRENT_USER\\Software\\Tamsel\\Penrika</tt>" html "${html}")
+  file(WRITE ${res}/${page}.tmp "${html}")
+  configure_file(${res}/${page}.tmp ${res}/${page} COPYONLY)
+  string(APPEND qrc_files "    <file>${page}</file>\n")
 endforeach()
 string(APPEND qrc_files "    <file alias=\"translations/qtbase_ja.qm\">${PENRIKA_QT_JA}</file>\n")
 # Named as on Linux, so that the same initialisation registers it.
