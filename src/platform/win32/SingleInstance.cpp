@@ -6,8 +6,9 @@
 // trusts an answer only from a process of the same user.
 #include "platform/SingleInstance.h"
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <QObject>
 #include <QTimer>
