@@ -74,13 +74,16 @@ void SetFixedClientTwips(QWidget* window, int width, int height) {
 }
 
 QFont PGothic(double pointSize, bool bold, bool italic) {
-    return JapaneseFont({"IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", "VL PGothic", "Sans"},
+    // Linux's free faces first, then Windows' own.
+    return JapaneseFont({"IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", "VL PGothic",
+                         "MS PGothic", "Meiryo UI", "Yu Gothic UI", "Sans"},
                         pointSize, bold, italic);
 }
 
 QFont Gothic(double pointSize, bool bold, bool italic) {
-    return JapaneseFont({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "Monospace"}, pointSize,
-                        bold, italic);
+    return JapaneseFont({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "MS Gothic",
+                         "BIZ UDGothic", "Monospace"},
+                        pointSize, bold, italic);
 }
 
 platform::WindowId IdOf(QWidget* window) {
