@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QWidget>
 #include <chrono>
+#include <vector>
 
 #include "platform/qt/QtDesktop.h"
 #include "platform/win32/Win32Keyboard.h"
@@ -41,6 +42,37 @@ bool Shown(HWND h) {
     if (SUCCEEDED(DwmGetWindowAttribute(h, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked)
         return false;
     return true;
+}
+
+// The integrity level of a process's token (low, medium, high, system), or -1 when it cannot
+// be read, as for a process running as administrator when this one does not.
+long IntegrityOf(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return -1;
+    long level = -1;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<BYTE> buf(size);
+    if (size && GetTokenInformation(token, TokenIntegrityLevel, buf.data(), size, &size)) {
+        PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buf.data())->Label.Sid;
+        level = static_cast<long>(
+            *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1));
+    }
+    CloseHandle(token);
+    return level;
+}
+
+// Windows drops keys sent to a window of a process above ours in integrity (one run as
+// administrator) without saying so: such a window is not typed into at all.
+bool RefusesOurKeys(HWND target) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(target, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return true;
+    const long theirs = IntegrityOf(process);
+    CloseHandle(process);
+    const long ours = IntegrityOf(GetCurrentProcess());
+    return theirs < 0 ? ours >= 0 && ours < SECURITY_MANDATORY_HIGH_RID : theirs > ours;
 }
 
 QWidget* OwnWidget(WindowId w) {
@@ -151,6 +183,8 @@ class Win32Desktop : public QtDesktop {
     std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override {
         KeysToSend keys =
             StrokesToSend(strokes, [&](char32_t c) { return keyboard_.ShiftedChar(c); });
+        if (!target || (!IsOwnWindow(target) && RefusesOurKeys(Hwnd(target))))
+            return keys.Handled(0);
         const std::size_t sent = keyboard_.Type(
             keys.strokes, [&] { return target && GetForegroundWindow() == Hwnd(target); },
             [&](int ms) { RunEventsFor(ms); });
