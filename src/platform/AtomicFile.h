@@ -7,9 +7,10 @@
 
 namespace platform {
 
-// Writes `bytes` to a temporary file beside `file` (mode 0600), flushes it to disk, renames it
-// over `file` and flushes the directory. Returns 0, or an errno value when it failed; then
-// `file` is as it was and the temporary file is gone.
+// Writes `bytes` to a temporary file beside `file` (mode 0600; on Windows open to the user, the
+// administrators and the system alone), flushes it to disk, renames it over `file` and makes
+// the rename durable. Returns 0, or an errno value when it failed; then `file` is as it was
+// and the temporary file is gone.
 int ReplaceFile(const std::filesystem::path& file, std::string_view bytes);
 
 // Removes the temporary files that a ReplaceFile of `file` killed midway left behind (each a

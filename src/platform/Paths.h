@@ -7,8 +7,7 @@
 namespace platform {
 
 // Directory of the running executable, without a trailing separator (a root keeps its own:
-// "/", "C:\\"). Text here is UTF-8: on Windows a std::filesystem::path built from a narrow
-// string does not read it as UTF-8, so make paths from it with std::filesystem::u8path.
+// "/", "C:\\"). UTF-8 text: make a path of it with PathFromUtf8.
 std::string ExecutableDir();
 // Tests run the program's logic in-process against a directory of their own.
 void SetExecutableDirForTesting(const std::string& dir);

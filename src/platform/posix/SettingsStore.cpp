@@ -183,6 +183,10 @@ fs::path SettingsFilePath() {
     return ConfigHome() / "Tamsel" / "Penrika.ini";
 }
 
+std::string SettingsFilePathText() {
+    return SettingsFilePath().string();
+}
+
 std::string SectionOfKey(const std::string& keyPath) {
     size_t slash = keyPath.find_last_of('\\');
     return slash == std::string::npos ? keyPath : keyPath.substr(slash + 1);

@@ -1,0 +1,10 @@
+#include "platform/Session.h"
+
+namespace platform {
+
+// Wayland is a Linux session; Windows has none.
+bool RunsUnderWayland() {
+    return false;
+}
+
+}  // namespace platform
