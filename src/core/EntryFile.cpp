@@ -189,7 +189,7 @@ std::optional<std::string> ReadDataFile(const fs::path& file) {
 }
 
 std::string SettingsError(const std::string& what, int err) {
-    return "設定ファイル " + platform::SettingsFilePathText() + " " + what + "（" +
+    return platform::SettingsPlaceText() + " " + what + "（" +
            SystemError(err) + "）。";
 }
 
@@ -210,7 +210,7 @@ std::int16_t ParseEntryCount(const std::string& text) {
     for (char c : text) digits = digits && c >= '0' && c <= '9';
     long n = digits ? std::stol(text) : -1;
     if (n < 0 || n > 32767) {
-        throw EntryFileError("設定ファイル " + platform::SettingsFilePathText() +
+        throw EntryFileError(platform::SettingsPlaceText() +
                              " の Set_6（登録件数）が 0 から 32767 までの数ではありません: \"" +
                              Printable(text) + "\"");
     }

@@ -13,9 +13,9 @@ namespace platform {
 
 // $XDG_CONFIG_HOME/Tamsel/Penrika.ini (not on Windows, where there is no file).
 std::filesystem::path SettingsFilePath();
-// Where the settings are, for messages: the file's path, or on Windows the registry key
-// HKEY_CURRENT_USER\Software\Tamsel\Penrika.
-std::string SettingsFilePathText();
+// Where the settings are, as messages name them: "設定ファイル <path>", or on Windows the
+// registry key HKEY_CURRENT_USER\Software\Tamsel\Penrika.
+std::string SettingsPlaceText();
 
 // The section that stands for a key path: its last component ("...\\Setting" -> "Setting").
 std::string SectionOfKey(const std::string& keyPath);

@@ -183,8 +183,8 @@ fs::path SettingsFilePath() {
     return ConfigHome() / "Tamsel" / "Penrika.ini";
 }
 
-std::string SettingsFilePathText() {
-    return SettingsFilePath().string();
+std::string SettingsPlaceText() {
+    return "設定ファイル " + SettingsFilePath().string();
 }
 
 std::string SectionOfKey(const std::string& keyPath) {

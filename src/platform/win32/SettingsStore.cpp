@@ -43,8 +43,8 @@ LSTATUS SetText(HKEY key, const std::wstring& name, const std::string& value) {
 
 }  // namespace
 
-std::string SettingsFilePathText() {
-    return "HKEY_CURRENT_USER\\" + ToUtf8(kRootKey);
+std::string SettingsPlaceText() {
+    return "レジストリーの設定 HKEY_CURRENT_USER\\" + ToUtf8(kRootKey);
 }
 
 std::string SectionOfKey(const std::string& keyPath) {
