@@ -6,14 +6,17 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/FillCommand.h"
 #include "core/KeyNotation.h"
+#include "platform/SingleInstance.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Keyboard.h"
 
@@ -194,6 +197,36 @@ TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnl
     EXPECT_EQ(d.Type(more.strokes, own), 0u);
     app_->processEvents();
     EXPECT_EQ(TextOf(inputs_[1]), "xA");
+}
+
+TEST_F(Win32DesktopTest, ALaterCopyLearnsTheRunningCopysWindowAndOnlyOneCopyRuns) {
+    std::unique_ptr<platform::SingleInstance> running = platform::SingleInstance::Claim();
+    ASSERT_TRUE(running->Failure().empty()) << running->Failure();
+    ASSERT_TRUE(running->IsPrimary());
+    running->Serve([] { return WindowId{0x1234}; });
+    // Later copies, from another thread (a mutex's owner thread could take it again): they do
+    // not run, and each hears of the window, one after the other.
+    std::vector<WindowId> heard;
+    std::atomic<int> asked = 0;
+    bool laterPrimary = true;
+    std::thread later([&] {
+        for (int i = 0; i < 3; ++i) {
+            std::unique_ptr<platform::SingleInstance> copy = platform::SingleInstance::Claim();
+            laterPrimary = laterPrimary && copy->IsPrimary();
+            heard.push_back(copy->RunningCopyWindow(5000));
+            ++asked;
+        }
+    });
+    // The running copy answers from its event loop.
+    EXPECT_TRUE(Soon([&] { return asked == 3; }, 20000));
+    later.join();
+    EXPECT_FALSE(laterPrimary);
+    EXPECT_EQ(heard, (std::vector<WindowId>{0x1234, 0x1234, 0x1234}));
+    // Once the running copy has gone, the next one runs.
+    running.reset();
+    std::thread next([&] { laterPrimary = platform::SingleInstance::Claim()->IsPrimary(); });
+    next.join();
+    EXPECT_TRUE(laterPrimary);
 }
 
 }  // namespace
