@@ -229,8 +229,11 @@ class TestForm {
     HWND Input(std::wstring_view label) const { return GetWindow(Label(label), GW_HWNDNEXT); }
     // As a user does before 記入: the form in front, a click into the label, all of it selected.
     void SelectLabel(std::wstring_view label) const {
-        SetForegroundWindow(window_);
-        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == window_; }));
+        // Asked again while another window takes the foreground (a toolbar still coming up).
+        ASSERT_TRUE(WaitUntil([&] {
+            SetForegroundWindow(window_);
+            return GetForegroundWindow() == window_;
+        })) << "in front: \"" << Utf8(TextOf(GetForegroundWindow())) << "\"";
         HWND box = Label(label);
         ClickMiddle(box);
         ASSERT_TRUE(WaitUntil([&] { return FocusOf(window_) == box; }))
