@@ -21,6 +21,9 @@ function(penrika_add_wine_test name)
 endfunction()
 
 file(GLOB core_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/core/*_test.cpp)
+# The editor's Japanese sort order comes from the system's collation on Windows, which Wine
+# does not have (its sort keys are not Windows' and not even consistent): not tested here.
+list(FILTER core_tests EXCLUDE REGEX "/GridSort_test.cpp$")
 penrika_add_wine_test(core_wintest ${core_tests})
 
 # A plain Win32 form (no Qt) that the desktop and end-to-end tests fill.

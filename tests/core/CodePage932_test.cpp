@@ -90,6 +90,8 @@ bool SystemEncode(const std::string& in, std::string& out) {
 TEST(CodePage932, AgreesWithTheSystemConverterForEveryCharacter) {
     int checked = 0;
     for (unsigned code = 0x8140; code <= 0xFCFC; ++code) {
+        // Only the double-byte codes: A0 to DF are characters of one byte each.
+        if (code >> 8 >= 0xA0 && code >> 8 <= 0xDF) continue;
         std::string in{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)}, want;
         if (!SystemDecode(in, want)) continue;
         ASSERT_EQ(FromCp932(in), want) << std::hex << code;
