@@ -2,7 +2,7 @@
 # Wine prefix of its own (support/with-wine.sh), label "wine".
 #   core/*_test.cpp              the display-free logic, as one program
 #   platform/win32/*_wintest.cpp the Windows services (registry, files) and the desktop layer
-#   e2e/*_winetest.cpp           the real penrika.exe filling a Win32 form (e2e/win32/TestForm)
+#   e2e/win32/*_wintest.cpp      the real penrika.exe filling a Win32 form (e2e/win32/TestForm)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/support/with-wine.sh)
 # GoogleTest from Debian's source package of it, built for Windows here.
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -40,7 +40,7 @@ foreach(f ${platform_tests})
   add_dependencies(${name} TestForm)
 endforeach()
 
-file(GLOB e2e_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_winetest.cpp)
+file(GLOB e2e_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/win32/*_wintest.cpp)
 foreach(f ${e2e_tests})
   get_filename_component(name ${f} NAME_WE)
   penrika_add_wine_test(${name} ${f})
