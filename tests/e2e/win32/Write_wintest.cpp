@@ -14,20 +14,17 @@
 #include <string_view>
 #include <vector>
 
+#include "support/WinTest.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::wstring Widen(std::string_view utf8) {
-    std::wstring w(utf8.size(), L'\0');
-    w.resize(
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), int(w.size())));
-    return w;
-}
+using namespace wintest;
 
 std::string Bytes(std::wstring_view text, UINT codePage) {
     if (text.empty()) return {};
+    if (codePage == CP_UTF8) return Utf8(text);
     BOOL lossy = FALSE;
     BOOL* check = codePage == CP_UTF8 ? nullptr : &lossy;
     int n =
@@ -37,41 +34,6 @@ std::string Bytes(std::wstring_view text, UINT codePage) {
                         check);
     EXPECT_FALSE(lossy) << "not in code page " << codePage << ": " << Bytes(text, CP_UTF8);
     return bytes;
-}
-
-std::string Utf8(std::wstring_view text) {
-    return Bytes(text, CP_UTF8);
-}
-
-// The Linux paths the build passes in, as Wine shows them (drive Z: is the root).
-std::wstring WinePath(std::string_view linuxPath) {
-    std::wstring path = L"Z:" + Widen(linuxPath);
-    for (wchar_t& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
-}
-
-// Polls `done` until it holds or `timeout` passes.
-template <class F>
-bool WaitUntil(F done, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
-std::wstring TextOf(HWND w) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
-        return L"<no answer>";
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 2000, &got);
-    text.resize(got);
-    return text;
 }
 
 std::wstring ClipboardText() {
@@ -148,21 +110,6 @@ class Process {
     PROCESS_INFORMATION pi_{};
 };
 
-void ClickAt(POINT screen) {
-    SetCursorPos(screen.x, screen.y);
-    INPUT in[2]{};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, in, sizeof(INPUT));
-}
-
-void ClickMiddle(HWND w) {
-    RECT r;
-    GetWindowRect(w, &r);
-    ClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-}
-
 // Presses the keys in order and lets them go in reverse (a chord such as Ctrl+C).
 void Press(std::initializer_list<WORD> keys) {
     std::vector<INPUT> in;
@@ -193,13 +140,6 @@ void Type(std::wstring_view text) {
         }
     }
     SendInput(UINT(in.size()), in.data(), sizeof(INPUT));
-}
-
-HWND FocusOf(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
 }
 
 // With PENRIKA_WINE_SHOT set, with-wine.sh takes a picture of the display: the request is a

@@ -19,46 +19,20 @@
 #include "platform/SingleInstance.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Keyboard.h"
+#include "support/WinTest.h"
 
 namespace {
 
 using platform::WindowId;
 
-std::wstring WindowsPath(const std::string& unixPath) {
-    std::wstring w = L"Z:";
-    for (char c : unixPath) w += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    return w;
-}
-
 std::string TextOf(HWND h) {
-    wchar_t buf[512] = {};
-    DWORD_PTR n = 0;
-    SendMessageTimeoutW(h, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 1000,
-                        &n);
-    char out[2048] = {};
-    WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out, sizeof out - 1, nullptr,
-                        nullptr);
-    return out;
+    return wintest::Utf8(wintest::TextOf(h));
 }
 
+// Waits with our event loop running: the desktop layer and the single instance answer there.
 bool Soon(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void ClickInto(HWND h) {
-    RECT r{};
-    GetWindowRect(h, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, in, sizeof(INPUT));
+    return wintest::WaitUntil(done, std::chrono::milliseconds(timeoutMs),
+                              [] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
 
 // The keys each stroke presses, counted down (+1) and up (-1) per virtual key.
@@ -116,7 +90,7 @@ class Win32DesktopTest : public ::testing::Test {
     }
 
     void SetUp() override {
-        std::wstring cmd = L"\"" + WindowsPath(PENRIKA_TEST_FORM) + L"\"";
+        std::wstring cmd = L"\"" + wintest::WinePath(PENRIKA_TEST_FORM) + L"\"";
         STARTUPINFOW si{};
         si.cb = sizeof si;
         ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -187,9 +161,8 @@ TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnl
             d.RequestActivate(form);
             return false;
         }
-        GUITHREADINFO gui{sizeof gui};
-        focus = GetGUIThreadInfo(form_.dwThreadId, &gui) ? gui.hwndFocus : nullptr;
-        if (focus != inputs_[0]) ClickInto(inputs_[0]);
+        focus = wintest::FocusOf(formWindow_);
+        if (focus != inputs_[0]) wintest::ClickMiddle(inputs_[0]);
         return focus == inputs_[0];
     })) << "focus on " << focus << ", in front " << GetForegroundWindow();
     ASSERT_TRUE(d.WaitModifiersReleased(1000));
