@@ -354,4 +354,27 @@ TEST_F(WinWrite, TextOutsideCodePage932IsTypedAndKeptInUtf8) {
     CloseAndCheckSaved();
 }
 
+TEST_F(WinWrite, TheOptionsDialogWorksFromTheKeyboardAndStoresTheOptionsAsText) {
+    ASSERT_NO_FATAL_FAILURE(StartPenrika({{L"お名前", L"山田", L""}}));
+    ClickButton(2);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        dialog = GetForegroundWindow();
+        DWORD pid = 0;
+        GetWindowThreadProcessId(dialog, &pid);
+        return pid == penrika_->Id() && dialog != toolbar_ && IsWindowVisible(dialog);
+    })) << "no options dialog in front";
+    // The focus starts on ﾊﾞｰｼﾞｮﾝ情報; Tab goes on to OK, then the two boxes. Turn keep-on-top
+    // off and the confirmation on, go back to OK and press it with Space.
+    for (WORD key : {VK_TAB, VK_TAB, VK_SPACE, VK_TAB, VK_SPACE}) Press({key});
+    Press({VK_SHIFT, VK_TAB});
+    Press({VK_SHIFT, VK_TAB});
+    Press({VK_SPACE});
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); })) << "the dialog stayed";
+    EXPECT_TRUE(WaitUntil([&] { return Value(L"Option", L"Op_1") == L"False"; }))
+        << Utf8(Value(L"Option", L"Op_1"));
+    EXPECT_EQ(Value(L"Option", L"Op_2"), L"True");
+    CloseAndCheckSaved();
+}
+
 }  // namespace
