@@ -21,7 +21,7 @@ test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserve
 # private display to run the Windows tests.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     qt6-base-dev-tools dpkg-dev perl librsvg2-bin zip wine wine64 fonts-wine xvfb xauth openbox
-    x11-utils xdotool imagemagick)
+    x11-utils xdotool imagemagick googletest)
 
 # What building the Debian package and checking it needs.
 package_packages=(dpkg-dev desktop-file-utils appstream lintian)
