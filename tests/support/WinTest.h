@@ -2,6 +2,7 @@
 // shows them, waiting on a condition, and a few window reads and clicks through Win32 alone.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
@@ -82,5 +83,71 @@ inline HWND FocusOf(HWND window) {
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus;
 }
+
+// A program started for a test; ended, if it still runs, with the test.
+class Process {
+  public:
+    Process(const std::wstring& exe, const std::wstring& dir) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring cmd = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            dir.empty() ? nullptr : dir.c_str(), &si, &pi_))
+            ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
+    }
+    ~Process() {
+        if (Running()) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 10000);
+        }
+        if (pi_.hProcess) CloseHandle(pi_.hProcess);
+        if (pi_.hThread) CloseHandle(pi_.hThread);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    DWORD Id() const { return pi_.dwProcessId; }
+    bool Running() const {
+        return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+    // The exit code, or STILL_ACTIVE when it has not ended within `timeout`.
+    DWORD WaitExit(std::chrono::milliseconds timeout) const {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(pi_.hProcess, DWORD(timeout.count())) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+    // A shown top-level window of this process with that caption (any caption when empty)
+    // other than `except`; nullptr when there is none.
+    HWND ShownWindow(std::wstring_view caption, HWND except = nullptr) const {
+        struct Find {
+            DWORD pid;
+            std::wstring_view caption;
+            HWND except, found;
+        } find{Id(), caption, except, nullptr};
+        EnumWindows(
+            [](HWND w, LPARAM lp) -> BOOL {
+                auto* f = reinterpret_cast<Find*>(lp);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid != f->pid || w == f->except || !IsWindowVisible(w)) return TRUE;
+                if (!f->caption.empty() && TextOf(w) != f->caption) return TRUE;
+                f->found = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&find));
+        return find.found;
+    }
+    HWND ShownWindowOtherThan(HWND except) const { return ShownWindow(L"", except); }
+    // The same, once there is one.
+    HWND WaitWindow(std::wstring_view caption) const {
+        HWND found = nullptr;
+        WaitUntil([&] { return (found = ShownWindow(caption)) != nullptr; });
+        return found;
+    }
+
+  private:
+    PROCESS_INFORMATION pi_{};
+};
 
 }  // namespace wintest

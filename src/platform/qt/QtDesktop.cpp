@@ -21,9 +21,9 @@ struct QtClipboardContents : ClipboardContents {
     std::unique_ptr<QMimeData> data = std::make_unique<QMimeData>();
 };
 
-// Runs the Qt event loop until `done` holds or the time is up, checking `done` after every
-// wake-up and at least every `pollMs`.
-bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs) {
+}  // namespace
+
+bool QtDesktop::RunEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     QEventLoop loop;
@@ -40,8 +40,6 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs
         tick.stop();
     }
 }
-}  // namespace
-
 void QtDesktop::RunEventsFor(int ms) {
     RunEventsUntil([] { return false; }, ms, ms);
 }

@@ -1,6 +1,7 @@
 // What every desktop does the same way through Qt: the clipboard and message boxes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,11 @@ class QtDesktop : public Desktop {
 
     void SetMessagesOnTop(bool on) override { messagesOnTop_ = on; }
     int MsgBox(const std::string& prompt, int style, const std::string& title) override;
+
+  protected:
+    // Runs the Qt event loop until `done` holds or the time is up, checking `done` after every
+    // wake-up and at least every `pollMs`.
+    static bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs);
 
   private:
     bool messagesOnTop_ = false;

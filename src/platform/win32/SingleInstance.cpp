@@ -5,6 +5,7 @@
 // copy asks for the window to bring forward. Both names carry the user's SID; the later copy
 // trusts an answer only from a process of the same user.
 #include "platform/SingleInstance.h"
+#include "platform/win32/Win32Support.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -35,12 +36,7 @@ std::string SystemMessage(DWORD err) {
     while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' '))
         w.pop_back();
     if (w.empty()) return "エラー " + std::to_string(err);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                      0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
+    return win32::ToUtf8(w);
 }
 
 // The SID of the user a process runs as, as text; empty when it cannot be read.

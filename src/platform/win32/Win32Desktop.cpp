@@ -8,11 +8,11 @@
 
 #include <QApplication>
 #include <QWidget>
-#include <chrono>
 #include <vector>
 
 #include "platform/qt/QtDesktop.h"
 #include "platform/win32/Win32Keyboard.h"
+#include "platform/win32/Win32Support.h"
 
 namespace platform {
 namespace {
@@ -22,16 +22,6 @@ HWND Hwnd(WindowId w) {
 }
 WindowId Id(HWND h) {
     return reinterpret_cast<WindowId>(h);
-}
-
-std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                      0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
 }
 
 // Shown on the screen as far as the user can tell: visible, and not a window that the
@@ -117,7 +107,7 @@ class Win32Desktop : public QtDesktop {
         std::wstring text(512, L'\0');
         int n = InternalGetWindowText(Hwnd(w), text.data(), static_cast<int>(text.size()));
         text.resize(static_cast<std::size_t>(n > 0 ? n : 0));
-        return Utf8(text);
+        return win32::ToUtf8(text);
     }
 
     WindowId Owner(WindowId w) override {
@@ -166,7 +156,7 @@ class Win32Desktop : public QtDesktop {
 
     bool WaitActive(WindowId w, int timeoutMs) override {
         if (!w) return false;
-        return WaitUntil([&] { return GetForegroundWindow() == Hwnd(w); }, timeoutMs);
+        return RunEventsUntil([&] { return GetForegroundWindow() == Hwnd(w); }, timeoutMs, 5);
     }
 
     bool IsMinimized(WindowId w) override { return w && IsIconic(Hwnd(w)); }
@@ -177,7 +167,7 @@ class Win32Desktop : public QtDesktop {
     }
 
     bool WaitModifiersReleased(int timeoutMs) override {
-        return WaitUntil([&] { return !keyboard_.ModifiersHeld(); }, timeoutMs);
+        return RunEventsUntil([&] { return !keyboard_.ModifiersHeld(); }, timeoutMs, 5);
     }
 
     std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override {
@@ -200,16 +190,6 @@ class Win32Desktop : public QtDesktop {
     }
 
   private:
-    bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            RunEventsFor(5);
-        }
-        return true;
-    }
-
     // Lets the target's thread take in the keys: it answers a message only from its message
     // loop, and a second answer comes only after it has gone back for the input queued before
     // the first. A program that does not answer within a second is not waited for.

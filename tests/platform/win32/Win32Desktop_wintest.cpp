@@ -90,16 +90,9 @@ class Win32DesktopTest : public ::testing::Test {
     }
 
     void SetUp() override {
-        std::wstring cmd = L"\"" + wintest::WinePath(PENRIKA_TEST_FORM) + L"\"";
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &si, &form_));
-        CloseHandle(form_.hThread);
-        ASSERT_TRUE(Soon([&] {
-            formWindow_ = FindWindowW(L"PenrikaTestForm", nullptr);
-            return formWindow_ && IsWindowVisible(formWindow_);
-        }));
+        form_ = std::make_unique<wintest::Process>(wintest::WinePath(PENRIKA_TEST_FORM), L"");
+        formWindow_ = form_->WaitWindow(L"記入テスト");
+        ASSERT_TRUE(formWindow_);
         // The input boxes: every second child, after its label.
         HWND child = GetWindow(formWindow_, GW_CHILD);
         for (int i = 0; child; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
@@ -109,14 +102,8 @@ class Win32DesktopTest : public ::testing::Test {
         desktop_ = platform::CreateWin32Desktop();
     }
 
-    void TearDown() override {
-        TerminateProcess(form_.hProcess, 0);
-        WaitForSingleObject(form_.hProcess, 5000);
-        CloseHandle(form_.hProcess);
-    }
-
     static QApplication* app_;
-    PROCESS_INFORMATION form_{};
+    std::unique_ptr<wintest::Process> form_;
     HWND formWindow_ = nullptr;
     std::vector<HWND> inputs_;
     std::unique_ptr<platform::Desktop> desktop_;
