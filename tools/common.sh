@@ -15,6 +15,9 @@ run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-de
 test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserver-utils xdotool
     imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 python3
     procps)
+# The test pages load real web libraries (an input mask) installed with npm at test time; a
+# machine whose Node.js comes with npm has it already.
+command -v npm >/dev/null 2>&1 || test_packages+=(npm)
 
 # What building for Windows needs: the MinGW-w64 compilers, Debian's qt6-base source and what
 # builds it (Perl for its header script), the SVG icons drawn as PNG, zip; and Wine with a

@@ -25,8 +25,18 @@ Layout=
 [GroupOrder]
 0=Default
 EOF
+    # Penrika runs as the test's own user (root) and reaches fcitx5 on this bus as a program of
+    # the session would: let that user in too.
+    cat >"$HOME/session-bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <include>/usr/share/dbus-1/session.conf</include>
+  <policy context="default"><allow user="root"/></policy>
+</busconfig>
+CONF
     export PENRIKA_IM_INNER=1
-    exec dbus-run-session -- "$0" "$@"
+    exec dbus-run-session --config-file="$HOME/session-bus.conf" -- "$0" "$@"
 fi
 
 fcitx5 \

@@ -10,6 +10,8 @@ listens. Every event is appended to --log as one JSON object per line:
   {"kind": "focus", "seq": n, "page": ..., "text": element id}                a field got the focus
   {"kind": "click", "seq": n, "page": ..., "clicks": k, "text": selection}    after a mouse click
   {"kind": "composition", "seq": n, "page": ..., "phase": p, "text": preedit} input method
+  {"kind": "keydown", "seq": n, "page": ..., "text": key, "fields": {n, code, target, ctrl}}
+Files under /npm/ come from --npm, where the tests install the libraries that pages use.
 Every event also has "tag", the t= parameter of the page's address, which marks one session.
 A submission is answered with a redirect back to the page, so one browser can fill it again.
 The server ends when its parent process does.
@@ -23,7 +25,7 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-PAGE_EVENTS = ("load", "layout", "selection", "focus", "click", "composition")
+PAGE_EVENTS = ("load", "layout", "selection", "focus", "click", "composition", "keydown")
 lock = threading.Lock()
 seq = 0
 
@@ -66,6 +68,11 @@ class Handler(BaseHTTPRequestHandler):
         if name == "favicon.ico":
             return self._send(204)
         path = os.path.join(self.server.pages, name)
+        if url.path.startswith("/npm/") and self.server.npm:
+            inner = os.path.normpath(urllib.parse.unquote(url.path[len("/npm/"):]))
+            if inner.startswith("..") or os.path.isabs(inner):
+                return self._send(404)
+            path = os.path.join(self.server.npm, "node_modules", inner)
         if not os.path.isfile(path):
             return self._send(404, "見つかりません".encode())
         ctype = {".js": "text/javascript", ".css": "text/css"}.get(
@@ -112,12 +119,14 @@ def main():
     ap.add_argument("--pages", required=True)
     ap.add_argument("--log", required=True)
     ap.add_argument("--port-file", required=True)
+    ap.add_argument("--npm", default="")
     args = ap.parse_args()
 
     httpd = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     httpd.daemon_threads = True
     httpd.pages = os.path.abspath(args.pages)
     httpd.log = os.path.abspath(args.log)
+    httpd.npm = os.path.abspath(args.npm) if args.npm else ""
     open(httpd.log, "a").close()
     threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
     tmp = args.port_file + ".tmp"

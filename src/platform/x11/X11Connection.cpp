@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace platform {
@@ -52,6 +53,12 @@ X11Connection::X11Connection() {
     atoms_.penrikaTime = Intern(c, "_PENRIKA_TIME");
     atoms_.ximServers = Intern(c, "XIM_SERVERS");
     atoms_.fcitxServer = Intern(c, "_FCITX_SERVER");
+    atoms_.clipboard = Intern(c, "CLIPBOARD");
+    atoms_.targets = Intern(c, "TARGETS");
+    atoms_.textPlainUtf8 = Intern(c, "text/plain;charset=utf-8");
+    atoms_.text = Intern(c, "TEXT");
+    atoms_.textPlain = Intern(c, "text/plain");
+    atoms_.timestamp = Intern(c, "TIMESTAMP");
 
     // Changes of the active window and the pong answers to pings arrive on the root.
     std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -169,6 +176,14 @@ void X11Connection::Handle(xcb_generic_event_t* ev) {
             }
             break;
         }
+        case XCB_SELECTION_REQUEST:
+            AnswerSelectionRequest(*reinterpret_cast<xcb_selection_request_event_t*>(ev));
+            break;
+        case XCB_SELECTION_CLEAR: {
+            auto* c = reinterpret_cast<xcb_selection_clear_event_t*>(ev);
+            if (c->selection == atoms_.clipboard && c->owner == timeWindow_) offering_ = false;
+            break;
+        }
         case XCB_CLIENT_MESSAGE: {
             auto* m = reinterpret_cast<xcb_client_message_event_t*>(ev);
             if (m->type == atoms_.wmProtocols && m->data.data32[0] == atoms_.netWmPing &&
@@ -179,6 +194,63 @@ void X11Connection::Handle(xcb_generic_event_t* ev) {
         default:
             break;
     }
+}
+
+bool X11Connection::OfferClipboard(const std::string& text) {
+    if (!conn_) return false;
+    offered_ = text;
+    offeredAt_ = ServerTime();
+    xcb_set_selection_owner(conn_, timeWindow_, atoms_.clipboard, offeredAt_);
+    Reply<xcb_get_selection_owner_reply_t> r(xcb_get_selection_owner_reply(
+        conn_, xcb_get_selection_owner(conn_, atoms_.clipboard), nullptr));
+    offering_ = r && r->owner == timeWindow_;
+    return offering_;
+}
+
+void X11Connection::WithdrawClipboard() {
+    if (!conn_ || !offering_) return;
+    offering_ = false;
+    offered_.clear();
+    xcb_set_selection_owner(conn_, XCB_NONE, atoms_.clipboard, offeredAt_);
+    xcb_flush(conn_);
+}
+
+void X11Connection::AnswerSelectionRequest(const xcb_selection_request_event_t& req) {
+    xcb_selection_notify_event_t answer{};
+    answer.response_type = XCB_SELECTION_NOTIFY;
+    answer.time = req.time;
+    answer.requestor = req.requestor;
+    answer.selection = req.selection;
+    answer.target = req.target;
+    // Clients of old put no property in the request: the target's name stands for it.
+    const xcb_atom_t property = req.property != XCB_NONE ? req.property : req.target;
+    answer.property = XCB_NONE;
+    lastRequest_ = std::chrono::steady_clock::now();
+    const bool ours = offering_ && req.selection == atoms_.clipboard && req.owner == timeWindow_ &&
+                      (req.time == XCB_CURRENT_TIME || req.time >= offeredAt_);
+    if (ours && req.target == atoms_.targets) {
+        const xcb_atom_t list[] = {atoms_.targets,  atoms_.timestamp, atoms_.utf8String,
+                                   atoms_.textPlainUtf8, atoms_.text, atoms_.textPlain};
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, req.requestor, property, XCB_ATOM_ATOM,
+                            32, static_cast<std::uint32_t>(std::size(list)), list);
+        answer.property = property;
+    } else if (ours && req.target == atoms_.timestamp) {
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, req.requestor, property,
+                            XCB_ATOM_INTEGER, 32, 1, &offeredAt_);
+        answer.property = property;
+    } else if (ours && (req.target == atoms_.utf8String || req.target == atoms_.textPlainUtf8 ||
+                        req.target == atoms_.text || req.target == atoms_.textPlain)) {
+        // TEXT and plain text are answered in UTF-8 as well, typed as such.
+        const xcb_atom_t type = req.target == atoms_.textPlainUtf8 ? atoms_.textPlainUtf8
+                                                                   : atoms_.utf8String;
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, req.requestor, property, type, 8,
+                            static_cast<std::uint32_t>(offered_.size()), offered_.data());
+        answer.property = property;
+        ++clipboardServed_;
+    }
+    xcb_send_event(conn_, 0, req.requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&answer));
+    xcb_flush(conn_);
 }
 
 bool X11Connection::Drain() {
@@ -221,9 +293,7 @@ bool X11Connection::WaitUntil(const std::function<bool()>& done, int timeoutMs, 
 
 void X11Connection::Pause(int ms, bool userInput) {
     if (ms <= 0) return;
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    WaitUntil([] { return false; }, ms, ms, userInput);
 }
 
 }  // namespace platform

@@ -28,7 +28,8 @@ class X11Connection {
     struct Atoms {
         xcb_atom_t netClientListStacking, netActiveWindow, netWmState, netWmStateHidden,
             netWmStateAbove, netWmName, utf8String, wmState, netWmPid, wmClientMachine, wmProtocols,
-            netWmPing, netWmUserTime, penrikaTime, ximServers, fcitxServer;
+            netWmPing, netWmUserTime, penrikaTime, ximServers, fcitxServer, clipboard, targets,
+            textPlainUtf8, text, textPlain, timestamp;
     };
     const Atoms& atoms() const { return atoms_; }
 
@@ -58,8 +59,18 @@ class X11Connection {
     // click on one of its windows cannot start a second action in the middle of typing.
     bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 20,
                    bool userInput = true);
-    // Runs the Qt event loop for `ms` (pacing between keys, not synchronisation).
+    // Runs the Qt event loop for `ms` (pacing between keys, not synchronisation), handling this
+    // connection's events meanwhile (a client waiting for our clipboard waits for nothing else).
     void Pause(int ms, bool userInput = true);
+
+    // Offers `text` (UTF-8) as the clipboard's content from this connection, until another
+    // client takes the clipboard or WithdrawClipboard. False when the server would not give it.
+    bool OfferClipboard(const std::string& text);
+    void WithdrawClipboard();
+    // How many requests for the offered text's content (not its list of formats) were answered.
+    std::uint64_t clipboardServed() const { return clipboardServed_; }
+    // When a client last asked for the offered clipboard (for any format).
+    std::chrono::steady_clock::time_point lastClipboardRequest() const { return lastRequest_; }
 
     // Counts of events seen on this connection, for waits that look for "one more".
     std::uint64_t keyboardMappingNotifies() const { return mappingNotifies_; }
@@ -68,6 +79,7 @@ class X11Connection {
 
   private:
     void Handle(xcb_generic_event_t* ev);
+    void AnswerSelectionRequest(const xcb_selection_request_event_t& req);
 
     xcb_connection_t* conn_ = nullptr;
     xcb_window_t root_ = 0;
@@ -79,6 +91,11 @@ class X11Connection {
     std::uint32_t pingSerial_ = 0;
     xcb_window_t pongWindow_ = 0;
     bool pongSeen_ = false;
+    std::string offered_;
+    bool offering_ = false;
+    xcb_timestamp_t offeredAt_ = 0;
+    std::uint64_t clipboardServed_ = 0;
+    std::chrono::steady_clock::time_point lastRequest_{};
 };
 
 }  // namespace platform

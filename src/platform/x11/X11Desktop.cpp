@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/Utf8.h"
+#include "platform/posix/InputMethodSwitch.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
@@ -165,13 +166,29 @@ class X11Desktop : public QtDesktop {
 
     std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override {
         // Qt hands keys to whichever of its windows has the focus when it reads them, so keys
-        // for a window of ours must be read while they are typed, not after.
+        // for a window of ours must be read while they are typed, not after. Our windows read
+        // the clipboard on this very thread, so they get no paste.
         bool own = IsOwnWindow(target);
         KeysToSend keys =
             StrokesToSend(strokes, [&](char32_t c) { return keyboard_.ShiftedChar(c); });
-        return keys.Handled(keyboard_.Type(
+        X11Keyboard::Route route;
+        route.paste = !own;
+        std::unique_ptr<InputMethodSwitch> imOff;
+        if (HasCharacters(keys.strokes) && keyboard_.InputMethodPresent()) {
+            imOff = std::make_unique<InputMethodSwitch>();
+            route.ownKeys = imOff->KeysPassThrough();
+        }
+        std::unique_ptr<ClipboardContents> saved;
+        route.beforePaste = [&] { saved = ClipboardSave(); };
+        std::size_t sent = keyboard_.Type(
             keys.strokes, target,
-            [&] { return target && ActiveWindow() == target && HasFocus(target); }, own));
+            [&] { return target && ActiveWindow() == target && HasFocus(target); }, own, route);
+        // What the clipboard held goes back once the target has read the pasted text.
+        if (saved) ClipboardRestore(std::move(saved));
+        // The input method may still be reading the last key when it is switched on again.
+        if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
+            x_.Pause(kInputMethodBackMs, own);
+        return keys.Handled(sent);
     }
 
     void ShowHelp(WindowId owner, int context) override {
@@ -269,8 +286,15 @@ class X11Desktop : public QtDesktop {
         return false;
     }
 
+    static bool HasCharacters(const std::vector<KeyStroke>& strokes) {
+        return std::any_of(strokes.begin(), strokes.end(),
+                           [](const KeyStroke& k) { return k.ch && !k.ctrl && !k.alt; });
+    }
+
+    static constexpr int kInputMethodBackMs = 50;
     X11Connection x_;
     X11Keyboard keyboard_;
+
     HelpHooks help_;
     std::string host_;
     std::map<WindowId, bool> wantAbove_;  // own windows and whether they belong in the band
@@ -290,6 +314,11 @@ X11Keyboard::Timing* X11TypingTiming(Desktop& desktop, bool inputMethod) {
 bool X11KeymapChanged(Desktop& desktop) {
     auto* x = dynamic_cast<X11Desktop*>(&desktop);
     return x && x->keyboard().MapChanged();
+}
+
+std::uint64_t X11KeymapChanges(Desktop& desktop) {
+    auto* x = dynamic_cast<X11Desktop*>(&desktop);
+    return x ? x->keyboard().mapChanges() : 0;
 }
 
 bool X11InputMethodPresent(Desktop& desktop) {

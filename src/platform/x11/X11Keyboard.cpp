@@ -8,6 +8,8 @@
 #include <limits>
 #include <thread>
 
+#include "core/Utf8.h"
+
 namespace platform {
 namespace {
 constexpr xcb_keysym_t kNoSymbol = 0;
@@ -84,6 +86,18 @@ xcb_keysym_t LegacySym(char32_t c) {
     if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff)) return c;
     return kUnicodeBase + c;
 }
+
+// A letter the Caps Lock turns into its capital (and back, with Shift).
+bool HasCase(xcb_keysym_t lower, xcb_keysym_t upper) {
+    const bool ascii = lower >= 'a' && lower <= 'z' && upper == lower - 0x20;
+    const bool latin1 = lower >= 0xe0 && lower <= 0xfe && lower != 0xf7 && upper == lower - 0x20;
+    return ascii || latin1;
+}
+
+// The clipboard takes a paste of at most this many bytes in one answer.
+constexpr std::size_t kMaxPasteBytes = 1 << 15;
+// How long the target must have asked nothing of the clipboard before the next key.
+constexpr auto kPasteQuiet = std::chrono::milliseconds(40);
 
 char32_t SymToChar(xcb_keysym_t s) {
     if ((s >= 0x20 && s <= 0x7e) || (s >= 0xa0 && s <= 0xff)) return s;
@@ -182,7 +196,7 @@ char32_t X11Keyboard::ShiftedChar(char32_t c) {
     return SymToChar(map_.At(kc, 1));
 }
 
-X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
+X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s, const Route& route) const {
     Plan p;
     p.shift = s.shift;
     p.ctrl = s.ctrl;
@@ -191,7 +205,18 @@ X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
     if (s.key != NamedKey::None) {
         sym = NamedKeySym(s.key);
     } else if (!s.ctrl && !s.alt) {
-        p.spareSym = kUnicodeBase + s.ch;
+        bool needShift = false;
+        if (route.ownKeys && FindKey(LegacySym(s.ch), &p.keycode, &needShift)) {
+            p.shift = needShift;
+            if (capsLock_ && HasCase(map_.At(p.keycode, 0), map_.At(p.keycode, 1)))
+                p.shift = !p.shift;
+            return p;
+        }
+        p.keycode = 0;
+        if (route.paste)
+            p.pasted = s.ch;
+        else
+            p.spareSym = kUnicodeBase + s.ch;
         return p;
     } else {
         // Shortcuts (Ctrl+C) must come from the keyboard's own key for the character.
@@ -205,6 +230,30 @@ X11Keyboard::Plan X11Keyboard::PlanStroke(const KeyStroke& s) const {
         p.spareSym = sym;
     }
     return p;
+}
+
+bool X11Keyboard::WouldPaste(const std::vector<KeyStroke>& strokes, const Route& route) {
+    if (!route.paste || !x_.Valid() || !LoadMap()) return false;
+    for (const KeyStroke& s : strokes)
+        if (PlanStroke(s, route).pasted) return true;
+    return false;
+}
+
+bool X11Keyboard::Paste(const std::string& text, xcb_window_t target) {
+    xcb_keycode_t v = 0;
+    bool vShift = false;
+    if (!FindKey('v', &v, &vShift) || vShift || !x_.OfferClipboard(text)) return false;
+    const std::uint64_t served = x_.clipboardServed();
+    PressRelease(v, false, true, false);
+    // The target asks for the text while it handles Ctrl+V, and for the list of formats again
+    // before it inserts it (Chromium drops both the paste and the keys that come meanwhile if
+    // that goes unanswered): what follows goes out once it has stopped asking.
+    if (!x_.WaitUntil([&] { return x_.clipboardServed() > served; }, 2000, 5, userInput_))
+        return false;
+    x_.WaitUntil([&] { return Clock::now() - x_.lastClipboardRequest() > kPasteQuiet; }, 1000, 5,
+                 userInput_);
+    PingTarget(target, 500);
+    return true;
 }
 
 void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes) {
@@ -229,6 +278,7 @@ void X11Keyboard::WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes
     }
     xcb_change_keyboard_mapping(x_.conn(), static_cast<std::uint8_t>(hi - lo + 1), lo,
                                 static_cast<std::uint8_t>(map_.perKc), rows.data());
+    ++mapChanges_;
     std::copy(rows.begin(), rows.end(), map_.syms.begin() + static_cast<std::ptrdiff_t>(base));
 }
 
@@ -385,16 +435,23 @@ bool X11Keyboard::ModifiersHeld() {
 }
 
 std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
-                              const std::function<bool()>& stillTarget, bool readOwnInput) {
+                              const std::function<bool()>& stillTarget, bool readOwnInput,
+                              const Route& route) {
     if (!x_.Valid() || strokes.empty() || !stillTarget()) return 0;
     x_.Drain();
     if (!LoadMap()) return 0;
     userInput_ = readOwnInput;
     timing_ = InputMethodPresent() ? imTiming_ : plainTiming_;
     restoreTimer_.stop();
+    {
+        auto* p = xcb_query_pointer_reply(x_.conn(), xcb_query_pointer(x_.conn(), x_.root()),
+                                          nullptr);
+        capsLock_ = p && (p->mask & XCB_MOD_MASK_LOCK);
+        std::free(p);
+    }
     std::vector<Plan> plans;
     plans.reserve(strokes.size());
-    for (const KeyStroke& s : strokes) plans.push_back(PlanStroke(s));
+    for (const KeyStroke& s : strokes) plans.push_back(PlanStroke(s, route));
 
     std::map<xcb_keysym_t, xcb_keycode_t> held;
     auto refreshHeld = [&] {
@@ -404,10 +461,25 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
     refreshHeld();
 
     std::size_t done = 0;
-    bool typedAny = false;
-    for (; done < plans.size(); ++done) {
+    bool typedAny = false, pastedAny = false;
+    while (done < plans.size()) {
         const Plan& p = plans[done];
         if (!stillTarget()) break;
+        if (p.pasted) {
+            // The characters that follow and go by paste as well go in one paste.
+            std::string run;
+            std::size_t end = done;
+            for (; end < plans.size() && plans[end].pasted && run.size() < kMaxPasteBytes; ++end)
+                AppendUtf8(run, plans[end].pasted);
+            if (!pastedAny && route.beforePaste) route.beforePaste();
+            pastedAny = true;
+            if (typedAny) x_.Pause(timing_.keyGapMs, userInput_);
+            if (!stillTarget() || !Paste(run, target)) break;
+            typedAny = true;
+            lastKey_ = Clock::now();
+            done = end;
+            continue;
+        }
         xcb_keycode_t kc = p.keycode;
         if (!kc) {
             auto h = held.find(p.spareSym);
@@ -430,6 +502,7 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
             o->second.lastUse = Clock::now();
             o->second.used = true;
         }
+        ++done;
     }
     if (typedAny) {
         // The server has passed the keys on once it answers; the target has read them once it
@@ -438,6 +511,7 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
         PingTarget(target, 500);
         x_.Pause(timing_.finishSettleMs, userInput_);
     }
+    if (pastedAny) x_.WithdrawClipboard();
     if (!owned_.empty()) restoreTimer_.start(timing_.restoreAfterMs);
     return done;
 }

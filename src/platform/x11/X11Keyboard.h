@@ -1,13 +1,14 @@
-// Typing through XTest. Characters are typed as Unicode keysyms on spare (empty) keycodes from
-// the top of the range, as many of a text's characters mapped in one go as there are spares,
-// because input methods (mozc in hiragana mode) pass such keys through untouched while they
-// would convert letters typed on the normal keys. Browsers read a key's symbol only after the
-// key arrived, so a keycode gets another symbol (or its empty one back) only once the target has
-// read its last press: with no input method, when the target answers a ping; with one, a while
-// after that. All changes of one moment go out in one request, since every request makes every
-// client on the display reload its keyboard. Named keys and shortcuts with Ctrl or Alt use the
-// keyboard's own keycodes. The strokes arrive as StrokesToSend makes them: what each means as a
-// key is not decided here.
+// Typing through XTest. A character the keyboard's layout carries is typed on its own key, at
+// the level that gives it (Shift where needed), so that a page sees the very key a user would
+// press (keydown filters and input masks read it); the input method is switched off for it by
+// the desktop. A character no key carries goes by paste: the text offered on the clipboard,
+// Ctrl+V, and the next key only once the target has read it. Where paste is not to be had (our
+// own windows, which read the clipboard on our own thread) such characters are typed as
+// Unicode keysyms on spare (empty) keycodes from the top of the range, as many mapped in one go
+// as there are spares; a keycode gets another symbol only once the target has read its last
+// press, and all changes of one moment go out in one request, since every request makes every
+// client on the display reload its keyboard. The strokes arrive as StrokesToSend makes them:
+// what each means as a key is not decided here.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -85,12 +86,29 @@ class X11Keyboard {
     // key types `c` on its first level or that key's second level is no character.
     char32_t ShiftedChar(char32_t c);
 
+    // How characters reach the target.
+    struct Route {
+        // Characters on the layout's own keys are typed there: no input method would turn them
+        // into others (none runs, or it is off). Else every character goes another way.
+        bool ownKeys = true;
+        // Characters no key carries go by paste; else on spare keycodes.
+        bool paste = false;
+        // Called once before the first paste (to keep what the clipboard held).
+        std::function<void()> beforePaste;
+    };
+    // Whether some character of `strokes` would go by paste on `route`.
+    bool WouldPaste(const std::vector<KeyStroke>& strokes, const Route& route);
+
     // Types `strokes` (as StrokesToSend leaves them); before each one `stillTarget()` must hold,
     // else typing stops. Returns the number of strokes dealt with. Every key pressed here is
     // released on every path. The waits in between hold this program's own mouse and key events
-    // back unless `readOwnInput` (the target is a window of this program).
+    // back unless `readOwnInput` (the target is a window of this program). A paste the target
+    // does not read in time stops the typing too.
     std::size_t Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
-                     const std::function<bool()>& stillTarget, bool readOwnInput = false);
+                     const std::function<bool()>& stillTarget, bool readOwnInput,
+                     const Route& route);
+    // The keyboard map changes made so far (each one makes every client reload its keyboard).
+    std::uint64_t mapChanges() const { return mapChanges_; }
 
     // Gives every spare keycode its original (empty) symbols back now.
     void RestoreNow();
@@ -102,6 +120,7 @@ class X11Keyboard {
     struct Plan {
         xcb_keycode_t keycode = 0;  // a key of the keyboard's own map, or 0
         xcb_keysym_t spareSym = 0;  // else: the symbol to type on a spare keycode
+        char32_t pasted = 0;        // else: a character that goes by paste
         bool shift = false, ctrl = false, alt = false;
     };
     struct Owned {
@@ -113,7 +132,9 @@ class X11Keyboard {
     bool LoadMap();
     // The keyboard's own key for `sym`: its keycode and whether Shift is needed.
     bool FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const;
-    Plan PlanStroke(const KeyStroke& s) const;
+    Plan PlanStroke(const KeyStroke& s, const Route& route) const;
+    // Pastes `text` into the target; false when it did not read it in time.
+    bool Paste(const std::string& text, xcb_window_t target);
     // Maps the symbols needed from `from` on onto spare keycodes; false when it cannot.
     bool MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target);
     // Gives each keycode in `changes` its symbol (both levels; kNoSymbol empties it).
@@ -130,6 +151,8 @@ class X11Keyboard {
     Timing timing_;  // the pace of the text being typed
     X11KeyMap map_;
     xcb_keycode_t shiftKc_ = 0, ctrlKc_ = 0, altKc_ = 0;
+    bool capsLock_ = false;  // the lock is on: letters come out in the other case
+    std::uint64_t mapChanges_ = 0;
     Clock::time_point lastKey_{};           // the last key typed, on any keycode
     Clock::time_point lastRestore_{};       // when the spares last got their empty symbols back
     std::map<xcb_keycode_t, Owned> owned_;  // spare keycodes that carry one of our symbols

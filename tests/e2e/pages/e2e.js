@@ -40,4 +40,10 @@
       send({ kind: "composition", phase, text: e.data || "" }));
   }
   document.addEventListener("focusin", (e) => send({ kind: "focus", text: e.target.id || "" }));
+  // Every key as the page sees it on keydown, for pages that filter or format on it.
+  // The reports may reach the server out of order: n is the page's own count.
+  let keys = 0;
+  document.addEventListener("keydown", (e) => send({ kind: "keydown", text: e.key,
+    fields: { n: String(++keys), code: e.code, target: e.target.id || "",
+              ctrl: String(e.ctrlKey) } }), true);
 })();

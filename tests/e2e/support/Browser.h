@@ -70,6 +70,7 @@ class BrowserSession {
     // Input method control and commands as the browser's user (see UserSession).
     bool SetInputMethod(bool on) { return session_.SetInputMethod(on); }
     int InputMethodState() { return session_.InputMethodState(); }
+    std::string BusAddress() const { return session_.BusAddress(); }
     std::string RunAsUser(const std::vector<std::string>& argv) { return session_.RunAsUser(argv); }
 
     // The browser's own output, for failure messages.

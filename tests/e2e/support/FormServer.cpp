@@ -44,6 +44,30 @@ std::optional<Event> ParseEvent(const std::string& line) {
 
 }  // namespace
 
+bool FormServer::InstallNpm(const std::vector<std::string>& packages, std::string* log) {
+    const fs::path dir = PENRIKA_NPM_DIR;
+    std::vector<std::string> missing;
+    for (const std::string& p : packages) {
+        const std::string name = p.substr(0, p.find('@', 1));
+        if (!fs::exists(dir / "node_modules" / name / "package.json")) missing.push_back(p);
+    }
+    if (missing.empty()) return true;
+    fs::create_directories(dir);
+    std::vector<std::string> argv = {"npm",      "install",     "--no-audit", "--no-fund",
+                                     "--no-save", "--loglevel=error", "--prefix", dir.string()};
+    argv.insert(argv.end(), missing.begin(), missing.end());
+    Process::Options o;
+    o.output = dir / "npm.log";
+    Process npm(argv, o);
+    WaitFor([&] { return !npm.Running(); }, 300s, 100ms);
+    npm.Stop();
+    if (log) *log = ReadText(o.output);
+    for (const std::string& p : missing)
+        if (!fs::exists(dir / "node_modules" / p.substr(0, p.find('@', 1)) / "package.json"))
+            return false;
+    return true;
+}
+
 FormServer::FormServer(const fs::path& dir, fs::path pages) {
     if (pages.empty()) pages = SourceDir() / "tests" / "e2e" / "pages";
     log_ = dir / "form-server.jsonl";
@@ -54,7 +78,7 @@ FormServer::FormServer(const fs::path& dir, fs::path pages) {
     process_ = std::make_unique<Process>(
         std::vector<std::string>{"python3", (SourceDir() / "tests" / "e2e" / "server.py").string(),
                                  "--pages", pages.string(), "--log", log_.string(), "--port-file",
-                                 portFile.string()},
+                                 portFile.string(), "--npm", PENRIKA_NPM_DIR},
         o);
     bool up = WaitFor([&] { return fs::exists(portFile) || !process_->Running(); }, 15s);
     if (!up || !fs::exists(portFile))

@@ -23,6 +23,10 @@ class FormServer {
     FormServer(const FormServer&) = delete;
     FormServer& operator=(const FormServer&) = delete;
 
+    // Installs npm packages ("imask@7.6.1") that pages load from /npm/<package>/..., once per
+    // build tree; false (with npm's output in `log`) when npm could not.
+    static bool InstallNpm(const std::vector<std::string>& packages, std::string* log);
+
     int port() const { return port_; }
     std::string Url(const std::string& page, const std::string& tag = {}) const;
     const std::filesystem::path& logPath() const { return log_; }

@@ -112,10 +112,17 @@ std::string UserSession::Log() const {
     return Tail(log);
 }
 
-std::string UserSession::RunAsUser(const std::vector<std::string>& argv) {
+std::string UserSession::BusAddress() const {
     if (!uid_) return {};
+    std::error_code ec;
+    if (!fs::exists(home_ / "dbus-address", ec)) return {};
     std::string bus = ReadText(home_ / "dbus-address");
     while (!bus.empty() && (bus.back() == '\n' || bus.back() == ' ')) bus.pop_back();
+    return bus;
+}
+
+std::string UserSession::RunAsUser(const std::vector<std::string>& argv) {
+    const std::string bus = BusAddress();
     if (bus.empty()) return {};
     fs::path out = dir_ / "run-as-user.out";
     WriteFile(out, "");

@@ -40,6 +40,9 @@ class UserSession {
     // fcitx5 reports (0 none, 1 off, 2 on), -1 when it cannot be asked.
     bool SetInputMethod(bool on);
     int InputMethodState();
+    // The session's D-Bus address ("" before it is up, or without an input method). The bus
+    // lets this (the test's) user in as well, as a program of the session user would be.
+    std::string BusAddress() const;
     // Runs a command as the session's user on its D-Bus session bus (input-method sessions
     // only) and returns its output; "" otherwise.
     std::string RunAsUser(const std::vector<std::string>& argv);
