@@ -552,4 +552,59 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_FALSE(notice.topmost);
 }
 
+// The answer that lets typing begin comes with the key's release, so that no held key is still
+// down (and repeating) once the browser is active again; a key held from before the box opened
+// answers nothing, neither by its repeats nor by its release.
+TEST_F(X11DesktopTest, AConfirmationIsAnsweredWhenTheKeyComesUp) {
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        bool focusCancel;
+        int answer;
+    } cases[] = {
+        {"Enter", Qt::Key_Return, false, platform::MsgAnswerOk},
+        {"Enter on Cancel", Qt::Key_Return, true, platform::MsgAnswerCancel},
+        {"Space on Cancel", Qt::Key_Space, true, platform::MsgAnswerCancel},
+        {"Escape", Qt::Key_Escape, false, platform::MsgAnswerCancel},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> openAfter;  // the steps after which the box was still open
+        bool closedByRelease = false;
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(QTest::qWaitFor(
+                [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+                3000));
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            for (QAbstractButton* b : box->buttons())
+                if (c.focusCancel && b->text() == QStringLiteral("キャンセル")) b->setFocus();
+            auto send = [&](QEvent::Type type, bool repeat, const char* step) {
+                QWidget* to = box->focusWidget() ? box->focusWidget() : box;
+                QKeyEvent e(type, c.key, Qt::NoModifier, QString(), repeat);
+                QApplication::sendEvent(to, &e);
+                if (box->isVisible()) openAfter.push_back(step);
+            };
+            // Held since before the box opened: its repeats, then its release.
+            send(QEvent::KeyPress, true, "held repeat");
+            send(QEvent::KeyRelease, true, "held repeat up");
+            send(QEvent::KeyRelease, false, "held key up");
+            // Pressed in the box and held.
+            send(QEvent::KeyPress, false, "press");
+            send(QEvent::KeyRelease, true, "repeat up");
+            send(QEvent::KeyPress, true, "repeat");
+            send(QEvent::KeyRelease, false, "release");
+            closedByRelease = !box->isVisible();
+            if (box->isVisible()) box->reject();
+        });
+        EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo,
+                             "Penrika"),
+                  c.answer);
+        EXPECT_EQ(openAfter, (std::vector<std::string>{"held repeat", "held repeat up",
+                                                       "held key up", "press", "repeat up",
+                                                       "repeat"}));
+        EXPECT_TRUE(closedByRelease);
+    }
+}
+
 }  // namespace
