@@ -154,6 +154,8 @@ void EntryEditor::BuildControls() {
     connect(cancelButton_, &QPushButton::clicked, this, &EntryEditor::onCancel);
     connect(helpButton_, &QPushButton::clicked, this, &EntryEditor::onHelp);
     connect(grid_, &FlexGrid::Click, this, &EntryEditor::onGridClick);
+    // The boxes show the row the keys move to, so that 修正 and 削除 act on the row shown.
+    connect(grid_, &FlexGrid::RowMoved, this, &EntryEditor::onGridClick);
     // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
     grid_->horizontalHeader()->viewport()->installEventFilter(this);
     EnterPressesFocusedButton(this);
@@ -273,6 +275,9 @@ void EntryEditor::onInsert() {
     grid_->AddItem(QString());
     if (r > 6) grid_->SetTopRow(grid_->Rows() - 7);
     FitColumns();
+    // The boxes are empty now: no row is shown in them for 修正 or 削除 to act on.
+    reviseButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
     sortButton_->setEnabled(true);
     WarnIfUntypable(text);
 }
