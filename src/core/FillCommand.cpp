@@ -176,7 +176,12 @@ void FillCommand::FillForm(const std::string& text) {
         return;
     }
     if (state_.options.confirmBeforeFill) {
-        int answer = d_.MsgBox("[ " + text + " ]をフォームに記入します。",
+        // What will be typed, not the notation: a + or ~ in the text acts as a key, and the
+        // user must see that before saying yes.
+        const std::string typed = StrokesAsRead(
+            StrokesToSend(parsed.strokes, [this](char32_t c) { return d_.ShiftedChar(c); })
+                .strokes);
+        int answer = d_.MsgBox("[ " + typed + " ]をフォームに記入します。",
                                platform::MsgOkCancelInfo, AppTitle);
         if (answer == platform::MsgAnswerCancel) return;
     }

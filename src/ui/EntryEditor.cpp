@@ -15,6 +15,7 @@
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
 #include "core/GridText.h"
+#include "core/KeyNotation.h"
 #include "core/Settings.h"
 #include "platform/Desktop.h"
 #include "ui/FlexGrid.h"
@@ -253,9 +254,31 @@ void EntryEditor::WarnIfUntypable(const QString& fillText) {
     if (!warning.empty()) platform::TheDesktop().MsgBox(warning, platform::MsgOk, AppTitle);
 }
 
+QString EntryEditor::OfferLiteral(const QString& fillText) {
+    const std::string text = S(fillText);
+    if (!ParseKeys(text).ok()) return fillText;  // warned about once it is stored
+    platform::Desktop& d = platform::TheDesktop();
+    auto shiftedOf = [&d](char32_t c) { return d.ShiftedChar(c); };
+    const std::string typed = TypedAsRead(text, shiftedOf);
+    const std::string literal = LiteralOutsideBraces(text);
+    // Only a + ^ % ~ ( ) outside braces may have been meant as a character: the {…} keys are
+    // written on purpose.
+    if (typed == TypedAsRead(literal, shiftedOf)) return fillText;
+    const std::string prompt =
+        "この記入文字は、書いたとおりには記入されません。\r\n\r\n"
+        "書いた文字：" + text + "\r\n"
+        "記入される内容：" + typed + "\r\n\r\n"
+        "+ ^ % ~ ( ) はキーの操作になります（+ は Shift、^ は Ctrl、% は Alt、~ は Enter）。"
+        "文字そのものを記入するには、{+} のように { } で囲んで書きます。\r\n\r\n"
+        "書いた文字のとおりに記入されるよう、「" + literal + "」と書き直して登録しますか？\r\n"
+        "「いいえ」を選ぶと、書いたとおりに登録します。";
+    const int answer = d.MsgBox(prompt, platform::MsgYesNoQuestion, AppTitle);
+    return answer == platform::MsgAnswerYes ? Q(literal) : fillText;
+}
+
 void EntryEditor::onInsert() {
     const QString label = itemEdit_->text();
-    const QString text = fillTextEdit_->text();
+    QString text = fillTextEdit_->text();
     const QString memo = Q(TrimMemo(S(memoEdit_->text())));
     if (text.isEmpty() || label.isEmpty()) {
         platform::TheDesktop().MsgBox(kMsgMissing, platform::MsgInfo, AppTitle);
@@ -266,6 +289,7 @@ void EntryEditor::onInsert() {
         platform::TheDesktop().MsgBox(kMsgFull, platform::MsgInfo, AppTitle);
         return;
     }
+    text = OfferLiteral(text);
     const int r = grid_->Rows() - 1;
     grid_->SetRow(r);
     grid_->SetTextMatrix(r, 1, label);
@@ -291,7 +315,7 @@ void EntryEditor::onRevise() {
         deleteButton_->setEnabled(false);
         return;
     }
-    const QString text = fillTextEdit_->text();
+    const QString text = OfferLiteral(fillTextEdit_->text());
     grid_->SetTextMatrix(r, 1, itemEdit_->text());
     grid_->SetTextMatrix(r, 2, text);
     grid_->SetTextMatrix(r, 3, Q(TrimMemo(S(memoEdit_->text()))));

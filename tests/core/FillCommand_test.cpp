@@ -54,17 +54,40 @@ TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
     EXPECT_EQ(d.log().front(), "activate " + std::to_string(browser));
 }
 
-TEST_F(FillRoad, ConfirmationShowsTheTextAsStoredAndOkTypes) {
+TEST_F(FillRoad, ConfirmationShowsWhatWillBeTypedAndOkTypes) {
     state.options.confirmBeforeFill = true;
     d.AnswerMsgBoxes({platform::MsgAnswerOk});
     Road().FillForm("a+b{TAB}");
     ASSERT_EQ(d.msgBoxes().size(), 1u);
-    EXPECT_EQ(d.msgBoxes()[0].prompt, "[ a+b{TAB} ]をフォームに記入します。");
+    EXPECT_EQ(d.msgBoxes()[0].prompt, "[ aB［Tab］ ]をフォームに記入します。");
     EXPECT_EQ(d.msgBoxes()[0].style, 65);
     EXPECT_EQ(d.msgBoxes()[0].title, "Penrika");
     EXPECT_EQ(d.TypedText(browser), "{TAB}a+b{TAB}");
     // Asked before the browser came forward.
     EXPECT_EQ(d.log().front().rfind("msgbox 65", 0), 0u);
+}
+
+// The confirmation reads the text as this keyboard will type it, not as the notation is written:
+// the user sees the Enter a ~ presses and the character a Shift makes.
+TEST_F(FillRoad, TheConfirmationShowsTheKeysTheTextPresses) {
+    state.options.confirmBeforeFill = true;
+    d.SetShifted({{U'1', U'!'}});
+    const std::pair<const char*, const char*> cases[] = {
+        {"山田太郎", "[ 山田太郎 ]"},
+        {"taro+shop@example.com", "[ taroShop@example.com ]"},
+        {"https://example.jp/~taro", "[ https://example.jp/［Enter］taro ]"},
+        {"(03)1234", "[ 031234 ]"},
+        {"pass+1", "[ pass! ]"},
+        {"^a{DEL}{TAB 2}", "[ ［Ctrl+A］［Delete］［Tab］［Tab］ ]"},
+        {"{+}{~}{(}{)}{{}{}}", "[ +~(){} ]"},
+    };
+    for (const auto& [text, shown] : cases) {
+        d.AnswerMsgBoxes({platform::MsgAnswerCancel});
+        Road().FillForm(text);
+        ASSERT_FALSE(d.msgBoxes().empty());
+        EXPECT_EQ(d.msgBoxes().back().prompt, std::string(shown) + "をフォームに記入します。");
+    }
+    EXPECT_TRUE(d.typeCalls().empty());
 }
 
 TEST_F(FillRoad, CancelInTheConfirmationTypesNothingAndActivatesNothing) {

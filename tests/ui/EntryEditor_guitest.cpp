@@ -642,6 +642,46 @@ TEST_F(EditorTest, AFillTextThatCannotBeTypedIsWarnedAboutButStored) {
     EXPECT_EQ(desk_.msgBoxes().size(), 2u) << "a text that can be typed is not warned about";
 }
 
+// A 記入文字 whose + ~ ( ) act as keys where a character may have been meant: the user is told
+// what it types and how to write the character itself, and may store it written literally.
+TEST_F(EditorTest, AFillTextThatTypesOtherThanItReadsIsOfferedWrittenLiterally) {
+    Open({});
+    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    Compose("メール", "taro+shop@example.com");
+    Press("cmdInsert");
+    ASSERT_EQ(desk_.msgBoxes().size(), 1u);
+    const fake::MsgBoxCall offer = desk_.msgBoxes()[0];
+    EXPECT_EQ(offer.style, platform::MsgYesNoQuestion);
+    EXPECT_EQ(offer.title, "Penrika");
+    for (const char* part : {"taroShop@example.com", "{+}", "「taro{+}shop@example.com」"})
+        EXPECT_NE(offer.prompt.find(part), std::string::npos) << part << "\n" << offer.prompt;
+    EXPECT_EQ(GridRows()[0], (Entry{"メール", "taro{+}shop@example.com", ""}));
+
+    // No keeps it as written.
+    desk_.AnswerMsgBoxes({platform::MsgAnswerNo});
+    Compose("URL", "https://example.jp/~taro");
+    Press("cmdInsert");
+    ASSERT_EQ(desk_.msgBoxes().size(), 2u);
+    EXPECT_NE(desk_.msgBoxes()[1].prompt.find("https://example.jp/［Enter］taro"),
+              std::string::npos);
+    EXPECT_EQ(GridRows()[1][1], "https://example.jp/~taro");
+
+    // 修正 offers the same; the keys written in braces stay keys.
+    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    ClickRow(2);
+    Compose("電話", "{TAB}(03)1234");
+    Press("cmdRevision");
+    ASSERT_EQ(desk_.msgBoxes().size(), 3u);
+    EXPECT_EQ(GridRows()[1], (Entry{"電話", "{TAB}{(}03{)}1234", ""}));
+
+    // A text that types as it reads, or whose keys are all in braces, is not asked about.
+    for (const char* text : {"山田太郎", "{TAB}山田{ENTER}", "{+}81 3-1234", "[x]"}) {
+        Compose("x", text);
+        Press("cmdInsert");
+    }
+    EXPECT_EQ(desk_.msgBoxes().size(), 3u);
+}
+
 TEST_F(EditorTest, ASaveThatFailsIsReportedAndTheTableStaysInMemory) {
     fs::create_directories(DataFilePath());  // a directory where the file must go
     Open(kThree);

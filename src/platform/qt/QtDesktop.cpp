@@ -162,10 +162,16 @@ int QtDesktop::MsgBox(const std::string& prompt, int style, const std::string& t
     QMessageBox box(parent);
     box.setWindowTitle(QString::fromStdString(title));
     box.setText(text);
-    box.setIcon((style & 64) ? QMessageBox::Information : QMessageBox::NoIcon);
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setIcon((style & 64)   ? QMessageBox::Information
+                : (style & 32) ? QMessageBox::Question
+                               : QMessageBox::NoIcon);
+    const bool yesNo = (style & 0x0f) == 4;
+    QPushButton* ok =
+        box.addButton(QString::fromUtf8(yesNo ? "はい" : "OK"), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
-    if ((style & 0x0f) == 1)
+    if (yesNo)
+        cancel = box.addButton(QString::fromUtf8("いいえ"), QMessageBox::RejectRole);
+    else if ((style & 0x0f) == 1)
         cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(cancel ? cancel : ok);
@@ -176,7 +182,9 @@ int QtDesktop::MsgBox(const std::string& prompt, int style, const std::string& t
     // Only OK itself says yes: a box that went away otherwise (the program told to end while
     // it was open) must not let a fill go ahead unconfirmed.
     if (!cancel) return MsgAnswerOk;
-    return box.clickedButton() == ok ? MsgAnswerOk : MsgAnswerCancel;
+    const bool yes = box.clickedButton() == ok;
+    if (yesNo) return yes ? MsgAnswerYes : MsgAnswerNo;
+    return yes ? MsgAnswerOk : MsgAnswerCancel;
 }
 
 }  // namespace platform
