@@ -1,5 +1,6 @@
 #include "core/FillCommand.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -55,6 +56,12 @@ void DropTopmost(const Options& options, WindowId window) {
 
 void ApplyTopmost(const Options& options, WindowId window) {
     platform::TheDesktop().SetTopmost(window, options.alwaysOnTop, false);
+}
+
+ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area) {
+    window.left = std::max(std::min(window.left, area.left + area.width - window.width), area.left);
+    window.top = std::max(std::min(window.top, area.top + area.height - window.height), area.top);
+    return window;
 }
 
 void ShowHelp(WindowId window, int context) {

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,6 +25,7 @@
 #include "core/AppState.h"
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Desktop.h"
+#include "support/GuiApp.h"
 #include "ui/WindowUtil.h"
 
 using platform::Desktop;
@@ -550,6 +552,39 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_EQ(notice.text, QStringLiteral("一行目\n二行目"));
     EXPECT_FALSE(notice.icon);
     EXPECT_FALSE(notice.topmost);
+}
+
+// A message box lies wholly on the screen, wherever the program's window it opens over sits.
+TEST_F(X11DesktopTest, AMessageBoxLiesOnTheScreenWhereverTheToolbarSits) {
+    QWidget toolbar(nullptr, Qt::Window);
+    toolbar.setWindowTitle("Penrika");
+    toolbar.resize(138, 26);
+    ASSERT_TRUE(ShowManaged(&toolbar));
+    const QRect area = toolbar.screen()->availableGeometry();
+    for (const ScreenPlace& place : CornersAndEdges(toolbar.frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        toolbar.move(place.at);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return toolbar.frameGeometry().topLeft() == place.at; },
+                                    3000));
+        QRect boxFrame;
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(QTest::qWaitFor(
+                [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+                3000));
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            (void)QTest::qWaitFor(
+                [&] {
+                    return box->frameGeometry().height() > box->height() &&
+                           area.contains(box->frameGeometry());
+                },
+                3000);
+            boxFrame = box->frameGeometry();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        d().MsgBox("項目は登録されていません。", platform::MsgOk, "Penrika");
+        EXPECT_TRUE(area.contains(boxFrame)) << boxFrame.x() << "," << boxFrame.y();
+    }
 }
 
 // The answer that lets typing begin comes with the key's release, so that no held key is still

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QRect>
 #include <QTest>
+#include <vector>
 
 inline QApplication& GuiApp() {
     static int argc = 1;
@@ -26,3 +28,20 @@ inline QApplication& GuiApp() {
         QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
         EXPECT_EQ(actual, expected);                                   \
     } while (0)
+
+// Where a window of outer size `outer` lies flush with each corner of `area` and with the middle
+// of each of its edges: the places a toolbar may be dragged to.
+struct ScreenPlace {
+    const char* name;
+    QPoint at;
+};
+inline std::vector<ScreenPlace> CornersAndEdges(QSize outer, const QRect& area) {
+    const int left = area.left(), top = area.top();
+    const int right = area.left() + area.width() - outer.width();
+    const int bottom = area.top() + area.height() - outer.height();
+    const int midX = (left + right) / 2, midY = (top + bottom) / 2;
+    return {{"top left", {left, top}},      {"top", {midX, top}},
+            {"top right", {right, top}},    {"right", {right, midY}},
+            {"bottom right", {right, bottom}}, {"bottom", {midX, bottom}},
+            {"bottom left", {left, bottom}}, {"left", {left, midY}}};
+}

@@ -781,6 +781,36 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
         << "the toolbar left the band after the editor closed";
 }
 
+// Opened on the toolbar's corner, the editor still lies wholly on the toolbar's screen wherever
+// the toolbar sits (its OK must not end up beyond the right or the bottom edge).
+TEST_F(EditorTest, TheEditorLiesOnTheScreenWhereverTheToolbarSits) {
+    MainToolbar main(state);
+    main.Load();
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    const QRect area = main.screen()->availableGeometry();
+    for (const ScreenPlace& place : CornersAndEdges(main.frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        main.move(place.at);
+        EXPECT_SOON_EQ(main.frameGeometry().topLeft(), place.at);
+        QRect editorFrame;
+        int clientHeight = 0;
+        WhenEditorOpens([&](EntryEditor* editor) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(editor));
+            // Framed by the window manager and settled where it was put.
+            (void)QTest::qWaitFor([&] { return area.contains(editor->frameGeometry()); }, 3000);
+            editorFrame = editor->frameGeometry();
+            clientHeight = editor->height();
+            editor->reject();
+        });
+        main.RunCommandNamed("Grid");
+        EXPECT_TRUE(area.contains(editorFrame))
+            << "editor at " << editorFrame.x() << "," << editorFrame.y() << " "
+            << editorFrame.width() << "x" << editorFrame.height();
+        EXPECT_GT(editorFrame.height(), clientHeight) << "measured with its frame";
+    }
+}
+
 }  // namespace
 
 // Qt's own words in the editor, as start-up installs them.
