@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QRect>
+#include <QWidget>
 #include <QTest>
 #include <vector>
 
@@ -28,6 +29,14 @@ inline QApplication& GuiApp() {
         QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
         EXPECT_EQ(actual, expected);                                   \
     } while (0)
+
+// The outer rectangle a window not shown yet asks the window manager for: where it was moved, as
+// large as its client area in a frame like that of `framed`, a window already shown. (Some
+// window managers pull a window back onto the screen themselves, others place it as asked.)
+inline QRect AskedFrame(const QWidget* w, const QWidget* framed) {
+    const QRect f = framed->frameGeometry(), g = framed->geometry();
+    return {w->pos(), w->size() + QSize(f.width() - g.width(), f.height() - g.height())};
+}
 
 // Where a window of outer size `outer` lies flush with each corner of `area` and with the middle
 // of each of its edges: the places a toolbar may be dragged to.

@@ -348,6 +348,11 @@ TEST_F(SelectListTest, TheListLiesOnTheScreenWhereverTheToolbarSits) {
         SCOPED_TRACE(place.name);
         toolbar_->move(place.at);
         EXPECT_SOON_EQ(toolbar_->frameGeometry().topLeft(), place.at);
+        {
+            CandidateList asked(toolbar_.get(), state.options, candidates, Fill());
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, toolbar_.get())))
+                << "where the list asks to be";
+        }
         auto dlg = Open();
         EXPECT_SOON(area.contains(dlg->frameGeometry()));
         EXPECT_GT(dlg->frameGeometry().height(), dlg->height()) << "measured with its frame";

@@ -793,6 +793,11 @@ TEST_F(EditorTest, TheEditorLiesOnTheScreenWhereverTheToolbarSits) {
         SCOPED_TRACE(place.name);
         main.move(place.at);
         EXPECT_SOON_EQ(main.frameGeometry().topLeft(), place.at);
+        {
+            EntryEditor asked(state, &main);
+            asked.Load();
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, &main))) << "where the editor asks to be";
+        }
         QRect editorFrame;
         int clientHeight = 0;
         WhenEditorOpens([&](EntryEditor* editor) {

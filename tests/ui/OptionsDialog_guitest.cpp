@@ -446,6 +446,19 @@ TEST_F(OptionTest, TheDialogAndTheVersionWindowLieOnTheScreenWhereverTheToolbarS
         SCOPED_TRACE(place.name);
         main_->move(place.at);
         EXPECT_SOON_EQ(main_->frameGeometry().topLeft(), place.at);
+        {
+            OptionsDialog asked(main_.get(), state);
+            asked.Load();
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, main_.get())))
+                << "where the dialog asks to be";
+            // The version window opens over the dialog as the window manager placed it.
+            asked.show();
+            EXPECT_SOON(asked.frameGeometry().height() > asked.height());
+            AboutDialog about(&asked);
+            about.Load(state.options);
+            EXPECT_TRUE(area.contains(AskedFrame(&about, main_.get())))
+                << "where the version window asks to be";
+        }
         Open({
             {"dialog on the screen", [&] { return onScreen(Dialog()); },
              [] { QTest::mouseClick(Child<QPushButton>(Dialog(), "cmdVersion"), Qt::LeftButton); }},
