@@ -185,9 +185,8 @@ void FillCommand::FillForm(const std::string& text) {
     if (state_.options.confirmBeforeFill) {
         // What will be typed, not the notation: a + or ~ in the text acts as a key, and the
         // user must see that before saying yes.
-        const std::string typed = StrokesAsRead(
-            StrokesToSend(parsed.strokes, [this](char32_t c) { return d_.ShiftedChar(c); })
-                .strokes);
+        auto shiftedOf = [this](char32_t c) { return d_.ShiftedChar(c); };
+        const std::string typed = StrokesAsRead(StrokesToSend(parsed.strokes, shiftedOf).strokes);
         int answer = d_.MsgBox("[ " + typed + " ]をフォームに記入します。",
                                platform::MsgOkCancelInfo, AppTitle);
         if (answer == platform::MsgAnswerCancel) return;

@@ -368,31 +368,56 @@ namespace {
 // The key as its cap reads, for the tokens of TypedAsRead.
 const char* KeyCapName(NamedKey key) {
     switch (key) {
-        case NamedKey::Backspace: return "BackSpace";
-        case NamedKey::Break: return "Break";
-        case NamedKey::CapsLock: return "CapsLock";
-        case NamedKey::Delete: return "Delete";
-        case NamedKey::Down: return "↓";
-        case NamedKey::End: return "End";
-        case NamedKey::Enter: return "Enter";
-        case NamedKey::Escape: return "Esc";
-        case NamedKey::Help: return "Help";
-        case NamedKey::Home: return "Home";
-        case NamedKey::Insert: return "Insert";
-        case NamedKey::Left: return "←";
-        case NamedKey::NumLock: return "NumLock";
-        case NamedKey::PageDown: return "PageDown";
-        case NamedKey::PageUp: return "PageUp";
-        case NamedKey::PrintScreen: return "PrintScreen";
-        case NamedKey::Right: return "→";
-        case NamedKey::ScrollLock: return "ScrollLock";
-        case NamedKey::Tab: return "Tab";
-        case NamedKey::Up: return "↑";
-        case NamedKey::KeypadAdd: return "テンキー+";
-        case NamedKey::KeypadSubtract: return "テンキー-";
-        case NamedKey::KeypadMultiply: return "テンキー*";
-        case NamedKey::KeypadDivide: return "テンキー/";
-        default: return NamedKeyName(key);  // F1 .. F16
+        case NamedKey::Backspace:
+            return "BackSpace";
+        case NamedKey::Break:
+            return "Break";
+        case NamedKey::CapsLock:
+            return "CapsLock";
+        case NamedKey::Delete:
+            return "Delete";
+        case NamedKey::Down:
+            return "↓";
+        case NamedKey::End:
+            return "End";
+        case NamedKey::Enter:
+            return "Enter";
+        case NamedKey::Escape:
+            return "Esc";
+        case NamedKey::Help:
+            return "Help";
+        case NamedKey::Home:
+            return "Home";
+        case NamedKey::Insert:
+            return "Insert";
+        case NamedKey::Left:
+            return "←";
+        case NamedKey::NumLock:
+            return "NumLock";
+        case NamedKey::PageDown:
+            return "PageDown";
+        case NamedKey::PageUp:
+            return "PageUp";
+        case NamedKey::PrintScreen:
+            return "PrintScreen";
+        case NamedKey::Right:
+            return "→";
+        case NamedKey::ScrollLock:
+            return "ScrollLock";
+        case NamedKey::Tab:
+            return "Tab";
+        case NamedKey::Up:
+            return "↑";
+        case NamedKey::KeypadAdd:
+            return "テンキー+";
+        case NamedKey::KeypadSubtract:
+            return "テンキー-";
+        case NamedKey::KeypadMultiply:
+            return "テンキー*";
+        case NamedKey::KeypadDivide:
+            return "テンキー/";
+        default:
+            return NamedKeyName(key);  // F1 .. F16
     }
 }
 
@@ -427,8 +452,7 @@ std::string StrokesAsRead(const std::vector<KeyStroke>& sent) {
     return out;
 }
 
-std::string TypedAsRead(std::string_view text,
-                        const std::function<char32_t(char32_t)>& shiftedOf) {
+std::string TypedAsRead(std::string_view text, const std::function<char32_t(char32_t)>& shiftedOf) {
     KeyParseResult parsed = ParseKeys(text);
     if (!parsed.ok()) return {};
     return StrokesAsRead(StrokesToSend(parsed.strokes, shiftedOf).strokes);

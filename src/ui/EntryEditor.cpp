@@ -264,14 +264,16 @@ QString EntryEditor::OfferLiteral(const QString& fillText) {
     // Only a + ^ % ~ ( ) outside braces may have been meant as a character: the {…} keys are
     // written on purpose.
     if (typed == TypedAsRead(literal, shiftedOf)) return fillText;
-    const std::string prompt =
-        "この記入文字は、書いたとおりには記入されません。\r\n\r\n"
-        "書いた文字：" + text + "\r\n"
-        "記入される内容：" + typed + "\r\n\r\n"
-        "+ ^ % ~ ( ) はキーの操作になります（+ は Shift、^ は Ctrl、% は Alt、~ は Enter）。"
-        "文字そのものを記入するには、{+} のように { } で囲んで書きます。\r\n\r\n"
-        "書いた文字のとおりに記入されるよう、「" + literal + "」と書き直して登録しますか？\r\n"
-        "「いいえ」を選ぶと、書いたとおりに登録します。";
+    std::string prompt = "この記入文字は、書いたとおりには記入されません。\r\n\r\n書いた文字：";
+    prompt += text;
+    prompt += "\r\n記入される内容：";
+    prompt += typed;
+    prompt +=
+        "\r\n\r\n+ ^ % ~ ( ) はキーの操作になります（+ は Shift、^ は Ctrl、% は Alt、~ は "
+        "Enter）。文字そのものを記入するには、{+} のように { } で囲んで書きます。\r\n\r\n"
+        "書いた文字のとおりに記入されるよう、「";
+    prompt += literal;
+    prompt += "」と書き直して登録しますか？\r\n「いいえ」を選ぶと、書いたとおりに登録します。";
     const int answer = d.MsgBox(prompt, platform::MsgYesNoQuestion, AppTitle);
     return answer == platform::MsgAnswerYes ? Q(literal) : fillText;
 }

@@ -30,8 +30,7 @@ QFont JapaneseFont(const QStringList& families, double pointSize, bool bold, boo
 // What the window manager's frame adds around a top-level window's client area.
 QMargins FrameOf(const QWidget* w) {
     const QRect f = w->frameGeometry(), g = w->geometry();
-    return {g.left() - f.left(), g.top() - f.top(), f.right() - g.right(),
-            f.bottom() - g.bottom()};
+    return {g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom()};
 }
 
 // Watches a window for the Enter a focused button left unhandled: a button that is not the

@@ -285,13 +285,13 @@ TEST(KeepWithin, MovesAWindowOnlyAsFarAsTheAreaNeeds) {
     const ScreenRect area{0, 0, 1280, 1000};
     const int w = 500, h = 400;
     const std::pair<ScreenRect, ScreenRect> cases[] = {
-        {{100, 80, w, h}, {100, 80, w, h}},      // fits: stays on the corner
-        {{0, 0, w, h}, {0, 0, w, h}},            // top left
-        {{1130, 0, w, h}, {780, 0, w, h}},       // top right
-        {{0, 970, w, h}, {0, 600, w, h}},        // bottom left
-        {{1130, 970, w, h}, {780, 600, w, h}},   // bottom right
-        {{780, 600, w, h}, {780, 600, w, h}},    // flush with both edges
-        {{-30, -10, w, h}, {0, 0, w, h}},        // partly off the top left
+        {{100, 80, w, h}, {100, 80, w, h}},           // fits: stays on the corner
+        {{0, 0, w, h}, {0, 0, w, h}},                 // top left
+        {{1130, 0, w, h}, {780, 0, w, h}},            // top right
+        {{0, 970, w, h}, {0, 600, w, h}},             // bottom left
+        {{1130, 970, w, h}, {780, 600, w, h}},        // bottom right
+        {{780, 600, w, h}, {780, 600, w, h}},         // flush with both edges
+        {{-30, -10, w, h}, {0, 0, w, h}},             // partly off the top left
         {{100, 80, 1400, 1200}, {0, 0, 1400, 1200}},  // larger: its title bar stays on
     };
     for (const auto& [asked, placed] : cases) {
@@ -301,8 +301,7 @@ TEST(KeepWithin, MovesAWindowOnlyAsFarAsTheAreaNeeds) {
     // An area that does not start at the origin (a second screen, a panel on the left).
     EXPECT_EQ(KeepWithin({1900, 1000, w, h}, {1280, 40, 1920, 1040}),
               (ScreenRect{1900, 680, w, h}));
-    EXPECT_EQ(KeepWithin({1200, 10, w, h}, {1280, 40, 1920, 1040}),
-              (ScreenRect{1280, 40, w, h}));
+    EXPECT_EQ(KeepWithin({1200, 10, w, h}, {1280, 40, 1920, 1040}), (ScreenRect{1280, 40, w, h}));
 }
 
 }  // namespace

@@ -355,7 +355,9 @@ TEST(TypedAsRead, ReadsAsTheSentStrokes) {
         {"一{TAB}二~", "一［Tab］二［Enter］"},
         {"^c^+v%{F4}+{TAB}{LEFT 2}{ADD}",
          "［Ctrl+C］［Ctrl+Shift+V］［Alt+F4］［Shift+Tab］［←］［←］［テンキー+］"},
-        {"a\nb\x01" "c\td", "a［Enter］bc［Tab］d"},
+        {"a\nb\x01"
+         "c\td",
+         "a［Enter］bc［Tab］d"},
         {"{+}{^}{%}{~}{(}{)}{{}{}}{[}{]}", "+^%~(){}[]"},
         {"", ""},
     };

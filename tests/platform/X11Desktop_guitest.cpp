@@ -564,8 +564,8 @@ TEST_F(X11DesktopTest, AMessageBoxLiesOnTheScreenWhereverTheToolbarSits) {
     for (const ScreenPlace& place : CornersAndEdges(toolbar.frameGeometry().size(), area)) {
         SCOPED_TRACE(place.name);
         toolbar.move(place.at);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return toolbar.frameGeometry().topLeft() == place.at; },
-                                    3000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return toolbar.frameGeometry().topLeft() == place.at; }, 3000));
         QRect boxFrame;
         QTimer::singleShot(0, [&] {
             EXPECT_TRUE(QTest::qWaitFor(
@@ -632,12 +632,12 @@ TEST_F(X11DesktopTest, AConfirmationIsAnsweredWhenTheKeyComesUp) {
             closedByRelease = !box->isVisible();
             if (box->isVisible()) box->reject();
         });
-        EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo,
-                             "Penrika"),
-                  c.answer);
-        EXPECT_EQ(openAfter, (std::vector<std::string>{"held repeat", "held repeat up",
-                                                       "held key up", "press", "repeat up",
-                                                       "repeat"}));
+        EXPECT_EQ(
+            d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
+            c.answer);
+        EXPECT_EQ(openAfter,
+                  (std::vector<std::string>{"held repeat", "held repeat up", "held key up", "press",
+                                            "repeat up", "repeat"}));
         EXPECT_TRUE(closedByRelease);
     }
 }

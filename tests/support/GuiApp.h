@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QRect>
-#include <QWidget>
 #include <QTest>
+#include <QWidget>
 #include <vector>
 
 inline QApplication& GuiApp() {
@@ -49,8 +49,8 @@ inline std::vector<ScreenPlace> CornersAndEdges(QSize outer, const QRect& area) 
     const int right = area.left() + area.width() - outer.width();
     const int bottom = area.top() + area.height() - outer.height();
     const int midX = (left + right) / 2, midY = (top + bottom) / 2;
-    return {{"top left", {left, top}},      {"top", {midX, top}},
-            {"top right", {right, top}},    {"right", {right, midY}},
+    return {{"top left", {left, top}},         {"top", {midX, top}},
+            {"top right", {right, top}},       {"right", {right, midY}},
             {"bottom right", {right, bottom}}, {"bottom", {midX, bottom}},
-            {"bottom left", {left, bottom}}, {"left", {left, midY}}};
+            {"bottom left", {left, bottom}},   {"left", {left, midY}}};
 }
