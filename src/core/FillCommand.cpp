@@ -1,5 +1,6 @@
 #include "core/FillCommand.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -55,6 +56,12 @@ void DropTopmost(const Options& options, WindowId window) {
 
 void ApplyTopmost(const Options& options, WindowId window) {
     platform::TheDesktop().SetTopmost(window, options.alwaysOnTop, false);
+}
+
+ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area) {
+    window.left = std::max(std::min(window.left, area.left + area.width - window.width), area.left);
+    window.top = std::max(std::min(window.top, area.top + area.height - window.height), area.top);
+    return window;
 }
 
 void ShowHelp(WindowId window, int context) {
@@ -176,7 +183,11 @@ void FillCommand::FillForm(const std::string& text) {
         return;
     }
     if (state_.options.confirmBeforeFill) {
-        int answer = d_.MsgBox("[ " + text + " ]をフォームに記入します。",
+        // What will be typed, not the notation: a + or ~ in the text acts as a key, and the
+        // user must see that before saying yes.
+        auto shiftedOf = [this](char32_t c) { return d_.ShiftedChar(c); };
+        const std::string typed = StrokesAsRead(StrokesToSend(parsed.strokes, shiftedOf).strokes);
+        int answer = d_.MsgBox("[ " + typed + " ]をフォームに記入します。",
                                platform::MsgOkCancelInfo, AppTitle);
         if (answer == platform::MsgAnswerCancel) return;
     }

@@ -42,6 +42,17 @@ BrowserTarget FindBrowser(platform::Desktop& desktop, platform::WindowId toolbar
 void DropTopmost(const Options& options, platform::WindowId window);
 // Puts the window into the band when the option is on, out of it otherwise; never shows it.
 void ApplyTopmost(const Options& options, platform::WindowId window);
+// A window's outer rectangle or a screen's usable area, in pixels.
+struct ScreenRect {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const ScreenRect&) const = default;
+};
+// Where `window` goes so that it lies wholly within `area`, moved as little as it takes: a
+// window opened on the toolbar's corner would otherwise run off the screen's right or bottom
+// edge when the toolbar sits there. One larger than the area keeps its top-left corner (its
+// title bar) inside.
+ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area);
+
 // Opens help topic `context` over `window`.
 void ShowHelp(platform::WindowId window, int context);
 

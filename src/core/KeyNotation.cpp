@@ -363,3 +363,134 @@ KeysToSend StrokesToSend(const std::vector<KeyStroke>& parsed,
 std::size_t KeysToSend::Handled(std::size_t sent) const {
     return sent < from.size() ? from[sent] : parsedCount;
 }
+
+namespace {
+// The key as its cap reads, for the tokens of TypedAsRead.
+const char* KeyCapName(NamedKey key) {
+    switch (key) {
+        case NamedKey::Backspace:
+            return "BackSpace";
+        case NamedKey::Break:
+            return "Break";
+        case NamedKey::CapsLock:
+            return "CapsLock";
+        case NamedKey::Delete:
+            return "Delete";
+        case NamedKey::Down:
+            return "↓";
+        case NamedKey::End:
+            return "End";
+        case NamedKey::Enter:
+            return "Enter";
+        case NamedKey::Escape:
+            return "Esc";
+        case NamedKey::Help:
+            return "Help";
+        case NamedKey::Home:
+            return "Home";
+        case NamedKey::Insert:
+            return "Insert";
+        case NamedKey::Left:
+            return "←";
+        case NamedKey::NumLock:
+            return "NumLock";
+        case NamedKey::PageDown:
+            return "PageDown";
+        case NamedKey::PageUp:
+            return "PageUp";
+        case NamedKey::PrintScreen:
+            return "PrintScreen";
+        case NamedKey::Right:
+            return "→";
+        case NamedKey::ScrollLock:
+            return "ScrollLock";
+        case NamedKey::Tab:
+            return "Tab";
+        case NamedKey::Up:
+            return "↑";
+        case NamedKey::KeypadAdd:
+            return "テンキー+";
+        case NamedKey::KeypadSubtract:
+            return "テンキー-";
+        case NamedKey::KeypadMultiply:
+            return "テンキー*";
+        case NamedKey::KeypadDivide:
+            return "テンキー/";
+        default:
+            return NamedKeyName(key);  // F1 .. F16
+    }
+}
+
+bool ActsAsKey(char c) {
+    return c == '+' || c == '^' || c == '%' || c == '~' || c == '(' || c == ')' || c == '{' ||
+           c == '}' || c == '[' || c == ']';
+}
+}  // namespace
+
+std::string StrokesAsRead(const std::vector<KeyStroke>& sent) {
+    std::string out;
+    for (const KeyStroke& s : sent) {
+        const bool plainChar = s.key == NamedKey::None && !s.shift && !s.ctrl && !s.alt;
+        if (plainChar) {
+            AppendUtf8(out, s.ch);
+            continue;
+        }
+        out += "［";
+        if (s.ctrl) out += "Ctrl+";
+        if (s.alt) out += "Alt+";
+        if (s.shift) out += "Shift+";
+        if (s.key != NamedKey::None) {
+            out += KeyCapName(s.key);
+        } else {
+            // A shortcut reads as its key cap: Ctrl+C, not Ctrl+c.
+            char32_t c = s.ch;
+            if (c >= U'a' && c <= U'z') c = c - U'a' + U'A';
+            AppendUtf8(out, c);
+        }
+        out += "］";
+    }
+    return out;
+}
+
+std::string TypedAsRead(std::string_view text, const std::function<char32_t(char32_t)>& shiftedOf) {
+    KeyParseResult parsed = ParseKeys(text);
+    if (!parsed.ok()) return {};
+    return StrokesAsRead(StrokesToSend(parsed.strokes, shiftedOf).strokes);
+}
+
+std::string LiteralKeys(std::string_view plain) {
+    std::string out;
+    out.reserve(plain.size());
+    for (char c : plain) {
+        if (ActsAsKey(c)) {
+            out += '{';
+            out += c;
+            out += '}';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string LiteralOutsideBraces(std::string_view text) {
+    std::string out;
+    std::size_t plainFrom = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (text[pos] != '{') {
+            ++pos;
+            continue;
+        }
+        // As the parser reads braces: the first character after "{" belongs to the name.
+        std::size_t afterFirst = pos + 1;
+        char32_t first = 0;
+        std::size_t len = afterFirst < text.size() ? ::DecodeUtf8(text, afterFirst, first) : 0;
+        std::size_t close = len ? text.find('}', afterFirst + len) : std::string_view::npos;
+        if (close == std::string_view::npos) break;  // not a text that parses: the rest is plain
+        out += LiteralKeys(text.substr(plainFrom, pos - plainFrom));
+        out += text.substr(pos, close + 1 - pos);
+        pos = plainFrom = close + 1;
+    }
+    out += LiteralKeys(text.substr(plainFrom));
+    return out;
+}

@@ -104,3 +104,18 @@ struct KeysToSend {
 };
 KeysToSend StrokesToSend(const std::vector<KeyStroke>& parsed,
                          const std::function<char32_t(char32_t)>& shiftedOf);
+
+// What a 記入文字 types, as the user reads it: characters as they come out, every other key as
+// a token in full-width brackets (［Tab］, ［Enter］, ［Ctrl+C］, ［Shift+Tab］). It is made from
+// what StrokesToSend sends, given the same `shiftedOf`, so it shows exactly what is typed. ""
+// for a text that does not parse.
+std::string TypedAsRead(std::string_view text, const std::function<char32_t(char32_t)>& shiftedOf);
+// Strokes as StrokesToSend leaves them, as the user reads them.
+std::string StrokesAsRead(const std::vector<KeyStroke>& sent);
+
+// The notation that types `plain` exactly as it is written: each of + ^ % ~ ( ) { } [ ] in
+// braces ({+}, {{}, {}}), everything else as it is.
+std::string LiteralKeys(std::string_view plain);
+// `text` (which must parse) with everything outside its {…} keys written literally: the {…}
+// keys stay keys, and a + ^ % ~ ( ) the user may have meant as a character types as one.
+std::string LiteralOutsideBraces(std::string_view text);

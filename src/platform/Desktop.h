@@ -15,8 +15,8 @@
 namespace platform {
 
 // Message box styles and answers as the program uses them.
-enum MsgStyle : int { MsgOk = 0, MsgOkCancelInfo = 65, MsgInfo = 64 };
-enum MsgAnswer : int { MsgAnswerOk = 1, MsgAnswerCancel = 2 };
+enum MsgStyle : int { MsgOk = 0, MsgOkCancelInfo = 65, MsgInfo = 64, MsgYesNoQuestion = 36 };
+enum MsgAnswer : int { MsgAnswerOk = 1, MsgAnswerCancel = 2, MsgAnswerYes = 6, MsgAnswerNo = 7 };
 
 // Everything the clipboard held at one moment, in all its formats, kept to be put back. What it
 // holds is the business of the desktop that took it.
@@ -76,6 +76,9 @@ class Desktop {
     // the active window and stops if not. Returns the number of the given strokes dealt with
     // (KeysToSend::Handled). Never leaves a key or modifier pressed.
     virtual std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) = 0;
+    // What this keyboard types with Shift on the key that types `c` alone, 0 when it has no
+    // such key: the `shiftedOf` that Type hands StrokesToSend, for showing what a text types.
+    virtual char32_t ShiftedChar(char32_t c) = 0;
 
     // --- The clipboard (plain text).
     virtual bool ClipboardHasText() = 0;
@@ -90,7 +93,8 @@ class Desktop {
     // nothing); the program then offers it to others itself.
     virtual void ClipboardRestore(std::unique_ptr<ClipboardContents> saved) = 0;
 
-    // --- A modal message box; returns MsgAnswerOk or MsgAnswerCancel (also for Escape).
+    // --- A modal message box; returns MsgAnswerOk or MsgAnswerCancel (also for Escape), or for
+    // MsgYesNoQuestion MsgAnswerYes or MsgAnswerNo (also for Escape).
     // Message boxes stay above the topmost band while the program keeps its windows there.
     virtual void SetMessagesOnTop(bool on) = 0;
     virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;

@@ -130,8 +130,6 @@ CandidateList::CandidateList(QWidget* toolbar, const Options& options,
 }
 
 void CandidateList::LayOut() {
-    if (toolbar_) move(toolbar_->window()->pos());
-
     const QFont listFont = list_->font();
     const TextMeasurer& m = Measurer();
     std::vector<double> widths;
@@ -152,6 +150,8 @@ void CandidateList::LayOut() {
     SetGeometryTwips(helpButton_, static_cast<int>(layout_.helpLeft),
                      static_cast<int>(layout_.buttonTop), 1000, 330);
     SetFixedClientTwips(this, listW, listH + kClientBelowList);
+    // On the toolbar's corner, as far as the screen allows now that the size is known.
+    if (toolbar_) PlaceAtTopLeftOf(this, toolbar_);
 
     ApplyTopmost(options_, IdOf(this));
 }

@@ -15,6 +15,7 @@
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
 #include "core/GridText.h"
+#include "core/KeyNotation.h"
 #include "core/Settings.h"
 #include "platform/Desktop.h"
 #include "ui/FlexGrid.h"
@@ -154,6 +155,8 @@ void EntryEditor::BuildControls() {
     connect(cancelButton_, &QPushButton::clicked, this, &EntryEditor::onCancel);
     connect(helpButton_, &QPushButton::clicked, this, &EntryEditor::onHelp);
     connect(grid_, &FlexGrid::Click, this, &EntryEditor::onGridClick);
+    // The boxes show the row the keys move to, so that 修正 and 削除 act on the row shown.
+    connect(grid_, &FlexGrid::RowMoved, this, &EntryEditor::onGridClick);
     // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
     grid_->horizontalHeader()->viewport()->installEventFilter(this);
     EnterPressesFocusedButton(this);
@@ -251,9 +254,33 @@ void EntryEditor::WarnIfUntypable(const QString& fillText) {
     if (!warning.empty()) platform::TheDesktop().MsgBox(warning, platform::MsgOk, AppTitle);
 }
 
+QString EntryEditor::OfferLiteral(const QString& fillText) {
+    const std::string text = S(fillText);
+    if (!ParseKeys(text).ok()) return fillText;  // warned about once it is stored
+    platform::Desktop& d = platform::TheDesktop();
+    auto shiftedOf = [&d](char32_t c) { return d.ShiftedChar(c); };
+    const std::string typed = TypedAsRead(text, shiftedOf);
+    const std::string literal = LiteralOutsideBraces(text);
+    // Only a + ^ % ~ ( ) outside braces may have been meant as a character: the {…} keys are
+    // written on purpose.
+    if (typed == TypedAsRead(literal, shiftedOf)) return fillText;
+    std::string prompt = "この記入文字は、書いたとおりには記入されません。\r\n\r\n書いた文字：";
+    prompt += text;
+    prompt += "\r\n記入される内容：";
+    prompt += typed;
+    prompt +=
+        "\r\n\r\n+ ^ % ~ ( ) はキーの操作になります（+ は Shift、^ は Ctrl、% は Alt、~ は "
+        "Enter）。文字そのものを記入するには、{+} のように { } で囲んで書きます。\r\n\r\n"
+        "書いた文字のとおりに記入されるよう、「";
+    prompt += literal;
+    prompt += "」と書き直して登録しますか？\r\n「いいえ」を選ぶと、書いたとおりに登録します。";
+    const int answer = d.MsgBox(prompt, platform::MsgYesNoQuestion, AppTitle);
+    return answer == platform::MsgAnswerYes ? Q(literal) : fillText;
+}
+
 void EntryEditor::onInsert() {
     const QString label = itemEdit_->text();
-    const QString text = fillTextEdit_->text();
+    QString text = fillTextEdit_->text();
     const QString memo = Q(TrimMemo(S(memoEdit_->text())));
     if (text.isEmpty() || label.isEmpty()) {
         platform::TheDesktop().MsgBox(kMsgMissing, platform::MsgInfo, AppTitle);
@@ -264,6 +291,7 @@ void EntryEditor::onInsert() {
         platform::TheDesktop().MsgBox(kMsgFull, platform::MsgInfo, AppTitle);
         return;
     }
+    text = OfferLiteral(text);
     const int r = grid_->Rows() - 1;
     grid_->SetRow(r);
     grid_->SetTextMatrix(r, 1, label);
@@ -273,6 +301,9 @@ void EntryEditor::onInsert() {
     grid_->AddItem(QString());
     if (r > 6) grid_->SetTopRow(grid_->Rows() - 7);
     FitColumns();
+    // The boxes are empty now: no row is shown in them for 修正 or 削除 to act on.
+    reviseButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
     sortButton_->setEnabled(true);
     WarnIfUntypable(text);
 }
@@ -286,7 +317,7 @@ void EntryEditor::onRevise() {
         deleteButton_->setEnabled(false);
         return;
     }
-    const QString text = fillTextEdit_->text();
+    const QString text = OfferLiteral(fillTextEdit_->text());
     grid_->SetTextMatrix(r, 1, itemEdit_->text());
     grid_->SetTextMatrix(r, 2, text);
     grid_->SetTextMatrix(r, 3, Q(TrimMemo(S(memoEdit_->text()))));

@@ -53,6 +53,9 @@ class EntryEditor : public QDialog {
     void CommitGrid();
     void ClearBoxes();
     void WarnIfUntypable(const QString& fillText);
+    // When `fillText` would type something other than what it reads as (a + or ~ meant as a
+    // character), says what it types and offers it written literally; returns what to store.
+    QString OfferLiteral(const QString& fillText);
     long TextWidthTwips(const QString& text) const;
 
     QFrame* frame_ = nullptr;

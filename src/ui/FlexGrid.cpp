@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -402,6 +403,12 @@ void FlexGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
 void FlexGrid::mouseReleaseEvent(QMouseEvent* e) {
     QTableView::mouseReleaseEvent(e);
     if (e->button() == Qt::LeftButton) emit Click();
+}
+
+void FlexGrid::keyPressEvent(QKeyEvent* e) {
+    const int before = row_;
+    QTableView::keyPressEvent(e);
+    if (row_ != before) emit RowMoved();
 }
 
 void FlexGrid::changeEvent(QEvent* e) {

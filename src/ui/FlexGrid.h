@@ -78,10 +78,13 @@ class FlexGrid : public QTableView {
   signals:
     // The user clicked a cell; Row is the clicked row by then.
     void Click();
+    // A key moved the current row (arrows, Page keys, Home/End, typing a label's first letter).
+    void RowMoved();
 
   protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void changeEvent(QEvent* e) override;
 
   private:

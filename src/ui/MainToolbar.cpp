@@ -179,4 +179,8 @@ void MainToolbar::onWrite() {
         CandidateList::ShowModal(this, state_.options, candidates, fill);
     };
     FillCommand(platform::TheDesktop(), state_, std::move(toolbar)).Write();
+    // The press leaves the toolbar out of its band on some roads (the list's fill activates the
+    // browser over it), and a show() on a visible window restacks nothing: put it back,
+    // however the press ended.
+    PlaceMainWindow();
 }

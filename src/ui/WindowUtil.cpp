@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <cmath>
 
+#include "core/FillCommand.h"
+
 namespace {
 double Dpi(bool x) {
     const QScreen* s = QGuiApplication::primaryScreen();
@@ -23,6 +25,12 @@ QFont JapaneseFont(const QStringList& families, double pointSize, bool bold, boo
     f.setItalic(italic);
     f.setStyleHint(QFont::SansSerif);
     return f;
+}
+
+// What the window manager's frame adds around a top-level window's client area.
+QMargins FrameOf(const QWidget* w) {
+    const QRect f = w->frameGeometry(), g = w->geometry();
+    return {g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom()};
 }
 
 // Watches a window for the Enter a focused button left unhandled: a button that is not the
@@ -91,7 +99,22 @@ platform::WindowId IdOf(QWidget* window) {
 }
 
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
-    window->move(anchor->window()->frameGeometry().topLeft());
+    const QWidget* a = anchor->window();
+    const QPoint corner = a->frameGeometry().topLeft();
+    // A window not shown yet has no frame; the window manager will give it one like the
+    // anchor's, so the anchor's stands in for it.
+    QMargins frame = FrameOf(window);
+    if (frame.isNull()) frame = FrameOf(a);
+    const QSize outer = window->size().grownBy(frame);
+    const QScreen* screen = a->screen();
+    if (!screen) {
+        window->move(corner);
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const ScreenRect placed = KeepWithin({corner.x(), corner.y(), outer.width(), outer.height()},
+                                         {area.x(), area.y(), area.width(), area.height()});
+    window->move(placed.left, placed.top);
 }
 
 void EnterPressesFocusedButton(QWidget* window) {

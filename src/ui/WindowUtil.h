@@ -32,7 +32,9 @@ QFont Gothic(double pointSize, bool bold = false, bool italic = false);
 // The window's handle as the platform layer knows it (creates the native window if needed).
 platform::WindowId IdOf(QWidget* window);
 
-// Puts `window`'s outer top-left corner on `anchor`'s outer top-left corner.
+// Puts `window`'s outer top-left corner on `anchor`'s outer top-left corner, moved as little as
+// it takes for the window to lie wholly on the usable area of the anchor's screen. Call it once
+// the window has its size.
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
 
 // A push button that never becomes the window's default: Enter presses only the focused one.

@@ -54,17 +54,40 @@ TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
     EXPECT_EQ(d.log().front(), "activate " + std::to_string(browser));
 }
 
-TEST_F(FillRoad, ConfirmationShowsTheTextAsStoredAndOkTypes) {
+TEST_F(FillRoad, ConfirmationShowsWhatWillBeTypedAndOkTypes) {
     state.options.confirmBeforeFill = true;
     d.AnswerMsgBoxes({platform::MsgAnswerOk});
     Road().FillForm("a+b{TAB}");
     ASSERT_EQ(d.msgBoxes().size(), 1u);
-    EXPECT_EQ(d.msgBoxes()[0].prompt, "[ a+b{TAB} ]をフォームに記入します。");
+    EXPECT_EQ(d.msgBoxes()[0].prompt, "[ aB［Tab］ ]をフォームに記入します。");
     EXPECT_EQ(d.msgBoxes()[0].style, 65);
     EXPECT_EQ(d.msgBoxes()[0].title, "Penrika");
     EXPECT_EQ(d.TypedText(browser), "{TAB}a+b{TAB}");
     // Asked before the browser came forward.
     EXPECT_EQ(d.log().front().rfind("msgbox 65", 0), 0u);
+}
+
+// The confirmation reads the text as this keyboard will type it, not as the notation is written:
+// the user sees the Enter a ~ presses and the character a Shift makes.
+TEST_F(FillRoad, TheConfirmationShowsTheKeysTheTextPresses) {
+    state.options.confirmBeforeFill = true;
+    d.SetShifted({{U'1', U'!'}});
+    const std::pair<const char*, const char*> cases[] = {
+        {"山田太郎", "[ 山田太郎 ]"},
+        {"taro+shop@example.com", "[ taroShop@example.com ]"},
+        {"https://example.jp/~taro", "[ https://example.jp/［Enter］taro ]"},
+        {"(03)1234", "[ 031234 ]"},
+        {"pass+1", "[ pass! ]"},
+        {"^a{DEL}{TAB 2}", "[ ［Ctrl+A］［Delete］［Tab］［Tab］ ]"},
+        {"{+}{~}{(}{)}{{}{}}", "[ +~(){} ]"},
+    };
+    for (const auto& [text, shown] : cases) {
+        d.AnswerMsgBoxes({platform::MsgAnswerCancel});
+        Road().FillForm(text);
+        ASSERT_FALSE(d.msgBoxes().empty());
+        EXPECT_EQ(d.msgBoxes().back().prompt, std::string(shown) + "をフォームに記入します。");
+    }
+    EXPECT_TRUE(d.typeCalls().empty());
 }
 
 TEST_F(FillRoad, CancelInTheConfirmationTypesNothingAndActivatesNothing) {
@@ -254,6 +277,31 @@ TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
     EXPECT_EQ(d.topmostCalls(),
               (std::vector<fake::TopmostCall>{{toolbar, true, false}, {toolbar, false, false}}));
     EXPECT_FALSE(d.Get(toolbar).visible);
+}
+
+// A window opened on the toolbar's corner stays wholly on the screen's usable area wherever the
+// toolbar sits, moved no further than it must.
+TEST(KeepWithin, MovesAWindowOnlyAsFarAsTheAreaNeeds) {
+    const ScreenRect area{0, 0, 1280, 1000};
+    const int w = 500, h = 400;
+    const std::pair<ScreenRect, ScreenRect> cases[] = {
+        {{100, 80, w, h}, {100, 80, w, h}},           // fits: stays on the corner
+        {{0, 0, w, h}, {0, 0, w, h}},                 // top left
+        {{1130, 0, w, h}, {780, 0, w, h}},            // top right
+        {{0, 970, w, h}, {0, 600, w, h}},             // bottom left
+        {{1130, 970, w, h}, {780, 600, w, h}},        // bottom right
+        {{780, 600, w, h}, {780, 600, w, h}},         // flush with both edges
+        {{-30, -10, w, h}, {0, 0, w, h}},             // partly off the top left
+        {{100, 80, 1400, 1200}, {0, 0, 1400, 1200}},  // larger: its title bar stays on
+    };
+    for (const auto& [asked, placed] : cases) {
+        const ScreenRect got = KeepWithin(asked, area);
+        EXPECT_EQ(got, placed) << asked.left << "," << asked.top;
+    }
+    // An area that does not start at the origin (a second screen, a panel on the left).
+    EXPECT_EQ(KeepWithin({1900, 1000, w, h}, {1280, 40, 1920, 1040}),
+              (ScreenRect{1900, 680, w, h}));
+    EXPECT_EQ(KeepWithin({1200, 10, w, h}, {1280, 40, 1920, 1040}), (ScreenRect{1280, 40, w, h}));
 }
 
 }  // namespace

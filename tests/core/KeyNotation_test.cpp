@@ -269,13 +269,17 @@ TEST(KeyNotation, DeepNestingIsHandledWithoutRecursion) {
     EXPECT_EQ(r.strokes[0].ch, U'a');
 }
 
-// What a desktop sends for a text, with a keyboard that has 1 ! and a A on its keys.
+// A keyboard that has 1 ! and a A on its keys.
+char32_t ShiftedOf(char32_t c) {
+    return c == U'1' ? U'!' : c == U'a' ? U'A' : 0;
+}
+
+// What a desktop sends for a text on that keyboard.
 std::vector<std::string> Sent(const std::string& text) {
     KeyParseResult r = ParseKeys(text);
     EXPECT_TRUE(r.ok()) << "text: " << text << " error: " << r.error;
-    auto shiftedOf = [](char32_t c) -> char32_t { return c == U'1' ? U'!' : c == U'a' ? U'A' : 0; };
     std::vector<std::string> out;
-    for (const KeyStroke& k : StrokesToSend(r.strokes, shiftedOf).strokes) out.push_back(Show(k));
+    for (const KeyStroke& k : StrokesToSend(r.strokes, ShiftedOf).strokes) out.push_back(Show(k));
     return out;
 }
 
@@ -318,6 +322,89 @@ TEST(KeysToSend, HandledCountsParsedStrokesUpToTheFirstNotSent) {
     EXPECT_EQ(keys.Handled(1), 4u);
     EXPECT_EQ(keys.Handled(2), 6u);
     EXPECT_EQ(StrokesToSend({}, nullptr).Handled(0), 0u);
+}
+
+std::size_t CharLength(const std::string& s, std::size_t at) {
+    char32_t cp = 0;
+    return DecodeUtf8(s, at, cp);
+}
+
+// A reading cut into what each stroke shows: a bracketed token, or one character.
+std::vector<std::string> Units(const std::string& read) {
+    std::vector<std::string> out;
+    const std::string open = "［", close = "］";
+    for (std::size_t i = 0; i < read.size();) {
+        std::size_t end = read.compare(i, open.size(), open) == 0
+                              ? read.find(close, i) + close.size()
+                              : i + CharLength(read, i);
+        out.push_back(read.substr(i, end - i));
+        i = end;
+    }
+    return out;
+}
+
+// What the user is shown is what the desktop sends, on the same keyboard: each sent character
+// as itself, each key or shortcut as one bracketed token.
+TEST(TypedAsRead, ReadsAsTheSentStrokes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"山田 太郎", "山田 太郎"},
+        {"taro+shop@example.com", "taroShop@example.com"},
+        {"http://example.jp/~taro", "http://example.jp/［Enter］taro"},
+        {"(03)1234-5678", "031234-5678"},
+        {"+1+a+2+(bc)", "!A2BC"},
+        {"一{TAB}二~", "一［Tab］二［Enter］"},
+        {"^c^+v%{F4}+{TAB}{LEFT 2}{ADD}",
+         "［Ctrl+C］［Ctrl+Shift+V］［Alt+F4］［Shift+Tab］［←］［←］［テンキー+］"},
+        {"a\nb\x01"
+         "c\td",
+         "a［Enter］bc［Tab］d"},
+        {"{+}{^}{%}{~}{(}{)}{{}{}}{[}{]}", "+^%~(){}[]"},
+        {"", ""},
+    };
+    for (const auto& [text, read] : cases) {
+        EXPECT_EQ(TypedAsRead(text, ShiftedOf), read) << "text: " << text;
+        const std::vector<std::string> sent = Sent(text), units = Units(read);
+        ASSERT_EQ(units.size(), sent.size()) << "text: " << text;
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            // A character sent alone shows as itself; a key or a shortcut as +x, ^x, {NAME}.
+            const bool plain = CharLength(sent[i], 0) == sent[i].size();
+            EXPECT_EQ(plain ? units[i] : units[i].substr(0, 3), plain ? sent[i] : "［")
+                << "text: " << text << " stroke " << i;
+        }
+    }
+    EXPECT_EQ(TypedAsRead("{TAB", ShiftedOf), "") << "a text that does not parse types nothing";
+}
+
+TEST(LiteralKeys, TypesThePlainTextExactly) {
+    const std::string plain = "taro+shop@example.com ~(1)^2% {x} [y] 山田\u3000太郎";
+    const std::string written = LiteralKeys(plain);
+    EXPECT_EQ(written, "taro{+}shop@example.com {~}{(}1{)}{^}2{%} {{}x{}} {[}y{]} 山田\u3000太郎");
+    KeyParseResult r = ParseKeys(written);
+    ASSERT_TRUE(r.ok()) << r.error;
+    std::string typed;
+    for (const KeyStroke& k : r.strokes) {
+        EXPECT_EQ(k, (KeyStroke{k.ch, NamedKey::None})) << "no key, no modifier";
+        AppendUtf8(typed, k.ch);
+    }
+    EXPECT_EQ(typed, plain);
+    EXPECT_EQ(LiteralKeys(""), "");
+}
+
+// The offer made for a text whose + or ~ may have been meant as a character: the {…} keys stay,
+// everything else types as it is written.
+TEST(LiteralKeys, OutsideBracesKeepsTheNamedKeys) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"taro+shop@example.com{TAB}pass~", "taro{+}shop@example.com{TAB}pass{~}"},
+        {"{}}{{}(a){TAB 3}", "{}}{{}{(}a{)}{TAB 3}"},
+        {"{+}+", "{+}{+}"},
+        {"{あ 2}^", "{あ 2}{^}"},
+        {"plain", "plain"},
+    };
+    for (const auto& [text, written] : cases) {
+        EXPECT_EQ(LiteralOutsideBraces(text), written) << "text: " << text;
+        ASSERT_TRUE(ParseKeys(written).ok()) << written;
+    }
+    EXPECT_EQ(TypedAsRead(LiteralOutsideBraces("a+b{TAB}(c)~"), nullptr), "a+b［Tab］(c)~");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,6 +25,7 @@
 #include "core/AppState.h"
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Desktop.h"
+#include "support/GuiApp.h"
 #include "ui/WindowUtil.h"
 
 using platform::Desktop;
@@ -550,6 +552,94 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_EQ(notice.text, QStringLiteral("一行目\n二行目"));
     EXPECT_FALSE(notice.icon);
     EXPECT_FALSE(notice.topmost);
+}
+
+// A message box lies wholly on the screen, wherever the program's window it opens over sits.
+TEST_F(X11DesktopTest, AMessageBoxLiesOnTheScreenWhereverTheToolbarSits) {
+    QWidget toolbar(nullptr, Qt::Window);
+    toolbar.setWindowTitle("Penrika");
+    toolbar.resize(138, 26);
+    ASSERT_TRUE(ShowManaged(&toolbar));
+    const QRect area = toolbar.screen()->availableGeometry();
+    for (const ScreenPlace& place : CornersAndEdges(toolbar.frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        toolbar.move(place.at);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return toolbar.frameGeometry().topLeft() == place.at; }, 3000));
+        QRect boxFrame;
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(QTest::qWaitFor(
+                [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+                3000));
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            (void)QTest::qWaitFor(
+                [&] {
+                    return box->frameGeometry().height() > box->height() &&
+                           area.contains(box->frameGeometry());
+                },
+                3000);
+            boxFrame = box->frameGeometry();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        d().MsgBox("項目は登録されていません。", platform::MsgOk, "Penrika");
+        EXPECT_TRUE(area.contains(boxFrame)) << boxFrame.x() << "," << boxFrame.y();
+    }
+}
+
+// The answer that lets typing begin comes with the key's release, so that no held key is still
+// down (and repeating) once the browser is active again; a key held from before the box opened
+// answers nothing, neither by its repeats nor by its release.
+TEST_F(X11DesktopTest, AConfirmationIsAnsweredWhenTheKeyComesUp) {
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        bool focusCancel;
+        int answer;
+    } cases[] = {
+        {"Enter", Qt::Key_Return, false, platform::MsgAnswerOk},
+        {"Enter on Cancel", Qt::Key_Return, true, platform::MsgAnswerCancel},
+        {"Space on Cancel", Qt::Key_Space, true, platform::MsgAnswerCancel},
+        {"Escape", Qt::Key_Escape, false, platform::MsgAnswerCancel},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> openAfter;  // the steps after which the box was still open
+        bool closedByRelease = false;
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(QTest::qWaitFor(
+                [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+                3000));
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            for (QAbstractButton* b : box->buttons())
+                if (c.focusCancel && b->text() == QStringLiteral("キャンセル")) b->setFocus();
+            auto send = [&](QEvent::Type type, bool repeat, const char* step) {
+                QWidget* to = box->focusWidget() ? box->focusWidget() : box;
+                QKeyEvent e(type, c.key, Qt::NoModifier, QString(), repeat);
+                QApplication::sendEvent(to, &e);
+                if (box->isVisible()) openAfter.push_back(step);
+            };
+            // Held since before the box opened: its repeats, then its release.
+            send(QEvent::KeyPress, true, "held repeat");
+            send(QEvent::KeyRelease, true, "held repeat up");
+            send(QEvent::KeyRelease, false, "held key up");
+            // Pressed in the box and held.
+            send(QEvent::KeyPress, false, "press");
+            send(QEvent::KeyRelease, true, "repeat up");
+            send(QEvent::KeyPress, true, "repeat");
+            send(QEvent::KeyRelease, false, "release");
+            closedByRelease = !box->isVisible();
+            if (box->isVisible()) box->reject();
+        });
+        EXPECT_EQ(
+            d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
+            c.answer);
+        EXPECT_EQ(openAfter,
+                  (std::vector<std::string>{"held repeat", "held repeat up", "held key up", "press",
+                                            "repeat up", "repeat"}));
+        EXPECT_TRUE(closedByRelease);
+    }
 }
 
 }  // namespace

@@ -75,6 +75,8 @@ class FakeDesktop : public platform::Desktop {
     void LoseFocusAfter(std::size_t n, WindowId to = 0) { focusLossIn_ = n, focusLossTo_ = to; }
     // Whether the user lets go of the modifier keys in time.
     void SetModifiersReleased(bool released) { modifiersReleased_ = released; }
+    // What the keyboard types with Shift on the key for each character (none by default).
+    void SetShifted(std::map<char32_t, char32_t> shifted) { shifted_ = std::move(shifted); }
 
     // --- What happened.
     const std::vector<TopmostCall>& topmostCalls() const { return topmostCalls_; }
@@ -110,6 +112,11 @@ class FakeDesktop : public platform::Desktop {
     void Restore(WindowId w) override;
     bool WaitModifiersReleased(int timeoutMs) override;
     std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override;
+    // The keyboard's shifted characters as SetShifted gave them; 0 for any other.
+    char32_t ShiftedChar(char32_t c) override {
+        auto it = shifted_.find(c);
+        return it == shifted_.end() ? 0 : it->second;
+    }
     bool ClipboardHasText() override { return clipboard_.has_value(); }
     std::string ClipboardText() override { return clipboard_.value_or(""); }
     void ClipboardClear() override;
@@ -135,6 +142,7 @@ class FakeDesktop : public platform::Desktop {
     std::optional<std::size_t> focusLossIn_;
     WindowId focusLossTo_ = 0;
     bool modifiersReleased_ = true;
+    std::map<char32_t, char32_t> shifted_;
 
     std::vector<TopmostCall> topmostCalls_;
     std::vector<WindowId> activationRequests_;

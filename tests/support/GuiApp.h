@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QRect>
 #include <QTest>
+#include <QWidget>
+#include <vector>
 
 inline QApplication& GuiApp() {
     static int argc = 1;
@@ -26,3 +29,28 @@ inline QApplication& GuiApp() {
         QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
         EXPECT_EQ(actual, expected);                                   \
     } while (0)
+
+// The outer rectangle a window not shown yet asks the window manager for: where it was moved, as
+// large as its client area in a frame like that of `framed`, a window already shown. (Some
+// window managers pull a window back onto the screen themselves, others place it as asked.)
+inline QRect AskedFrame(const QWidget* w, const QWidget* framed) {
+    const QRect f = framed->frameGeometry(), g = framed->geometry();
+    return {w->pos(), w->size() + QSize(f.width() - g.width(), f.height() - g.height())};
+}
+
+// Where a window of outer size `outer` lies flush with each corner of `area` and with the middle
+// of each of its edges: the places a toolbar may be dragged to.
+struct ScreenPlace {
+    const char* name;
+    QPoint at;
+};
+inline std::vector<ScreenPlace> CornersAndEdges(QSize outer, const QRect& area) {
+    const int left = area.left(), top = area.top();
+    const int right = area.left() + area.width() - outer.width();
+    const int bottom = area.top() + area.height() - outer.height();
+    const int midX = (left + right) / 2, midY = (top + bottom) / 2;
+    return {{"top left", {left, top}},         {"top", {midX, top}},
+            {"top right", {right, top}},       {"right", {right, midY}},
+            {"bottom right", {right, bottom}}, {"bottom", {midX, bottom}},
+            {"bottom left", {left, bottom}},   {"left", {left, midY}}};
+}

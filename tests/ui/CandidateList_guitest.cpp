@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -334,6 +335,30 @@ TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {
     EXPECT_FALSE(toolbar_->isVisible());
     EXPECT_EQ(toolbar_->pos(), QPoint(300, 200));
     EXPECT_TRUE(toolbar_->findChildren<CandidateList*>().isEmpty()) << "unloaded after closing";
+}
+
+// Opened on the toolbar's corner, the list still lies wholly on the toolbar's screen wherever
+// the toolbar sits; the toolbar that takes its place afterwards does too.
+TEST_F(SelectListTest, TheListLiesOnTheScreenWhereverTheToolbarSits) {
+    std::vector<std::pair<std::string, std::string>> many;
+    for (int i = 0; i < 14; ++i) many.push_back({"候補の表示 " + std::to_string(i), "x"});
+    SetCandidates(many);
+    const QRect area = toolbar_->screen()->availableGeometry();
+    for (const ScreenPlace& place : CornersAndEdges(toolbar_->frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        toolbar_->move(place.at);
+        EXPECT_SOON_EQ(toolbar_->frameGeometry().topLeft(), place.at);
+        {
+            CandidateList asked(toolbar_.get(), state.options, candidates, Fill());
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, toolbar_.get())))
+                << "where the list asks to be";
+        }
+        auto dlg = Open();
+        EXPECT_SOON(area.contains(dlg->frameGeometry()));
+        EXPECT_GT(dlg->frameGeometry().height(), dlg->height()) << "measured with its frame";
+        QTest::keyClick(dlg->List(), Qt::Key_Escape);
+        EXPECT_SOON(area.contains(toolbar_->frameGeometry()));
+    }
 }
 
 }  // namespace

@@ -9,11 +9,14 @@
 #include <QFontMetricsF>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -298,17 +301,75 @@ TEST_F(EditorTest, AClickOnTheHeaderRowChoosesNoEntry) {
     EXPECT_EQ(GridRows(), (std::vector<Entry>{kThree[0], kThree[1], kThree[2], kThree[1], kEmpty}));
 }
 
-TEST_F(EditorTest, ArrowKeysMoveTheCurrentRowWithoutCopying) {
-    Open(kThree);
+// 修正 and 削除 act on the row whose text the boxes show: the boxes follow the current row
+// whichever key moves it.
+TEST_F(EditorTest, TheBoxesFollowTheCurrentRowWhicheverKeyMovesIt) {
+    std::vector<Entry> rows;
+    for (int i = 1; i <= 30; ++i) {
+        const std::string n = std::to_string(i);
+        rows.push_back({"項目" + n, "文字" + n, "メモ" + n});
+    }
+    Open(rows);
     ClickRow(1);
     Grid()->setFocus();
-    QTest::keyClick(Grid(), Qt::Key_Down);
-    EXPECT_EQ(Grid()->Row(), 2);
-    EXPECT_EQ(Box("txtSelection")->text(), "お名前");
-    // Revise then acts on the row the arrows moved to.
+    auto shown = [&] {
+        return Entry{S(Box("txtSelection")->text()), S(Box("txtOutput")->text()),
+                     S(Box("txtMemo")->text())};
+    };
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Down, Qt::NoModifier},     {Qt::Key_Down, Qt::NoModifier},
+        {Qt::Key_Up, Qt::NoModifier},       {Qt::Key_PageDown, Qt::NoModifier},
+        {Qt::Key_PageUp, Qt::NoModifier},   {Qt::Key_End, Qt::ControlModifier},
+        {Qt::Key_Up, Qt::NoModifier},       {Qt::Key_Home, Qt::ControlModifier},
+        {Qt::Key_PageDown, Qt::NoModifier},
+    };
+    for (const auto& [key, mods] : keys) {
+        const int before = Grid()->Row();
+        const Entry shownBefore = shown();
+        QTest::keyClick(Grid(), key, mods);
+        const int r = Grid()->Row();
+        SCOPED_TRACE(QKeySequence(key | mods).toString().toStdString());
+        ASSERT_NE(r, before) << "the key moved the current row";
+        if (r == Grid()->Rows() - 1) {
+            // The empty last row is no entry: the boxes keep their texts.
+            EXPECT_EQ(shown(), shownBefore);
+            EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{false, false, false}));
+            continue;
+        }
+        EXPECT_EQ(shown(), rows[static_cast<size_t>(r - 1)]);
+        EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{true, true, false}));
+    }
+    // 修正 writes the row the keys moved to, and only that one.
+    const int revised = Grid()->Row();
+    Box("txtOutput")->setText("新しい文字");
     Press("cmdRevision");
-    EXPECT_EQ(GridRows()[1], kThree[0]);
-    EXPECT_EQ(GridRows()[0], kThree[0]);
+    for (int r = 1; r <= 30; ++r) {
+        Entry expected = rows[static_cast<size_t>(r - 1)];
+        if (r == revised) expected[1] = "新しい文字";
+        EXPECT_EQ(GridRows()[static_cast<size_t>(r - 1)], expected) << "row " << r;
+    }
+    // 削除 removes the row shown after the keys moved on.
+    Grid()->setFocus();
+    QTest::keyClick(Grid(), Qt::Key_Up);
+    const Entry gone = shown();
+    ASSERT_EQ(gone, rows[static_cast<size_t>(revised - 2)]);
+    Press("cmdDelete");
+    EXPECT_EQ(Grid()->Rows(), 31);
+    const std::vector<Entry> left = GridRows();
+    EXPECT_EQ(std::count(left.begin(), left.end(), gone), 0);
+}
+
+TEST_F(EditorTest, TheBoxesStayWithTheirRowThroughASort) {
+    Open({{"b", "2", "び"}, {"a", "1", "え"}, {"c", "3", "し"}});
+    ClickRow(3);
+    Press("cmdRevision");  // c written back unchanged; enables Sort
+    ClickRow(1);
+    ASSERT_EQ(Box("txtSelection")->text(), "b");
+    Press("cmdSort");
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"a", "b", "c", ""}));
+    EXPECT_EQ(Box("txtSelection")->text(), "b");
+    Press("cmdDelete");
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"a", "c", ""}));
 }
 
 TEST_F(EditorTest, InsertWithoutLabelOrTextShowsTheMessageAndChangesNothing) {
@@ -372,11 +433,17 @@ TEST_F(EditorTest, AnInsertIntoRowSevenOrLaterScrollsItIntoView) {
     EXPECT_TRUE(Grid()->viewport()->rect().contains(last)) << "the new entry is shown whole";
 }
 
-TEST_F(EditorTest, DeleteAfterAClickAndAnInsertRemovesTheNewRow) {
+// After 追加 the boxes are empty and show no row: 修正 and 削除 wait until one is chosen, so that
+// neither acts on a row the user does not see in the boxes.
+TEST_F(EditorTest, AfterAnInsertReviseAndDeleteWaitForARowToBeChosen) {
     Open(kThree);
     ClickRow(1);
     Compose("新しい", "new");
     Press("cmdInsert");
+    EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{false, false, true}));
+    EXPECT_EQ(Grid()->Row(), 4) << "the new row is current";
+    ClickRow(4);
+    EXPECT_EQ(Box("txtSelection")->text(), "新しい");
     Press("cmdDelete");
     std::vector<Entry> expected = kThree;
     expected.push_back(kEmpty);
@@ -402,8 +469,11 @@ TEST_F(EditorTest, ReviseOnTheEmptyLastRowWritesNothing) {
     Grid()->setFocus();
     QTest::keyClick(Grid(), Qt::Key_Down);
     ASSERT_EQ(Grid()->Row(), 4);
+    EXPECT_EQ(RevDelSort(), (std::array<bool, 3>{false, false, false}))
+        << "the empty row is no entry to revise or delete";
+    EXPECT_EQ(Box("txtSelection")->text(), "メール") << "the boxes keep their texts";
     Compose("x", "y");
-    Press("cmdRevision");
+    QTest::mouseClick(Button("cmdRevision"), Qt::LeftButton);
     EXPECT_EQ(GridRows().back(), kEmpty);
     EXPECT_EQ(Box("txtSelection")->text(), "x") << "what was typed is not thrown away";
     EXPECT_FALSE(Button("cmdRevision")->isEnabled());
@@ -572,6 +642,46 @@ TEST_F(EditorTest, AFillTextThatCannotBeTypedIsWarnedAboutButStored) {
     EXPECT_EQ(desk_.msgBoxes().size(), 2u) << "a text that can be typed is not warned about";
 }
 
+// A 記入文字 whose + ~ ( ) act as keys where a character may have been meant: the user is told
+// what it types and how to write the character itself, and may store it written literally.
+TEST_F(EditorTest, AFillTextThatTypesOtherThanItReadsIsOfferedWrittenLiterally) {
+    Open({});
+    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    Compose("メール", "taro+shop@example.com");
+    Press("cmdInsert");
+    ASSERT_EQ(desk_.msgBoxes().size(), 1u);
+    const fake::MsgBoxCall offer = desk_.msgBoxes()[0];
+    EXPECT_EQ(offer.style, platform::MsgYesNoQuestion);
+    EXPECT_EQ(offer.title, "Penrika");
+    for (const char* part : {"taroShop@example.com", "{+}", "「taro{+}shop@example.com」"})
+        EXPECT_NE(offer.prompt.find(part), std::string::npos) << part << "\n" << offer.prompt;
+    EXPECT_EQ(GridRows()[0], (Entry{"メール", "taro{+}shop@example.com", ""}));
+
+    // No keeps it as written.
+    desk_.AnswerMsgBoxes({platform::MsgAnswerNo});
+    Compose("URL", "https://example.jp/~taro");
+    Press("cmdInsert");
+    ASSERT_EQ(desk_.msgBoxes().size(), 2u);
+    EXPECT_NE(desk_.msgBoxes()[1].prompt.find("https://example.jp/［Enter］taro"),
+              std::string::npos);
+    EXPECT_EQ(GridRows()[1][1], "https://example.jp/~taro");
+
+    // 修正 offers the same; the keys written in braces stay keys.
+    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    ClickRow(2);
+    Compose("電話", "{TAB}(03)1234");
+    Press("cmdRevision");
+    ASSERT_EQ(desk_.msgBoxes().size(), 3u);
+    EXPECT_EQ(GridRows()[1], (Entry{"電話", "{TAB}{(}03{)}1234", ""}));
+
+    // A text that types as it reads, or whose keys are all in braces, is not asked about.
+    for (const char* text : {"山田太郎", "{TAB}山田{ENTER}", "{+}81 3-1234", "[x]"}) {
+        Compose("x", text);
+        Press("cmdInsert");
+    }
+    EXPECT_EQ(desk_.msgBoxes().size(), 3u);
+}
+
 TEST_F(EditorTest, ASaveThatFailsIsReportedAndTheTableStaysInMemory) {
     fs::create_directories(DataFilePath());  // a directory where the file must go
     Open(kThree);
@@ -669,6 +779,41 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
     EXPECT_NE(std::find(applied, calls.end(), fake::TopmostCall{IdOf(&main), false, true}),
               calls.end())
         << "the toolbar left the band after the editor closed";
+}
+
+// Opened on the toolbar's corner, the editor still lies wholly on the toolbar's screen wherever
+// the toolbar sits (its OK must not end up beyond the right or the bottom edge).
+TEST_F(EditorTest, TheEditorLiesOnTheScreenWhereverTheToolbarSits) {
+    MainToolbar main(state);
+    main.Load();
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    const QRect area = main.screen()->availableGeometry();
+    for (const ScreenPlace& place : CornersAndEdges(main.frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        main.move(place.at);
+        EXPECT_SOON_EQ(main.frameGeometry().topLeft(), place.at);
+        {
+            EntryEditor asked(state, &main);
+            asked.Load();
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, &main))) << "where the editor asks to be";
+        }
+        QRect editorFrame;
+        int clientHeight = 0;
+        WhenEditorOpens([&](EntryEditor* editor) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(editor));
+            // Framed by the window manager and settled where it was put.
+            (void)QTest::qWaitFor([&] { return area.contains(editor->frameGeometry()); }, 3000);
+            editorFrame = editor->frameGeometry();
+            clientHeight = editor->height();
+            editor->reject();
+        });
+        main.RunCommandNamed("Grid");
+        EXPECT_TRUE(area.contains(editorFrame))
+            << "editor at " << editorFrame.x() << "," << editorFrame.y() << " "
+            << editorFrame.width() << "x" << editorFrame.height();
+        EXPECT_GT(editorFrame.height(), clientHeight) << "measured with its frame";
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -431,6 +432,42 @@ TEST_F(OptionTest, VersionWindowAsDesigned) {
          }},
         {"closed", [] { return About() == nullptr; }, [] { Dialog()->close(); }},
     });
+}
+
+// Opened on the toolbar's corner (and the version window on the dialog's), both lie wholly on
+// the toolbar's screen wherever the toolbar sits.
+TEST_F(OptionTest, TheDialogAndTheVersionWindowLieOnTheScreenWhereverTheToolbarSits) {
+    const QRect area = main_->screen()->availableGeometry();
+    auto onScreen = [area](QWidget* w) {
+        return Shown(w) && w->frameGeometry().height() > w->height() &&
+               area.contains(w->frameGeometry());
+    };
+    for (const ScreenPlace& place : CornersAndEdges(main_->frameGeometry().size(), area)) {
+        SCOPED_TRACE(place.name);
+        main_->move(place.at);
+        EXPECT_SOON_EQ(main_->frameGeometry().topLeft(), place.at);
+        {
+            OptionsDialog asked(main_.get(), state);
+            asked.Load();
+            EXPECT_TRUE(area.contains(AskedFrame(&asked, main_.get())))
+                << "where the dialog asks to be";
+            // The version window opens over the dialog as the window manager placed it.
+            asked.show();
+            EXPECT_SOON(asked.frameGeometry().height() > asked.height());
+            AboutDialog about(&asked);
+            about.Load(state.options);
+            EXPECT_TRUE(area.contains(AskedFrame(&about, main_.get())))
+                << "where the version window asks to be";
+        }
+        Open({
+            {"dialog on the screen", [&] { return onScreen(Dialog()); },
+             [] { QTest::mouseClick(Child<QPushButton>(Dialog(), "cmdVersion"), Qt::LeftButton); }},
+            {"version window on the screen", [&] { return onScreen(About()); },
+             [] { QTest::mouseClick(Child<QPushButton>(About(), "cmdOK"), Qt::LeftButton); }},
+            {"version window closed", [] { return About() == nullptr && Dialog()->isEnabled(); },
+             [] { QTest::mouseClick(Child<QPushButton>(Dialog(), "cmdOK"), Qt::LeftButton); }},
+        });
+    }
 }
 
 }  // namespace

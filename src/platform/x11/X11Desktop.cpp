@@ -191,6 +191,8 @@ class X11Desktop : public QtDesktop {
         return keys.Handled(sent);
     }
 
+    char32_t ShiftedChar(char32_t c) override { return keyboard_.ShiftedChar(c); }
+
     void ShowHelp(WindowId owner, int context) override {
         if (help_.show) help_.show(owner, context);
     }
