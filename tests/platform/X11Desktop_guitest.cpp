@@ -342,6 +342,36 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     EXPECT_EQ(KeyboardMap(), mapBefore);
 }
 
+// What the layout carries is typed on its own keys, as a user types it: no key changes its
+// meaning, pages see the true key, and the Caps Lock the user left on changes no letter.
+TEST_F(X11DesktopTest, TextTheLayoutCarriesGoesOnItsOwnKeys) {
+    struct KeyWatch : QObject {
+        std::vector<quint32> scanCodes;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::KeyPress)
+                scanCodes.push_back(static_cast<QKeyEvent*>(e)->nativeScanCode());
+            return false;
+        }
+    } watch;
+    EditWindow w(QStringLiteral("layout keys"));
+    ASSERT_TRUE(ShowFocused(w));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    w.first->installEventFilter(&watch);
+    const std::uint64_t changes = platform::X11KeymapChanges(d());
+    const QString text = QStringLiteral("Taro.Yamada+1@example.jp ~!\"#$%&'()*,-/:;<=>?[]^_`{|}");
+    for (bool capsLock : {false, true}) {
+        if (capsLock) ASSERT_EQ(QProcess::execute("xdotool", {"key", "Caps_Lock"}), 0);
+        w.first->clear();
+        watch.scanCodes.clear();
+        ASSERT_EQ(d().Type(Chars(text), IdOf(&w)), static_cast<std::size_t>(text.size()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
+            << "Caps Lock " << capsLock << ": " << w.first->text().toStdString();
+        for (quint32 kc : watch.scanCodes) EXPECT_LT(kc, 136u) << "a spare key was used";
+    }
+    ASSERT_EQ(QProcess::execute("xdotool", {"key", "Caps_Lock"}), 0);
+    EXPECT_EQ(platform::X11KeymapChanges(d()), changes);
+}
+
 // Every change of the keyboard map makes every client on the display reload its keyboard (a
 // window manager may take a good while for each), so a text with more distinct characters than
 // there are spare keys must cost a few map changes, not one per key or per character.

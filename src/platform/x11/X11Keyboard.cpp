@@ -173,15 +173,20 @@ bool X11Keyboard::LoadMap() {
 
 bool X11Keyboard::FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const {
     if (sym == kNoSymbol) return false;
-    for (int col = 0; col < std::min(map_.perKc, 2); ++col) {
-        for (int k = map_.minKc; k <= map_.maxKc; ++k) {
-            auto code = static_cast<xcb_keycode_t>(k);
-            if (owned_.count(code)) continue;
-            // A key whose first level is empty takes the second level from the first.
-            if (map_.At(code, col) == sym) {
-                *kc = code;
-                *shift = col == 1;
-                return true;
+    // The main keys first: some maps also carry ( ) on extra keys at the top of the range,
+    // which pages report as other keys than the ones a user presses.
+    const std::pair<int, int> ranges[] = {{map_.minKc, kLowestSpareKeycode - 1},
+                                          {kLowestSpareKeycode, map_.maxKc}};
+    for (auto [lo, hi] : ranges) {
+        for (int col = 0; col < std::min(map_.perKc, 2); ++col) {
+            for (int k = lo; k <= hi; ++k) {
+                auto code = static_cast<xcb_keycode_t>(k);
+                if (owned_.count(code)) continue;
+                if (map_.At(code, col) == sym) {
+                    *kc = code;
+                    *shift = col == 1;
+                    return true;
+                }
             }
         }
     }
