@@ -85,6 +85,13 @@ int main(int argc, char** argv) {
         // Only a form that reads back as this very character (not 〜 as ～) counts as exact.
         const bool readsBack = code != 0xFFFF && (code > 0xFF ? dbl[code] : single[code]) == cp;
         exact[cp] = !readsBack ? 0xFFFF : code > 0xFF ? (code & 0xFF) << 8 | code >> 8 : code;
+        // The encoder tells a form's length from the character alone (ASCII and the
+        // half-width katakana are one byte), without waiting for the table.
+        const bool oneByte = cp < 0x80 || (cp >= 0xFF61 && cp <= 0xFF9F);
+        if (readsBack && (code <= 0xFF) != oneByte) {
+            std::fprintf(stderr, "gen_cp932: U+%04X has an unexpected length\n", cp);
+            return 1;
+        }
         std::fprintf(f, "%s0x%04X,", cp % 16 ? "" : "\n", code);
     }
     std::fprintf(f, "};\n");

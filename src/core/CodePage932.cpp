@@ -32,11 +32,27 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 }  // namespace
 
 // Whole data files go through here on every save: ASCII is copied eight bytes at a time, the
-// rest decoded inline and looked up once, both bytes written without a branch.
+// rest decoded inline and looked up once.
 char* PutCp932Exactly(std::string_view utf8, char* p) {
     const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
     const unsigned char* const end = s + utf8.size();
     while (s < end) {
+        // Kana and kanji: three bytes each in UTF-8, taken as a run.
+        while (end - s >= 3 && (s[0] & 0xF0) == 0xE0) {
+            const unsigned b1 = s[1] ^ 0x80u, b2 = s[2] ^ 0x80u;
+            if ((b1 | b2) >= 0x40) return nullptr;  // not continuation bytes
+            const char32_t cp = (s[0] & 0x0Fu) << 12 | b1 << 6 | b2;
+            const std::uint16_t v = kCp932EncodeExact[cp];
+            // Overlong forms are no UTF-8; surrogates have no form in the table.
+            if (v == kNone || cp < 0x800) return nullptr;
+            p[0] = static_cast<char>(v & 0xFF);
+            p[1] = static_cast<char>(v >> 8);
+            // One byte only for the half-width katakana (the generator checks): known without
+            // waiting for the lookup, so that the next characters' lookups need not wait.
+            p += cp - 0xFF61 < 0x3F ? 1 : 2;
+            s += 3;
+        }
+        if (s == end) break;
         if (end - s >= 8) {
             std::uint64_t w;
             std::memcpy(&w, s, 8);
@@ -53,23 +69,16 @@ char* PutCp932Exactly(std::string_view utf8, char* p) {
             ++s;
             continue;
         }
-        char32_t cp;
-        if ((c & 0xF0) == 0xE0 && end - s >= 3 && (s[1] & 0xC0) == 0x80 && (s[2] & 0xC0) == 0x80) {
-            cp = (c & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F);
-            if (cp < 0x800) return nullptr;  // surrogates have no form in the table
-            s += 3;
-        } else if ((c & 0xE0) == 0xC0 && end - s >= 2 && (s[1] & 0xC0) == 0x80) {
-            cp = (c & 0x1F) << 6 | (s[1] & 0x3F);
-            if (cp < 0x80) return nullptr;
-            s += 2;
-        } else {
+        if ((c & 0xE0) != 0xC0 || end - s < 2 || (s[1] & 0xC0) != 0x80)
             return nullptr;  // beyond the BMP (no form here), or not UTF-8
-        }
+        const char32_t cp = (c & 0x1F) << 6 | (s[1] & 0x3F);
         const std::uint16_t v = kCp932EncodeExact[cp];
-        if (v == kNone) return nullptr;
+        if (v == kNone || cp < 0x80) return nullptr;
+        // Two-byte UTF-8 (Greek, Cyrillic, ×, ÷) is two bytes here too.
         p[0] = static_cast<char>(v & 0xFF);
         p[1] = static_cast<char>(v >> 8);
-        p += v > 0xFF ? 2 : 1;
+        p += 2;
+        s += 2;
     }
     return p;
 }

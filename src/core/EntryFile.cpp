@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/CodePage932.h"
@@ -246,13 +248,22 @@ std::int16_t ParseEntryCount(const std::string& text) {
 }
 
 namespace {
-// The fields as code page 932, quoted, with room for the UTF-8 they come from; nullopt when a
-// text has no exact form there.
-std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size_t count,
-                                       size_t utf8Size) {
-    std::string out(utf8Size + 1, '\0');
+// Rows [from, to) as code page 932, quoted; nullopt when a text has no exact form there.
+std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size_t from,
+                                       std::size_t to) {
+    // The UTF-8 size, which code page 932 never exceeds, and one byte of scratch.
+    size_t size = 1;
+    for (std::size_t r = from; r < to; ++r) {
+        for (const std::string& field : rows[r]) {
+            size += field.size();
+            for (size_t q = field.find('"'); q != std::string::npos; q = field.find('"', q + 1))
+                ++size;  // doubled
+        }
+        size += 10;
+    }
+    std::string out(size, '\0');
     char* p = out.data();
-    for (std::size_t r = 0; r < count; ++r) {
+    for (std::size_t r = from; r < to; ++r) {
         for (int c = 0; c < 3; ++c) {
             std::string_view field = rows[r][static_cast<size_t>(c)];
             *p++ = '"';
@@ -272,22 +283,55 @@ std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size
     out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
+
+// A large table is encoded in parts on as many threads as there are cores (up to four): the
+// lookups are all a save computes, and they take as long as the disk.
+std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size_t count) {
+    const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    const std::size_t parts = count < 4096 ? 1 : cores;
+    if (parts == 1) return EncodeCp932(rows, 0, count);
+    struct Part {
+        std::optional<std::string> bytes;
+        bool done = false;
+    };
+    std::vector<Part> encoded(parts);
+    auto range = [&](std::size_t i) {
+        return EncodeCp932(rows, count * i / parts, count * (i + 1) / parts);
+    };
+    auto encode = [&](std::size_t i) noexcept {
+        try {
+            encoded[i].bytes = range(i);
+            encoded[i].done = true;
+        } catch (...) {
+            // Out of memory: tried again below, where the failure reaches the caller.
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t i = 1; i < parts; ++i) threads.emplace_back(encode, i);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the parts not started are encoded below.
+    }
+    encode(0);
+    for (std::thread& t : threads) t.join();
+    size_t size = 0;
+    for (std::size_t i = 0; i < parts; ++i) {
+        if (!encoded[i].done) encoded[i].bytes = range(i);
+        if (!encoded[i].bytes) return std::nullopt;
+        size += encoded[i].bytes->size();
+    }
+    std::string out;
+    out.reserve(size);
+    for (const Part& e : encoded) out += *e.bytes;
+    return out;
+}
 }  // namespace
 
 std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
-    // The size of the UTF-8 form, which code page 932 never exceeds.
-    size_t size = 0;
-    for (std::size_t r = 0; r < count; ++r) {
-        for (const std::string& field : rows[r])
-            size += field.size() + static_cast<size_t>(std::count(field.begin(), field.end(), '"'));
-        size += 10;
-    }
     // Code page 932 only when it gives back exactly what it was given: a few characters (〜 ¥
     // − — ‖ ¢ £ ¬ ‾) have a form there that reads back as another character.
-    if (std::optional<std::string> ansi = EncodeCp932(rows, count, size)) return std::move(*ansi);
-    std::string utf8;
-    utf8.reserve(kBom.size() + size);
-    utf8 += kBom;
+    if (std::optional<std::string> ansi = EncodeCp932(rows, count)) return std::move(*ansi);
+    std::string utf8(kBom);
     for (std::size_t r = 0; r < count; ++r) {
         AppendQuoted(utf8, rows[r][ItemLabel]);
         utf8 += ',';
@@ -435,26 +479,54 @@ void SaveEntries(const EntryTable& table) {
     const std::string count = std::to_string(table.count());
     const fs::path file = DataFilePath();
     std::error_code ec;
-    const bool fileThere = fs::exists(fs::symlink_status(file, ec)) && !ec;
+    // No entries and no file: nothing to write, and no file to make. With no entries an
+    // existing file is emptied, not left with records that the next start would read.
+    const bool writeFile = table.count() != 0 || (fs::exists(fs::symlink_status(file, ec)) && !ec);
     // The count goes first, in the store that refuses to overwrite unreadable settings, so
     // that a save which cannot store it leaves everything as it was. The file's records are
     // the table: a crash before the file is replaced leaves the old file, which the next start
     // reads whole (and reports against the count).
     const std::optional<std::string> earlierCount = FetchSetting(kCountValue);
     const std::optional<std::string> earlierPending = FetchSetting(kPendingValue);
-    if (int err = platform::StoreValues(SettingKey,
-                                        {{kCountValue, count}, {kPendingValue, std::nullopt}}))
-        throw EntryFileError(SettingsError("に登録件数を保存できません", err));
-    // No entries and no file: nothing to write, and no file to make.
-    if (table.count() == 0 && !fileThere) return;
-    // With no entries the file is emptied, not left with records that the next start would read.
-    const std::string bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
+    auto restore = [&] {
+        platform::StoreValues(SettingKey,
+                              {{kCountValue, earlierCount}, {kPendingValue, earlierPending}});
+    };
+    int err = 0;
+    auto storeCount = [&]() noexcept {
+        try {
+            err = platform::StoreValues(SettingKey,
+                                        {{kCountValue, count}, {kPendingValue, std::nullopt}});
+        } catch (...) {
+            err = ENOMEM;
+        }
+    };
+    // The count's store and the encoding need nothing of each other: the store's flush runs
+    // while the rows are encoded.
+    std::thread store;
+    if (writeFile) {
+        try {
+            store = std::thread(storeCount);
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!store.joinable()) storeCount();
+    std::string bytes;
+    try {
+        if (writeFile) bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
+    } catch (...) {
+        if (store.joinable()) store.join();
+        if (err == 0) restore();
+        throw;
+    }
+    if (store.joinable()) store.join();
+    if (err) throw EntryFileError(SettingsError("に登録件数を保存できません", err));
+    if (!writeFile) return;
     try {
         WriteFileAtomically(file, bytes);
     } catch (const EntryFileError&) {
         // The old file stands, with the count (and any record) that belongs to it.
-        platform::StoreValues(SettingKey,
-                              {{kCountValue, earlierCount}, {kPendingValue, earlierPending}});
+        restore();
         throw;
     }
     platform::RemoveLeftoverTemporaries(file);
