@@ -31,12 +31,16 @@ int main(int argc, char** argv) {
         platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
 #endif
     platform::SetDesktop(desktop.get());
-    // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
-    platform::OnTerminationRequest(&app, [] {
-        if (MainToolbar* main = MainToolbar::Instance()) main->CloseForShutdown();
-    });
     // The entries and options, for the whole run.
     AppState state;
+    // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
+    // Before the entries are read (a start-up message is open, say) there is nothing to save
+    // and no event loop to quit yet: the program ends there and then.
+    platform::OnTerminationRequest(&app, [&state] {
+        MainToolbar* main = MainToolbar::Instance();
+        if (!main || !state.loaded) platform::EndAsTerminated();
+        main->CloseForShutdown();
+    });
     // The end of the desktop session saves as a close does.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [&state](QSessionManager&) {
         if (!state.loaded) return;

@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/CodePage932.h"
 #include "core/Settings.h"
+#include "core/SystemReason.h"
 #include "core/Utf8.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
@@ -25,8 +28,11 @@ constexpr const char* kPendingValue = "Set_6_Pending";
 constexpr const char* kCountValue = "Set_6";
 
 std::string SystemError(int err) {
-    return std::strerror(err);
+    return SystemReason(err);
 }
+
+// What may follow the last record: line breaks, blanks and the end-of-file mark of old editors.
+constexpr std::string_view kBlankTail = " \t\r\n\x1A";
 
 void AppendQuoted(std::string& out, const std::string& field) {
     out += '"';
@@ -49,37 +55,55 @@ class FieldReader {
   public:
     explicit FieldReader(std::string_view text) : s_(text) {}
 
-    bool AtEnd() const { return i_ >= s_.size(); }
+    // Only line breaks and blanks are left: no further record.
+    bool AtBlankTail() const {
+        return s_.find_first_not_of(kBlankTail, i_) == std::string_view::npos;
+    }
+    // Blank lines between records are no records.
+    void SkipBlankLines() { i_ = std::min(s_.find_first_not_of(kBlankTail, i_), s_.size()); }
+    size_t Position() const { return i_; }
+    // The last field opened a quote that the text never closed.
+    bool Unclosed() const { return unclosed_; }
 
-    // Reads the next field; false when the text has ended.
-    bool Next(std::string& field) {
-        field.clear();
+    // Reads the next field; false when the text has ended. `field` is a view of the text
+    // itself, or of `buf` when the field holds doubled quotes.
+    bool Next(std::string_view& field, std::string& buf) {
         while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
         if (i_ >= s_.size()) return false;
         if (s_[i_] == '"') {
             ++i_;
-            while (true) {
-                size_t q = s_.find('"', i_);
-                if (q == std::string_view::npos) {  // unclosed: the rest is the field
-                    field.append(s_.substr(i_));
-                    i_ = s_.size();
-                    break;
+            size_t q = s_.find('"', i_);
+            if (q == std::string_view::npos) {  // unclosed: the rest is the field
+                field = s_.substr(i_);
+                i_ = s_.size();
+                unclosed_ = true;
+                return true;
+            }
+            field = s_.substr(i_, q - i_);
+            i_ = q + 1;
+            if (i_ < s_.size() && s_[i_] == '"') {
+                // A doubled quote stands for one.
+                buf.assign(field);
+                while (i_ < s_.size() && s_[i_] == '"') {
+                    buf += '"';
+                    q = s_.find('"', i_ + 1);
+                    if (q == std::string_view::npos) {
+                        buf.append(s_.substr(i_ + 1));
+                        i_ = s_.size();
+                        unclosed_ = true;
+                        break;
+                    }
+                    buf.append(s_.substr(i_ + 1, q - i_ - 1));
+                    i_ = q + 1;
                 }
-                field.append(s_.substr(i_, q - i_));
-                i_ = q + 1;
-                if (i_ < s_.size() && s_[i_] == '"') {
-                    field += '"';
-                    ++i_;
-                } else {
-                    break;
-                }
+                field = buf;
             }
             // Anything between the closing quote and the delimiter is dropped.
             i_ = std::min(s_.find_first_of(",\r\n", i_), s_.size());
         } else {
             size_t end = std::min(s_.find_first_of(",\r\n", i_), s_.size());
-            field.assign(s_.substr(i_, end - i_));
-            field.erase(field.find_last_not_of(" \t") + 1);
+            field = s_.substr(i_, end - i_);
+            field = field.substr(0, field.find_last_not_of(" \t") + 1);
             i_ = end;
         }
         SkipDelimiter();
@@ -101,7 +125,14 @@ class FieldReader {
 
     std::string_view s_;
     size_t i_ = 0;
+    bool unclosed_ = false;
 };
+
+// 1 for the first line.
+size_t LineAt(std::string_view text, size_t offset) {
+    const std::string_view before = text.substr(0, offset);
+    return 1 + static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+}
 
 // The text as it can stand in a message: bytes that are not UTF-8 as \xNN, control
 // characters as ^X.
@@ -189,8 +220,7 @@ std::optional<std::string> ReadDataFile(const fs::path& file) {
 }
 
 std::string SettingsError(const std::string& what, int err) {
-    return platform::SettingsPlaceText() + " " + what + "（" +
-           SystemError(err) + "）。";
+    return platform::SettingsPlaceText() + " " + what + "（" + SystemError(err) + "）。";
 }
 
 }  // namespace
@@ -217,13 +247,91 @@ std::int16_t ParseEntryCount(const std::string& text) {
     return static_cast<std::int16_t>(n);
 }
 
-std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
-    std::string utf8;
-    size_t size = 0;
-    for (std::size_t r = 0; r < count; ++r) {
-        size += rows[r][0].size() + rows[r][1].size() + rows[r][2].size() + 10;
+namespace {
+// Rows [from, to) as code page 932, quoted; nullopt when a text has no exact form there.
+std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size_t from,
+                                       std::size_t to) {
+    // The UTF-8 size, which code page 932 never exceeds, and one byte of scratch.
+    size_t size = 1;
+    for (std::size_t r = from; r < to; ++r) {
+        for (const std::string& field : rows[r]) {
+            size += field.size();
+            for (size_t q = field.find('"'); q != std::string::npos; q = field.find('"', q + 1))
+                ++size;  // doubled
+        }
+        size += 10;
     }
-    utf8.reserve(size);
+    std::string out(size, '\0');
+    char* p = out.data();
+    for (std::size_t r = from; r < to; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            std::string_view field = rows[r][static_cast<size_t>(c)];
+            *p++ = '"';
+            // Quotes inside are doubled; the text between them is converted as it stands.
+            for (size_t q; (q = field.find('"')) != std::string_view::npos;
+                 field.remove_prefix(q + 1)) {
+                if (!(p = PutCp932Exactly(field.substr(0, q), p))) return std::nullopt;
+                *p++ = '"';
+                *p++ = '"';
+            }
+            if (!(p = PutCp932Exactly(field, p))) return std::nullopt;
+            *p++ = '"';
+            *p++ = c < 2 ? ',' : '\r';
+        }
+        *p++ = '\n';
+    }
+    out.resize(static_cast<size_t>(p - out.data()));
+    return out;
+}
+
+// A large table is encoded in parts on as many threads as there are cores (up to four): the
+// lookups are all a save computes, and they take as long as the disk.
+std::optional<std::string> EncodeCp932(const std::vector<Entry>& rows, std::size_t count) {
+    const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    const std::size_t parts = count < 4096 ? 1 : cores;
+    if (parts == 1) return EncodeCp932(rows, 0, count);
+    struct Part {
+        std::optional<std::string> bytes;
+        bool done = false;
+    };
+    std::vector<Part> encoded(parts);
+    auto range = [&](std::size_t i) {
+        return EncodeCp932(rows, count * i / parts, count * (i + 1) / parts);
+    };
+    auto encode = [&](std::size_t i) noexcept {
+        try {
+            encoded[i].bytes = range(i);
+            encoded[i].done = true;
+        } catch (...) {
+            // Out of memory: tried again below, where the failure reaches the caller.
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t i = 1; i < parts; ++i) threads.emplace_back(encode, i);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the parts not started are encoded below.
+    }
+    encode(0);
+    for (std::thread& t : threads) t.join();
+    size_t size = 0;
+    for (std::size_t i = 0; i < parts; ++i) {
+        if (!encoded[i].done) encoded[i].bytes = range(i);
+        if (!encoded[i].bytes) return std::nullopt;
+        size += encoded[i].bytes->size();
+    }
+    std::string out;
+    out.reserve(size);
+    for (const Part& e : encoded) out += *e.bytes;
+    return out;
+}
+}  // namespace
+
+std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
+    // Code page 932 only when it gives back exactly what it was given: a few characters (〜 ¥
+    // − — ‖ ¢ £ ¬ ‾) have a form there that reads back as another character.
+    if (std::optional<std::string> ansi = EncodeCp932(rows, count)) return std::move(*ansi);
+    std::string utf8(kBom);
     for (std::size_t r = 0; r < count; ++r) {
         AppendQuoted(utf8, rows[r][ItemLabel]);
         utf8 += ',';
@@ -232,110 +340,194 @@ std::string EncodeEntries(const std::vector<Entry>& rows, std::size_t count) {
         AppendQuoted(utf8, rows[r][Memo]);
         utf8 += "\r\n";
     }
-    // Code page 932 only when it gives back exactly what it was given: a few characters (〜 ¥
-    // − — ‖ ¢ £ ¬ ‾) have a form there that reads back as another character.
-    if (std::optional<std::string> ansi = ToCp932Exactly(utf8)) return *ansi;
-    return std::string(kBom) + utf8;
+    return utf8;
 }
 
-std::vector<Entry> DecodeEntries(std::string_view bytes, std::size_t count,
-                                 const std::string& fileName) {
+std::vector<Entry> DecodeEntries(std::string_view bytes, const std::string& fileName) {
+    // UTF-8 when the file says so, or when its bytes are UTF-8 and nothing else: text that
+    // is not ASCII is practically never UTF-8 by chance, while UTF-8 kana and kanji often
+    // pass for (other) code page 932 characters. Code page 932 otherwise, and never with a
+    // character put in for bytes that are neither: that text would be saved over the file.
+    const bool bom = bytes.substr(0, kBom.size()) == kBom;
+    const std::string_view text = bom ? bytes.substr(kBom.size()) : bytes;
+    const size_t notUtf8 = Utf8InvalidAt(text);
+    const bool utf8 = notUtf8 == std::string_view::npos;
+    std::string scratch;
+    auto refuse = [&](size_t offset) {
+        throw EntryFileError(
+            "データーファイル " + fileName + " の " + std::to_string(LineAt(text, offset)) +
+            " 行目は、" +
+            (bom ? std::string("UTF-8")
+                 : std::string("シフト JIS（コードページ 932）としても UTF-8 としても")) +
+            "読めない文字を含んでいます。");
+    };
+    if (bom && !utf8) refuse(notUtf8);
     // Code page 932 is read field by field: the delimiters (quote, comma, CR, LF, blanks) are
     // never the second byte of a character there, so no character spans two fields, and the
     // file's text is never held twice.
-    const bool utf8 = bytes.substr(0, kBom.size()) == kBom;
-    const std::string_view text = utf8 ? bytes.substr(kBom.size()) : bytes;
     FieldReader reader(text);
-    std::vector<Entry> rows(count);
-    for (std::size_t r = 0; r < count; ++r) {
+    std::vector<Entry> rows;
+    rows.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    std::string buf;
+    std::string_view field;
+    while (!reader.AtBlankTail()) {
+        reader.SkipBlankLines();
+        const size_t recordStart = reader.Position();
+        Entry& row = rows.emplace_back();
         for (int c = 0; c < 3; ++c) {
-            std::string& field = rows[r][static_cast<size_t>(c)];
-            if (!reader.Next(field)) {
+            // A quote left open ran to the end of the file: the file was cut inside it.
+            if (!reader.Next(field, buf) || reader.Unclosed()) {
                 throw EntryFileError("データーファイル " + fileName + " が途中で終わっています。" +
-                                     std::to_string(count) + " 件のうち " + std::to_string(r) +
-                                     " 件しか読めませんでした。");
+                                     std::to_string(rows.size()) + " 件目（" +
+                                     std::to_string(LineAt(text, recordStart)) +
+                                     " 行目）の途中までしか読めませんでした。");
             }
-            if (!utf8) field = FromCp932(field);
+            if (utf8) {
+                row[static_cast<size_t>(c)].assign(field);
+            } else if (FromCp932Exactly(field, row[static_cast<size_t>(c)], scratch) !=
+                       std::string_view::npos) {
+                // Where the text stops being code page 932, or UTF-8 if that got further.
+                std::string ignored;
+                const size_t notCp932 = FromCp932Exactly(text, ignored, scratch);
+                refuse(std::max(notCp932, notUtf8));
+            }
         }
     }
     return rows;
 }
 
-void LoadEntries(EntryTable& table) {
+namespace {
+
+std::string CountMismatchNotice(const std::string& countText, std::optional<std::int16_t> count,
+                                size_t records, const fs::path& file) {
+    const std::string stored = count ? std::to_string(*count) + " 件"
+                                     : "\"" + Printable(countText) + "\"（数ではありません）";
+    return platform::SettingsPlaceText() + " の登録件数（Set_6）は " + stored +
+           "ですが、データーファイル " + platform::PathText(file) + " には " +
+           std::to_string(records) + " 件の登録がありました。\r\nファイルにある " +
+           std::to_string(records) + " 件を読み込みました。登録件数は次に保存するときに直します。";
+}
+
+}  // namespace
+
+std::string LoadEntries(EntryTable& table) {
     if (int err = platform::SettingsReadError()) {
         // Taking it for a first start would replace the entries with an empty table.
         throw EntryFileError(SettingsError("を読めません", err));
     }
     const std::string countText = ReadSetting(SettingKey, kCountValue);
     const fs::path file = DataFilePath();
-    std::optional<std::string> bytes;
-    std::optional<std::int16_t> pendingCount;
-    // A save that was cut short: if its file is in place the new table stands, else the old.
+    std::optional<std::string> bytes = ReadDataFile(file);
+    std::optional<std::int16_t> count;
+    // A save cut short by an earlier version, which recorded the new file's fingerprint first:
+    // if that file is in place, the recorded count is the one saved with it.
     if (std::optional<std::string> text = FetchSetting(kPendingValue)) {
         std::optional<PendingSave> pending = ParsePending(*text);
-        bytes = ReadDataFile(file);
         if (pending && bytes && SaveFingerprint(*bytes) == pending->fingerprint) {
-            pendingCount = pending->count;
+            count = pending->count;
         }
         std::vector<platform::ValueChange> finish = {{kPendingValue, std::nullopt}};
-        if (pendingCount) finish.push_back({kCountValue, std::to_string(*pendingCount)});
+        if (count) finish.push_back({kCountValue, std::to_string(*count)});
         // Should this fail, the record stays and the next start decides the same way.
         platform::StoreValues(SettingKey, finish);
     }
-    const std::int16_t count = pendingCount ? *pendingCount : ParseEntryCount(countText);
+    if (!count) {
+        try {
+            count = ParseEntryCount(countText);
+        } catch (const EntryFileError&) {
+            // Only a cross-check now: the file's records stand all the same.
+        }
+    }
     platform::RemoveLeftoverTemporaries(file);
     // The table is only touched once everything has been read: a load that fails leaves it as
     // it was, so that nothing half-read can be saved over the file.
-    EntryTable loaded;
-    loaded.Resize(count);
-    if (count != 0) {
-        if (!bytes) bytes = ReadDataFile(file);
-        if (!bytes) {
-            throw EntryFileError("データーファイル " + platform::PathText(file) + " を開けません（" +
-                                 SystemError(ENOENT) + "）。");
+    std::string notice;
+    std::vector<Entry> rows;
+    if (!bytes) {
+        if (count != 0) {
+            notice =
+                "データーファイル " + platform::PathText(file) + " が見つかりません（" +
+                platform::SettingsPlaceText() + " の登録件数 Set_6 は " +
+                (count ? std::to_string(*count) + " 件" : "\"" + Printable(countText) + "\"") +
+                "です）。\r\n登録のない状態で始めます。登録を保存するまで、ファイルは作りません。";
         }
-        std::vector<Entry> rows = DecodeEntries(*std::exchange(bytes, std::nullopt),
-                                                static_cast<size_t>(count), platform::PathText(file));
-        for (std::size_t r = 0; r < rows.size(); ++r) loaded[r] = std::move(rows[r]);
+    } else {
+        rows = DecodeEntries(*std::exchange(bytes, std::nullopt), platform::PathText(file));
+        if (rows.size() > 32767) {
+            throw EntryFileError("データーファイル " + platform::PathText(file) + " には " +
+                                 std::to_string(rows.size()) +
+                                 " 件の登録があります。読み込めるのは 32767 件までです。");
+        }
+        if (!count || static_cast<size_t>(*count) != rows.size())
+            notice = CountMismatchNotice(countText, count, rows.size(), file);
     }
+    EntryTable loaded;
+    loaded.Resize(static_cast<std::int16_t>(rows.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r) loaded[r] = std::move(rows[r]);
     table = std::move(loaded);
+    return notice;
 }
 
 void WriteFileAtomically(const fs::path& file, std::string_view bytes) {
     if (int err = platform::ReplaceFile(file, bytes)) {
-        throw EntryFileError("データーファイル " + platform::PathText(file) + " を保存できません（" +
-                             SystemError(err) + "）。");
+        throw EntryFileError("データーファイル " + platform::PathText(file) +
+                             " を保存できません（" + SystemError(err) + "）。");
     }
 }
 
 void SaveEntries(const EntryTable& table) {
     const std::string count = std::to_string(table.count());
-    if (table.count() == 0) {
-        // No file to write: the count alone is the table, stored in one step.
-        if (int err = platform::StoreValues(SettingKey,
-                                            {{kCountValue, count}, {kPendingValue, std::nullopt}}))
-            throw EntryFileError(SettingsError("に登録件数を保存できません", err));
-        return;
-    }
     const fs::path file = DataFilePath();
-    const std::string bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
-    // The file and the count are two stores. First record which file goes with which count, so
-    // that a start after a crash at any point can tell whether the new file is in place. An
-    // earlier save's record may still be what ties the file on disk to its count: it comes back
-    // if this save fails.
-    const std::optional<std::string> earlier = FetchSetting(kPendingValue);
-    if (int err =
-            platform::StoreValue(SettingKey, kPendingValue, count + " " + SaveFingerprint(bytes)))
-        throw EntryFileError(SettingsError("に登録件数を保存できません", err));
+    std::error_code ec;
+    // No entries and no file: nothing to write, and no file to make. With no entries an
+    // existing file is emptied, not left with records that the next start would read.
+    const bool writeFile = table.count() != 0 || (fs::exists(fs::symlink_status(file, ec)) && !ec);
+    // The count goes first, in the store that refuses to overwrite unreadable settings, so
+    // that a save which cannot store it leaves everything as it was. The file's records are
+    // the table: a crash before the file is replaced leaves the old file, which the next start
+    // reads whole (and reports against the count).
+    const std::optional<std::string> earlierCount = FetchSetting(kCountValue);
+    const std::optional<std::string> earlierPending = FetchSetting(kPendingValue);
+    auto restore = [&] {
+        platform::StoreValues(SettingKey,
+                              {{kCountValue, earlierCount}, {kPendingValue, earlierPending}});
+    };
+    int err = 0;
+    auto storeCount = [&]() noexcept {
+        try {
+            err = platform::StoreValues(SettingKey,
+                                        {{kCountValue, count}, {kPendingValue, std::nullopt}});
+        } catch (...) {
+            err = ENOMEM;
+        }
+    };
+    // The count's store and the encoding need nothing of each other: the store's flush runs
+    // while the rows are encoded.
+    std::thread store;
+    if (writeFile) {
+        try {
+            store = std::thread(storeCount);
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!store.joinable()) storeCount();
+    std::string bytes;
+    try {
+        if (writeFile) bytes = EncodeEntries(table.rows(), static_cast<size_t>(table.count()));
+    } catch (...) {
+        if (store.joinable()) store.join();
+        if (err == 0) restore();
+        throw;
+    }
+    if (store.joinable()) store.join();
+    if (err) throw EntryFileError(SettingsError("に登録件数を保存できません", err));
+    if (!writeFile) return;
     try {
         WriteFileAtomically(file, bytes);
     } catch (const EntryFileError&) {
-        // The old file and count stand, with the record that belongs to them.
-        platform::StoreValues(SettingKey, {{kPendingValue, earlier}});
+        // The old file stands, with the count (and any record) that belongs to it.
+        restore();
         throw;
     }
-    // The new table is in place from here on: if the count cannot be stored now, the record
-    // makes the next start take it.
-    platform::StoreValues(SettingKey, {{kCountValue, count}, {kPendingValue, std::nullopt}});
     platform::RemoveLeftoverTemporaries(file);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -53,10 +55,28 @@ inline std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
     return len;
 }
 
-inline bool IsValidUtf8(std::string_view s) {
+// The offset of the first bytes that are not UTF-8, or npos. ASCII is skipped eight bytes at a
+// time: whole data files are checked with this at every start.
+inline std::size_t Utf8InvalidAt(std::string_view s) {
     char32_t cp;
     for (std::size_t i = 0, n; i < s.size(); i += n) {
-        if ((n = DecodeUtf8(s, i, cp)) == 0) return false;
+        if (s.size() - i >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            if ((w & 0x8080808080808080ull) == 0) {
+                n = 8;
+                continue;
+            }
+        }
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            n = 1;
+            continue;
+        }
+        if ((n = DecodeUtf8(s, i, cp)) == 0) return i;
     }
-    return true;
+    return std::string_view::npos;
+}
+
+inline bool IsValidUtf8(std::string_view s) {
+    return Utf8InvalidAt(s) == std::string_view::npos;
 }

@@ -76,14 +76,15 @@ QToolButton* MainToolbar::Button(const QString& key) const {
     return toolbar_ ? toolbar_->findChild<QToolButton*>(key) : nullptr;
 }
 
-void MainToolbar::Load() {
+std::string MainToolbar::Load() {
     loading_ = true;
-    LoadEntries(state_.entries);
+    std::string notice = LoadEntries(state_.entries);
     state_.loaded = true;
     state_.options = LoadOptions();
     platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
     PlaceMainWindow();
     loading_ = false;
+    return notice;
 }
 
 void MainToolbar::PlaceMainWindow() {

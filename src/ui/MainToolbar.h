@@ -28,8 +28,9 @@ class MainToolbar : public QWidget {
     static MainToolbar* Instance();
 
     // Runs once after construction, with the window still hidden: loads the entries and the
-    // options, and puts the window in its band. Throws EntryFileError.
-    void Load();
+    // options, and puts the window in its band. Returns what the load found that the user is
+    // to be told (empty when nothing). Throws EntryFileError.
+    std::string Load();
     void RunCommand(ToolbarCommand command);
     // Runs the command a key names; any other key runs nothing.
     void RunCommandNamed(const QString& key);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 #include <QWidget>
 #include <cstdio>
@@ -105,8 +106,9 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
 bool Main(AppState& state) {
     ActivatePrevInstance();
     auto* main = new MainToolbar(state);
+    std::string notice;
     try {
-        main->Load();
+        notice = main->Load();
     } catch (const EntryFileError& err) {
         platform::TheDesktop().MsgBox(std::string(err.what()) + "\r\nPenrika を終了します。",
                                       platform::MsgOk, ErrorTitle);
@@ -114,5 +116,12 @@ bool Main(AppState& state) {
         return false;
     }
     main->show();
+    // Told once the program runs, over the toolbar (a save then writes the consistent pair, so
+    // it is not told again).
+    if (!notice.empty()) {
+        QTimer::singleShot(0, main, [notice] {
+            platform::TheDesktop().MsgBox(notice, platform::MsgOk, AppTitle);
+        });
+    }
     return true;
 }

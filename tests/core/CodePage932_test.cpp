@@ -98,7 +98,38 @@ TEST(CodePage932, AgreesWithTheSystemConverterForEveryCharacter) {
         std::string back;
         ASSERT_TRUE(SystemEncode(want, back));
         ASSERT_EQ(ToCp932(want).value_or("<none>"), back) << std::hex << code;
+        // Saving takes only a form that reads back as the same character.
+        std::string wantBack;
+        ASSERT_TRUE(SystemDecode(back, wantBack));
+        ASSERT_EQ(ToCp932Exactly(want).value_or("<none>"), wantBack == want ? back : "<none>")
+            << std::hex << code;
         ++checked;
     }
     EXPECT_GT(checked, 7000);
+}
+
+// Reading refuses what the system's converter refuses, code by code, and says where.
+TEST(CodePage932, ExactReadingTakesEveryCodeTheSystemTakesAndNoOther) {
+    std::string out, scratch, single;
+    int refused = 0;
+    for (unsigned code = 0; code <= 0xFFFF; ++code) {
+        const bool pair = code > 0xFF;
+        // A pair whose first byte is a character of its own is two characters.
+        if (pair && SystemDecode(std::string(1, static_cast<char>(code >> 8)), single)) continue;
+        const std::string in =
+            pair ? std::string{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)}
+                 : std::string(1, static_cast<char>(code));
+        std::string want;
+        out = "unchanged";
+        const size_t at = FromCp932Exactly("ab" + in, out, scratch);
+        if (SystemDecode(in, want)) {
+            ASSERT_EQ(at, std::string_view::npos) << std::hex << code;
+            ASSERT_EQ(out, "ab" + want) << std::hex << code;
+        } else {
+            ASSERT_EQ(at, 2u) << std::hex << code;
+            ASSERT_EQ(out, "unchanged");
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 7000);
 }

@@ -368,7 +368,7 @@ TEST_F(SingleInstanceFolder, AnUnusableLockOrFolderIsNamed) {
              privateFallback();
              fs::create_directory(lock);
          },
-         lock.string(), std::strerror(EISDIR)},
+         lock.string(), "（フォルダーです）"},  // the reason in Japanese
         {"no private folder at all",
          [&] {
              fs::create_directory(fallback());

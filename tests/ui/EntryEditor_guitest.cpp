@@ -527,7 +527,7 @@ TEST_F(EditorTest, OkAfterSortStoresTheNewOrderInMemoryAndOnDisk) {
     EXPECT_EQ(state.entries[2], kEmpty);
     EXPECT_EQ(Setting("Set_6"), "2");
     const std::string bytes = TempHome::ReadFile(DataFilePath());
-    EXPECT_EQ(DecodeEntries(bytes, 2, "Penrika.dat"), Table());
+    EXPECT_EQ(DecodeEntries(bytes, "Penrika.dat"), Table());
     EXPECT_TRUE(desk_.msgBoxes().empty());
 }
 

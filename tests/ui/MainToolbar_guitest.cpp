@@ -67,9 +67,11 @@ TEST(MainWindow, AlwaysOnTopPutsTheToolbarInTheBand) {
     EXPECT_EQ(app.WaitExit(pid), 0);
 }
 
-// Each way of ending the program saves the entries: the counted records are written back and
-// the uncounted third record is gone.
+// Each way of ending the program saves the entries: a file that an editor wrote as UTF-8 is
+// written back as the program writes it.
 TEST(MainWindow, ExitSignalsAndTheCloseButtonSaveTheEntries) {
+    std::string utf8;
+    for (const Entry& r : kRows) utf8 += "\"" + r[0] + "\",\"" + r[1] + "\",\"" + r[2] + "\"\r\n";
     struct Way {
         const char* name;
         std::function<void(pid_t, const std::string&)> end;
@@ -91,36 +93,68 @@ TEST(MainWindow, ExitSignalsAndTheCloseButtonSaveTheEntries) {
         SCOPED_TRACE(way.name);
         TempHome home;
         PortableCopy app(home.root() / "portable");
-        TempHome::WriteFile(app.dataFile(), EncodeEntries(kRows, 3));
-        Store(SettingKey, "Set_6", "2");
+        TempHome::WriteFile(app.dataFile(), utf8);
+        Store(SettingKey, "Set_6", "3");
         pid_t pid = app.Start();
         std::string id = WaitForToolbar();
         ASSERT_FALSE(id.empty());
         way.end(pid, id);
         EXPECT_EQ(app.WaitExit(pid), 0);
-        EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 2));
-        EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "2");
+        EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 3));
+        EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "3");
     }
 }
 
-TEST(MainWindow, AnUnusableCountIsReportedAndNothingIsWritten) {
+// A count that disagrees with the file is told over the running toolbar; the file's records
+// stand, and a termination request while the message is open still saves them.
+TEST(MainWindow, ACountThatDisagreesWithTheFileIsToldAndNoRecordIsLost) {
     TempHome home;
     PortableCopy app(home.root() / "portable");
     TempHome::WriteFile(app.dataFile(), EncodeEntries(kRows, 3));
-    Store(SettingKey, "Set_6", "many");
-    const std::string settingsBefore = TempHome::ReadFile(home.settingsFile());
+    Store(SettingKey, "Set_6", "2");
     pid_t pid = app.Start();
-    std::string box;
-    ASSERT_TRUE(WaitUntil([&] {
-        auto ids = WindowsNamed("^Penrika：エラー$");
-        if (!ids.empty()) box = ids[0];
-        return !box.empty();
-    })) << "no error message";
-    EXPECT_TRUE(WindowsNamed("^Penrika$").empty()) << "the toolbar must not appear";
-    Capture("xdotool windowactivate --sync " + box + " key Return");
-    EXPECT_EQ(app.WaitExit(pid), 1);
+    // The toolbar and the message box over it.
+    ASSERT_TRUE(WaitUntil([] { return WindowsNamed("^Penrika$").size() == 2; }))
+        << "no notice over the toolbar";
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(app.WaitExit(pid), 0);
     EXPECT_EQ(TempHome::ReadFile(app.dataFile()), EncodeEntries(kRows, 3));
-    EXPECT_EQ(TempHome::ReadFile(home.settingsFile()), settingsBefore);
+    EXPECT_EQ(ReadSetting(SettingKey, "Set_6"), "3");
+}
+
+// A data file that cannot be used stops the start with a message; nothing is written, whether
+// the user confirms the message or the session ends while it is open.
+TEST(MainWindow, AnUnusableFileIsReportedAndNothingIsWritten) {
+    const std::string golden = EncodeEntries(kRows, 3);
+    const std::string broken[] = {golden.substr(0, golden.size() - 5),  // cut inside a record
+                                  golden + "\"\x82\",\"\",\"\"\r\n"};   // no encoding's bytes
+    for (const std::string& bytes : broken) {
+        for (bool confirm : {true, false}) {
+            SCOPED_TRACE(confirm ? "confirmed" : "SIGTERM");
+            TempHome home;
+            PortableCopy app(home.root() / "portable");
+            TempHome::WriteFile(app.dataFile(), bytes);
+            Store(SettingKey, "Set_6", "3");
+            const std::string settingsBefore = TempHome::ReadFile(home.settingsFile());
+            pid_t pid = app.Start();
+            std::string box;
+            ASSERT_TRUE(WaitUntil([&] {
+                auto ids = WindowsNamed("^Penrika：エラー$");
+                if (!ids.empty()) box = ids[0];
+                return !box.empty();
+            })) << "no error message";
+            EXPECT_TRUE(WindowsNamed("^Penrika$").empty()) << "the toolbar must not appear";
+            if (confirm) {
+                Capture("xdotool windowactivate --sync " + box + " key Return");
+                EXPECT_EQ(app.WaitExit(pid), 1);
+            } else {
+                ::kill(pid, SIGTERM);
+                EXPECT_EQ(app.WaitExit(pid), 128 + SIGTERM) << "ended as a terminated program";
+            }
+            EXPECT_EQ(TempHome::ReadFile(app.dataFile()), bytes);
+            EXPECT_EQ(TempHome::ReadFile(home.settingsFile()), settingsBefore);
+        }
+    }
 }
 
 TEST(MainWindow, ASaveThatFailsAtCloseKeepsTheProgramRunning) {

@@ -36,4 +36,10 @@ void OnTerminationRequest(QObject* context, std::function<void()> handler) {
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
 }
 
+void EndAsTerminated() {
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
+    ::_exit(128 + SIGTERM);
+}
+
 }  // namespace platform

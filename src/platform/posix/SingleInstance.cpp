@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/SystemReason.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -178,7 +179,7 @@ std::string DisplayKey() {
 }
 
 std::string SystemError(int err) {
-    return std::strerror(err);
+    return SystemReason(err);
 }
 
 // Whether `st` is a folder of this user's that nobody else can reach; otherwise `why` says so.

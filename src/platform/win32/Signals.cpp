@@ -36,4 +36,9 @@ void OnTerminationRequest(QObject* context, std::function<void()> handler) {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+void EndAsTerminated() {
+    // The code a console program ends with when Ctrl+C ends it.
+    ::ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
+
 }  // namespace platform

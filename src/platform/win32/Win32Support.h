@@ -38,7 +38,8 @@ inline std::string ToUtf8(std::wstring_view wide) {
     return out;
 }
 
-// The errno value that core reports (with strerror) for a Win32 or registry error code.
+// The errno value that core reports (in words, with SystemReason) for a Win32 or registry error
+// code.
 inline int ErrnoFromWin32(DWORD error) {
     switch (error) {
         case ERROR_SUCCESS:

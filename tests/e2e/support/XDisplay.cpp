@@ -4,6 +4,9 @@
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xtest.h>
 
+#include <poll.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -118,6 +121,52 @@ void XDisplay::Click(int x, int y, int count) {
         // A person's clicks are some tens of milliseconds apart; browsers count a multiple
         // click by the time between them, so keep well inside their double-click interval.
         if (i + 1 < count) std::this_thread::sleep_for(40ms);
+    }
+}
+
+void XDisplay::WatchMaps() {
+    // Frames mapped on the root, and each change of the client list.
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(d_->c, d_->screen->root, XCB_CW_EVENT_MASK, &mask);
+    d_->Sync();
+}
+
+std::uint32_t XDisplay::WaitMapped(const std::string& title, std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + timeout;
+    std::vector<std::uint32_t> watched;
+    // Each new client is watched for its own map (the window manager may map it after its
+    // frame); it is looked at only after that, so that no map falls in between.
+    auto find = [&]() -> std::uint32_t {
+        for (std::uint32_t w : ClientWindows()) {
+            if (std::find(watched.begin(), watched.end(), w) == watched.end()) {
+                const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+                xcb_change_window_attributes(d_->c, w, XCB_CW_EVENT_MASK, &mask);
+                watched.push_back(w);
+            }
+        }
+        d_->Sync();
+        for (std::uint32_t w : watched)
+            if (Viewable(w) && Title(w) == title) return w;
+        return 0;
+    };
+    if (std::uint32_t w = find()) return w;
+    for (;;) {
+        bool changed = false;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(d_->c)) {
+            const auto type = e->response_type & 0x7F;
+            changed |= type == XCB_MAP_NOTIFY || type == XCB_PROPERTY_NOTIFY;
+            free(e);
+        }
+        if (changed) {
+            if (std::uint32_t w = find()) return w;
+            continue;  // the replies may have brought more events
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd pfd{xcb_get_file_descriptor(d_->c), POLLIN, 0};
+        ::poll(&pfd, 1, static_cast<int>(left.count()));
+        if (xcb_connection_has_error(d_->c)) return 0;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,12 @@ class XDisplay {
     void RequestActivate(std::uint32_t w);
     // The window's rectangle on the screen (x, y, width, height).
     std::vector<int> Frame(std::uint32_t w);
+
+    // From now on, the server tells this client of every window mapped on the screen.
+    void WatchMaps();
+    // After WatchMaps: waits on those events (no polling) until a client window titled `title`
+    // is viewable; the window, or 0 when the timeout passed first.
+    std::uint32_t WaitMapped(const std::string& title, std::chrono::milliseconds timeout);
 
     // Real pointer input through XTest; each returns once the server has taken the events.
     void MoveMouse(int x, int y);
