@@ -177,6 +177,9 @@ class X11Desktop : public QtDesktop {
         if (HasCharacters(keys.strokes) && keyboard_.InputMethodPresent()) {
             imOff = std::make_unique<InputMethodSwitch>();
             route.ownKeys = imOff->KeysPassThrough();
+            // An input method that stays on gets every character on spare keys, which it
+            // passes through as they are: exact everywhere, even where a page refuses a paste.
+            route.paste = route.paste && route.ownKeys;
         }
         std::unique_ptr<ClipboardContents> saved;
         route.beforePaste = [&] { saved = ClipboardSave(); };
