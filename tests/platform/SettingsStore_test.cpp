@@ -273,7 +273,7 @@ TEST(SettingsStore, WhatIsNotASettingsFileIsRefusedAndLeftAsItIs) {
     }
 }
 
-TEST(SettingsStore, ABlankFileHoldsNoSettingsAndALinkToAFileIsReadThrough) {
+TEST(SettingsStore, ABlankFileHoldsNoSettingsAndALinkToAFileIsReadAndWrittenThrough) {
     TempHome home;
     const fs::path file = home.settingsFile();
     fs::create_directories(file.parent_path());
@@ -291,6 +291,9 @@ TEST(SettingsStore, ABlankFileHoldsNoSettingsAndALinkToAFileIsReadThrough) {
     fs::create_symlink(kept, file);
     EXPECT_EQ(platform::SettingsReadError(), 0);
     EXPECT_EQ(Read(OptionKey, "Op_1"), "True");
+    ASSERT_EQ(Write(OptionKey, "Op_2", "True"), 0);
+    EXPECT_TRUE(fs::is_symlink(file)) << "the link was replaced";
+    EXPECT_EQ(TempHome::ReadFile(kept), "[Option]\nOp_1=True\nOp_2=True\n");
 }
 
 // A FIFO would hold a blocking open until some writer came, before any window and deaf to

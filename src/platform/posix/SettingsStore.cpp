@@ -260,10 +260,22 @@ class FileLock {
     int fd_ = -1;
 };
 
+// Where a rewrite goes: through a link, to the file it names, so that settings kept elsewhere
+// (a folder of dotfiles) stay linked rather than being replaced by a copy beside the link.
+fs::path WriteTarget(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_symlink(file, ec)) return file;
+    fs::path target = fs::canonical(file, ec);
+    return ec ? file : target;
+}
+
 int WriteLinesAtomically(const fs::path& file, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\n";
-    return ReplaceFile(file, text);
+    const fs::path target = WriteTarget(file);
+    const int err = ReplaceFile(target, text);
+    if (err == 0) RemoveLeftoverTemporaries(target);
+    return err;
 }
 
 // Makes sure the section exists in `lines`; returns its header index.
@@ -327,9 +339,7 @@ int StoreValues(const std::string& keyPath, const std::vector<ValueChange>& chan
     // A file that is there but cannot be read is never replaced by one holding only these.
     if (int err = ReadLinesForRewrite(file, lines)) return err;
     for (const ValueChange& c : changes) SetInLines(lines, SectionOfKey(keyPath), c.name, c.value);
-    int err = WriteLinesAtomically(file, lines);
-    if (err == 0) RemoveLeftoverTemporaries(file);
-    return err;
+    return WriteLinesAtomically(file, lines);
 }
 
 int StoreValue(const std::string& keyPath, const std::string& name, const std::string& value) {
