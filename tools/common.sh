@@ -10,11 +10,11 @@ run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-de
     libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
     libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic qt6-translations-l10n
     fcitx5-frontend-qt6)
-# What the tests need besides: a private X server and window manager, X tools, the browsers,
-# the Japanese input method, GoogleTest.
-test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox x11-utils x11-xserver-utils xdotool
-    imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 python3
-    procps)
+# What the tests need besides: a private X server, window manager and session bus, X tools,
+# the browsers, the Japanese input method, GoogleTest.
+test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox dbus-daemon x11-utils x11-xserver-utils
+    xdotool imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11
+    python3 procps)
 # The test pages load real web libraries (an input mask) installed with npm at test time; a
 # machine whose Node.js comes with npm has it already.
 command -v npm >/dev/null 2>&1 || test_packages+=(npm)

@@ -36,7 +36,9 @@ int StoreValues(const std::string& keyPath, const std::vector<ValueChange>& chan
 
 // 0 when the settings file (the registry key and its subkeys) can be read or does not exist
 // yet; otherwise the errno value that reading it gives (a directory in its place, no
-// permission, an I/O error).
+// permission, an I/O error). Only a regular file is read as settings: anything else there
+// (a device, a FIFO) is EINVAL, and a file that is not text (NUL bytes, invalid UTF-8) or that,
+// not being blank, holds no "[section]" or "name=value" line at all is EILSEQ.
 int SettingsReadError();
 // Fetches one value; nullopt when the file, section or value is missing or unreadable.
 // An unreadable file is never written to.

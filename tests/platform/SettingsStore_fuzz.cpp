@@ -1,5 +1,7 @@
 // libFuzzer target for the settings reader: any file content, then one value stored. The
-// stored value must read back exactly and every other value must read as it did before.
+// stored value must read back exactly, every other value must read as it did before, and the
+// file must still read as settings. Content that is not settings text is refused by reader
+// and writer alike and stays as it was.
 // Input: one byte choosing the value, one giving the value's length, the value, the file.
 //
 //   ninja -C build-fuzz SettingsStore_fuzz   (configured as for KeyNotation_fuzz)
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto path = platform::SettingsFilePath();
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+    const int readError = platform::SettingsReadError();
 
     std::vector<std::optional<std::string>> before;
     for (const char* key : kKeys)
@@ -54,7 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* name = kNames[pick % std::size(kNames)];
     // A name that is blank cannot be told from no name at all: only ours are stored.
     if (std::string(name).find_first_not_of(' ') == std::string::npos) return 0;
-    Check(platform::StoreValue(key, name, value) == 0);
+    const int stored = platform::StoreValue(key, name, value);
+    if (readError != 0) {
+        Check(stored == readError);
+        std::ifstream in(path, std::ios::binary);
+        Check(std::string(std::istreambuf_iterator<char>(in), {}) == file);
+        for (const auto& v : before) Check(!v);
+        return 0;
+    }
+    Check(stored == 0);
+    Check(platform::SettingsReadError() == 0);
     size_t i = 0;
     for (const char* k : kKeys) {
         for (const char* n : kNames) {

@@ -1,8 +1,9 @@
 // One copy per user and display, with the real program: a second launch brings the running
 // copy's toolbar forward and ends; simultaneous launches leave one; a killed copy's leftovers
 // do not block the next start; a lock that cannot be opened is reported; clients that never ask,
-// or the open-file limit, do not stop the hand-over. In-process: the claim, and the folder it
-// uses when the session has no runtime directory of the user's own.
+// or the open-file limit, do not stop the hand-over, nor does a session without a runtime
+// directory. In-process: the claim, and the folder it uses when the session has no runtime
+// directory of the user's own.
 #include "platform/SingleInstance.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,33 @@ fs::path InstanceFile(const fs::path& dir, const char* ext) {
 
 fs::path RuntimeFile(const char* ext) {
     return InstanceFile(std::getenv("XDG_RUNTIME_DIR"), ext);
+}
+
+// Sets (or, with nullopt, unsets) an environment variable for the scope's time.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* v = std::getenv(name)) old_ = v;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    void Set(const std::optional<std::string>& v) {
+        v ? ::setenv(name_.c_str(), v->c_str(), 1) : ::unsetenv(name_.c_str());
+    }
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// Makes `dir` as another user's folder that anyone may write to, as a hostile user would
+// plant it in a shared temporary folder.
+void PlantForeignFolder(const fs::path& dir) {
+    fs::create_directory(dir);
+    ::chmod(dir.c_str(), 0777);
+    ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
 }
 
 // A client connected to the running copy's socket that sends nothing; -1 when refused.
@@ -235,6 +263,30 @@ TEST_F(SingleInstanceTest, ALaunchAfterTheOpenFileLimitStillBringsTheToolbarForw
     EXPECT_TRUE(copy_->Running(first));
 }
 
+// Without a runtime directory, another user can make $TMPDIR/penrika-<uid> first and remove it
+// once the running copy has settled elsewhere: the next launch must still find that copy.
+TEST_F(SingleInstanceTest, WithoutARuntimeDirectoryASecondLaunchStillFindsTheRunningCopy) {
+    const fs::path tmp = home_.root() / "tmp";
+    const fs::path shared = tmp / ("penrika-" + std::to_string(::getuid()));
+    fs::create_directory(tmp);
+    ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    ScopedEnv tmpdir("TMPDIR", tmp.string());
+    PlantForeignFolder(shared);
+    pid_t first;
+    const std::string toolbar = StartFirst(first);
+    ASSERT_FALSE(toolbar.empty());
+    fs::remove_all(shared);
+    ActivateOtherWindow();
+
+    pid_t second = copy_->Start();
+    EXPECT_EQ(copy_->WaitExit(second), 0) << "a second copy runs";
+    EXPECT_TRUE(copy_->Running(first));
+    EXPECT_EQ(WindowsNamed(kToolbar), std::vector<std::string>{toolbar});
+    EXPECT_TRUE(WaitUntil([&] { return ActiveWindowId() == toolbar; }, 5s))
+        << "active: " << ActiveWindowId() << ", toolbar: " << toolbar;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(shared))) << "made again in the shared folder";
+}
+
 // In-process: the claim itself, without the program around it.
 TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     App();
@@ -259,29 +311,15 @@ TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     EXPECT_TRUE(platform::SingleInstance::Claim()->IsPrimary());
 }
 
-// Without a runtime directory of the user's own, the claim uses $TMPDIR/penrika-<uid> only when
-// it is a real folder of the user's with mode 0700, else a folder in the user's cache; a folder
-// someone else made first could hold the lock, answer for the running copy or remove its files.
+// Without a runtime directory of the user's own, the claim uses a folder in the user's cache,
+// never one in the shared $TMPDIR: someone else could make or remove that folder first, hold
+// the lock, answer for the running copy or remove its files, or make two launches use two
+// different folders.
 class SingleInstanceFolder : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "XDG_CACHE_HOME"}) {
-            const char* v = std::getenv(name);
-            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
         fs::create_directory(tmp());
-        ::unsetenv("XDG_RUNTIME_DIR");
-        ::setenv("TMPDIR", tmp().c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (home_.root() / "cache").c_str(), 1);
-    }
-    void TearDown() override {
-        for (const auto& [name, v] : saved_) {
-            if (v)
-                ::setenv(name.c_str(), v->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
     }
 
     fs::path tmp() const { return home_.root() / "tmp"; }
@@ -306,10 +344,12 @@ class SingleInstanceFolder : public ::testing::Test {
     }
 
     TempHome home_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    ScopedEnv runtime_{"XDG_RUNTIME_DIR", std::nullopt};
+    ScopedEnv tmpdir_{"TMPDIR", tmp().string()};
+    ScopedEnv cacheHome_{"XDG_CACHE_HOME", (home_.root() / "cache").string()};
 };
 
-TEST_F(SingleInstanceFolder, AFolderNotPrivatelyOursIsLeftAlone) {
+TEST_F(SingleInstanceFolder, AFolderInTheSharedTemporaryFolderIsLeftAlone) {
     const fs::path elsewhere = home_.root() / "elsewhere";
     fs::create_directory(elsewhere);
     ::chmod(elsewhere.c_str(), 0700);
@@ -318,13 +358,7 @@ TEST_F(SingleInstanceFolder, AFolderNotPrivatelyOursIsLeftAlone) {
         std::function<void()> plant;
         fs::path untouched;
     } cases[] = {
-        {"another user's",
-         [&] {
-             fs::create_directory(fallback());
-             ::chmod(fallback().c_str(), 0777);
-             ASSERT_EQ(::chown(fallback().c_str(), 65534, 65534), 0);
-         },
-         fallback()},
+        {"another user's", [&] { PlantForeignFolder(fallback()); }, fallback()},
         {"open to others",
          [&] {
              fs::create_directory(fallback());
@@ -333,6 +367,12 @@ TEST_F(SingleInstanceFolder, AFolderNotPrivatelyOursIsLeftAlone) {
          fallback()},
         {"a link to a private folder", [&] { fs::create_directory_symlink(elsewhere, fallback()); },
          elsewhere},
+        {"a private folder of ours",
+         [&] {
+             fs::create_directory(fallback());
+             ::chmod(fallback().c_str(), 0700);
+         },
+         fallback()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -347,10 +387,10 @@ TEST_F(SingleInstanceFolder, AFolderNotPrivatelyOursIsLeftAlone) {
 
 // What cannot be used is named with the system's reason, and the claim does not run.
 TEST_F(SingleInstanceFolder, AnUnusableLockOrFolderIsNamed) {
-    const fs::path lock = InstanceFile(fallback(), ".lock");
-    auto privateFallback = [&] {
-        fs::create_directory(fallback());
-        ::chmod(fallback().c_str(), 0700);
+    const fs::path lock = InstanceFile(cache(), ".lock");
+    auto privateCache = [&] {
+        fs::create_directories(cache());
+        ::chmod(cache().c_str(), 0700);
     };
     struct Case {
         const char* what;
@@ -359,20 +399,18 @@ TEST_F(SingleInstanceFolder, AnUnusableLockOrFolderIsNamed) {
     } cases[] = {
         {"a link at the lock's name",
          [&] {
-             privateFallback();
+             privateCache();
              fs::create_symlink(home_.root() / "planted", lock);
          },
          lock.string(), std::strerror(ELOOP)},
         {"a folder at the lock's name",
          [&] {
-             privateFallback();
+             privateCache();
              fs::create_directory(lock);
          },
          lock.string(), "（フォルダーです）"},  // the reason in Japanese
         {"no private folder at all",
          [&] {
-             fs::create_directory(fallback());
-             ::chmod(fallback().c_str(), 0755);
              fs::create_directories(cache());
              ::chmod(cache().c_str(), 0755);
          },
@@ -395,16 +433,48 @@ TEST_F(SingleInstanceFolder, AnUnusableLockOrFolderIsNamed) {
     EXPECT_EQ(platform::SingleInstance::Claim()->Failure(), "");
 }
 
-TEST_F(SingleInstanceFolder, ARuntimeDirectoryOfAnotherUserIsNotUsed) {
-    const fs::path foreign = home_.root() / "run";
-    fs::create_directory(foreign);
-    ::chmod(foreign.c_str(), 0700);
-    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
-    ::setenv("XDG_RUNTIME_DIR", foreign.c_str(), 1);
-    // The shared folder, missing until now, is made private and used.
-    EXPECT_EQ(ClaimedFolder(), fallback());
-    EXPECT_TRUE(Private(fallback()));
-    EXPECT_TRUE(fs::is_empty(foreign));
+TEST_F(SingleInstanceFolder, ARuntimeDirectoryNotPrivatelyOursIsNotUsed) {
+    const fs::path run = home_.root() / "run";
+    ScopedEnv runtime("XDG_RUNTIME_DIR", run.string());
+    struct Case {
+        const char* what;
+        mode_t mode;
+        uid_t owner;
+    } cases[] = {
+        {"another user's", 0700, 65534},
+        {"open to others", 0755, ::getuid()},
+        {"not writable", 0500, ::getuid()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::create_directory(run);
+        ::chmod(run.c_str(), c.mode);
+        ASSERT_EQ(::chown(run.c_str(), c.owner, ::getgid()), 0);
+        EXPECT_EQ(ClaimedFolder(), cache());
+        EXPECT_TRUE(Private(cache()));
+        EXPECT_TRUE(fs::is_empty(run));
+        EXPECT_FALSE(fs::exists(fallback()));
+        fs::remove_all(run);
+        fs::remove_all(cache());
+    }
+}
+
+// The race a shared folder allowed: someone else's folder there sends the first copy to the
+// cache, then goes, and the next launch made a fresh one and ran as a second copy.
+TEST_F(SingleInstanceFolder, AFolderThatAnotherUserMadeAndRemovedLetsNoSecondCopyRun) {
+    PlantForeignFolder(fallback());
+    auto first = platform::SingleInstance::Claim();
+    ASSERT_TRUE(first->IsPrimary());
+    first->Serve([] { return platform::WindowId{42}; });
+    fs::remove_all(fallback());
+
+    auto second = platform::SingleInstance::Claim();
+    EXPECT_FALSE(second->IsPrimary());
+    EXPECT_EQ(second->Failure(), "");
+    EXPECT_FALSE(fs::exists(fallback()));
+    // The lock and the socket are in one place, so the later copy still finds the running one.
+    EXPECT_TRUE(fs::exists(InstanceFile(cache(), ".lock")));
+    EXPECT_TRUE(fs::exists(InstanceFile(cache(), ".sock")));
 }
 
 }  // namespace

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Runs one command on a private X server (Xvfb, on a display number that is free)
-# with the openbox window manager, and a private HOME and XDG directories. Everything started
-# here is stopped by PID when the command ends; no other display is touched.
+# with the openbox window manager, a D-Bus session bus of its own and a private HOME and XDG
+# directories. Everything started here is stopped by PID when the command ends; no other
+# display is touched.
 set -u
 work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-x.XXXXXX")
 xvfb_pid=""
 wm_pid=""
+bus_pid=""
 cleanup() {
     [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+    [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     [ -n "$wm_pid" ] && wait "$wm_pid" 2>/dev/null
+    [ -n "$bus_pid" ] && wait "$bus_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
 }
@@ -46,6 +50,25 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/dat
     XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/run"
 export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
+
+# One session bus for everything on this display. Without one, every Qt or GTK program started
+# here would fork dbus-launch to find or start a bus, and those buses outlive the display. The
+# daemon stays our child, so that it is stopped and reaped like the others; it writes its
+# address into a FIFO once it listens. (Input-method sessions of another user start buses of
+# their own: tests/e2e/im-session.sh.)
+if command -v dbus-daemon >/dev/null; then
+    mkdir -m 700 "$work/bus"
+    mkfifo "$work/bus.address"
+    dbus-daemon --session --nofork --address="unix:dir=$work/bus" --print-address=3 \
+        3>"$work/bus.address" >"$work/dbus.log" 2>&1 &
+    bus_pid=$!
+    address=""
+    read -r -t 10 address <"$work/bus.address"
+    if [ -z "$address" ]; then
+        echo "with-x: the session bus did not start" >&2; cat "$work/dbus.log" >&2; exit 1
+    fi
+    export DBUS_SESSION_BUS_ADDRESS="$address"
+fi
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -16,9 +17,51 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Backslash escapes for what a line cannot hold as it is. Blanks at a value's ends are escaped
-// too: the reader trims blanks around the "=", as hand-edited files expect.
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+bool IsSectionHeader(const std::string& line) {
+    std::string t = Trim(line);
+    return t.size() >= 2 && t.front() == '[' && t.back() == ']';
+}
+
+bool IsIniLine(const std::string& line) {
+    if (IsSectionHeader(line)) return true;
+    const size_t eq = line.find('=');
+    return eq != std::string::npos && !Trim(line.substr(0, eq)).empty();
+}
+
+// The length of the UTF-8 sequence that starts at `at`, 0 when none does there.
+size_t Utf8SequenceLength(std::string_view s, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = byte(at);
+    if (c < 0x80) return 1;
+    size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    else
+        return 0;
+    if (at + n > s.size() || byte(at + 1) < lo || byte(at + 1) > hi) return 0;
+    for (size_t i = at + 2; i < at + n; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return n;
+}
+
+// Backslash escapes for what a line cannot hold as it is: line breaks, NULs and bytes that are
+// not UTF-8 (a file holding those would not read as settings text). Blanks at a value's ends
+// are escaped too: the reader trims blanks around the "=", as hand-edited files expect.
 std::string Escape(const std::string& v) {
+    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     const size_t first = v.find_first_not_of(" \t");
     const size_t last = v.find_last_not_of(" \t");
@@ -26,6 +69,17 @@ std::string Escape(const std::string& v) {
         const char c = v[i];
         if ((c == ' ' || c == '\t') && (first == std::string::npos || i < first || i > last)) {
             out += c == ' ' ? "\\s" : "\\t";
+            continue;
+        }
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            const size_t n = Utf8SequenceLength(v, i);
+            if (n == 0) {
+                const auto b = static_cast<unsigned char>(c);
+                out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+            } else {
+                out.append(v, i, n);
+                i += n - 1;
+            }
             continue;
         }
         switch (c) {
@@ -48,6 +102,13 @@ std::string Escape(const std::string& v) {
     return out;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 std::string Unescape(const std::string& v) {
     std::string out;
     for (size_t i = 0; i < v.size(); ++i) {
@@ -56,6 +117,11 @@ std::string Unescape(const std::string& v) {
             continue;
         }
         char n = v[++i];
+        if (n == 'x' && i + 2 < v.size() && HexDigit(v[i + 1]) >= 0 && HexDigit(v[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(v[i + 1]) * 16 + HexDigit(v[i + 2]));
+            i += 2;
+            continue;
+        }
         out += n == 'n'   ? '\n'
                : n == 'r' ? '\r'
                : n == '0' ? '\0'
@@ -66,17 +132,71 @@ std::string Unescape(const std::string& v) {
     return out;
 }
 
+// Whether `text` is UTF-8 throughout: no overlong forms, surrogates or code points past U+10FFFF.
+bool IsUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+// What a settings file's bytes give: 0 and its lines, or EILSEQ when they are not text (a NUL,
+// invalid UTF-8) or, not being blank, hold not one line of the INI form: garbage, or a device's
+// output, must not pass for a file without settings.
+int SplitSettingsText(std::string_view text, std::vector<std::string>& lines) {
+    // A BOM that an editor put first is not part of the first line.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (text.find('\0') != std::string_view::npos || !IsUtf8(text)) return EILSEQ;
+    bool blank = true, ini = false;
+    for (size_t from = 0; from < text.size();) {
+        size_t nl = text.find('\n', from);
+        std::string line(text.substr(from, nl == std::string_view::npos ? nl : nl - from));
+        // However many CRs end a line, none is part of it: a rewrite writes LF alone.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        blank = blank && line.find_first_not_of(" \t") == std::string::npos;
+        ini = ini || IsIniLine(line);
+        lines.push_back(std::move(line));
+        if (nl == std::string_view::npos) break;
+        from = nl + 1;
+    }
+    if (!blank && !ini) {
+        lines.clear();
+        return EILSEQ;
+    }
+    return 0;
+}
+
 // Reads the settings file's lines. 0 when read, ENOENT when there is no file (a first start),
-// another errno value when a file is there but cannot be read: that is never an empty file.
+// another errno value when something is there that cannot be read as settings: that is never
+// an empty file. EISDIR for a folder, EINVAL for anything else that is not a regular file (a
+// device, a FIFO, a socket), EILSEQ for a file that is not settings text.
 int ReadLines(const fs::path& file, std::vector<std::string>& lines) {
     lines.clear();
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    // Not blocking: a FIFO at this name would otherwise hold start-up until a writer came.
+    int fd;
+    do {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        // A socket cannot be opened at all (ENXIO): named for what it is, not a device.
+        struct stat st {};
+        if (err != ENOENT && ::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+            !S_ISDIR(st.st_mode))
+            return EINVAL;
+        return err;
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno != 0 ? errno : EINVAL;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
         ::close(fd);
         return err;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     }
     std::string text;
     char buf[8192];
@@ -84,7 +204,7 @@ int ReadLines(const fs::path& file, std::vector<std::string>& lines) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            int err = errno;
+            const int err = errno;
             ::close(fd);
             return err;
         }
@@ -92,16 +212,7 @@ int ReadLines(const fs::path& file, std::vector<std::string>& lines) {
         text.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
-    for (size_t from = 0; from < text.size();) {
-        size_t nl = text.find('\n', from);
-        std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
-        // However many CRs end a line, none is part of it: a rewrite writes LF alone.
-        while (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-        if (nl == std::string::npos) break;
-        from = nl + 1;
-    }
-    return 0;
+    return SplitSettingsText(text, lines);
 }
 
 // Reads for a rewrite: a missing file is an empty one, an unreadable one is an error.
@@ -110,24 +221,12 @@ int ReadLinesForRewrite(const fs::path& file, std::vector<std::string>& lines) {
     return err == ENOENT ? 0 : err;
 }
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
-
 // Index of the "[section]" line, or -1.
 long FindSection(const std::vector<std::string>& lines, const std::string& section) {
     for (size_t i = 0; i < lines.size(); ++i) {
         if (Trim(lines[i]) == "[" + section + "]") return static_cast<long>(i);
     }
     return -1;
-}
-
-bool IsSectionHeader(const std::string& line) {
-    std::string t = Trim(line);
-    return t.size() >= 2 && t.front() == '[' && t.back() == ']';
 }
 
 // Index of the "name=" line inside the section that starts at `header`, or -1.
@@ -161,10 +260,22 @@ class FileLock {
     int fd_ = -1;
 };
 
+// Where a rewrite goes: through a link, to the file it names, so that settings kept elsewhere
+// (a folder of dotfiles) stay linked rather than being replaced by a copy beside the link.
+fs::path WriteTarget(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_symlink(file, ec)) return file;
+    fs::path target = fs::canonical(file, ec);
+    return ec ? file : target;
+}
+
 int WriteLinesAtomically(const fs::path& file, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\n";
-    return ReplaceFile(file, text);
+    const fs::path target = WriteTarget(file);
+    const int err = ReplaceFile(target, text);
+    if (err == 0) RemoveLeftoverTemporaries(target);
+    return err;
 }
 
 // Makes sure the section exists in `lines`; returns its header index.
@@ -228,9 +339,7 @@ int StoreValues(const std::string& keyPath, const std::vector<ValueChange>& chan
     // A file that is there but cannot be read is never replaced by one holding only these.
     if (int err = ReadLinesForRewrite(file, lines)) return err;
     for (const ValueChange& c : changes) SetInLines(lines, SectionOfKey(keyPath), c.name, c.value);
-    int err = WriteLinesAtomically(file, lines);
-    if (err == 0) RemoveLeftoverTemporaries(file);
-    return err;
+    return WriteLinesAtomically(file, lines);
 }
 
 int StoreValue(const std::string& keyPath, const std::string& name, const std::string& value) {

@@ -223,19 +223,17 @@ std::string AbsoluteEnv(const char* name) {
 }
 
 // The folder for the lock and socket: the session's runtime directory when it is this user's
-// own, else $TMPDIR/penrika-<uid>, else a folder in the user's cache. Empty, with `failure`
-// set, when none of them is private.
+// own, else a folder in the user's cache. Never a shared temporary folder: anyone can make or
+// remove a name there, so which folder a start took would depend on what others did, and two
+// starts that took different folders would both run. Empty, with `failure` set, when neither
+// is private.
 std::string LockFolder(std::string& failure) {
     std::string why;
     if (const std::string run = AbsoluteEnv("XDG_RUNTIME_DIR"); !run.empty()) {
         struct stat st;
-        if (::stat(run.c_str(), &st) == 0 && IsPrivate(st, why)) return run;
+        if (::stat(run.c_str(), &st) == 0 && IsPrivate(st, why) && (st.st_mode & 0777) == 0700)
+            return run;
     }
-    std::string tmp = AbsoluteEnv("TMPDIR");
-    if (tmp.empty()) tmp = "/tmp";
-    const std::string shared = tmp + "/penrika-" + std::to_string(::getuid());
-    if (MakePrivateDir(shared, why)) return shared;
-
     const std::string cache = CacheHome().string();
     std::error_code ec;
     std::filesystem::create_directories(cache, ec);
