@@ -180,6 +180,10 @@ class X11Desktop : public QtDesktop {
             // An input method that stays on gets every character on spare keys, which it
             // passes through as they are: exact everywhere, even where a page refuses a paste.
             route.paste = route.paste && route.ownKeys;
+            // The field's toolkit hears of the switch on its own connection to the input
+            // method; a key that arrives before may still go the old way (and be lost).
+            if (imOff->found() == InputMethodSwitch::Found::SwitchedOff)
+                x_.Pause(kInputMethodBackMs, own);
         }
         std::unique_ptr<ClipboardContents> saved;
         route.beforePaste = [&] { saved = ClipboardSave(); };
@@ -188,7 +192,8 @@ class X11Desktop : public QtDesktop {
             [&] { return target && ActiveWindow() == target && HasFocus(target); }, own, route);
         // What the clipboard held goes back once the target has read the pasted text.
         if (saved) ClipboardRestore(std::move(saved));
-        // The input method may still be reading the last key when it is switched on again.
+        // The input method may still be reading the last key when it is switched on again, and
+        // the field hears of the switch in its own time.
         if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
             x_.Pause(kInputMethodBackMs, own);
         return keys.Handled(sent);
