@@ -190,6 +190,13 @@ std::optional<std::string> FetchSetting(const char* name) {
 
 // The whole file; nullopt when there is none. Throws EntryFileError when it cannot be read.
 std::optional<std::string> ReadDataFile(const fs::path& file) {
+    // Only a regular file holds entries: a pipe in its place would hold the start up for good.
+    std::error_code statError;
+    const fs::file_status st = fs::status(file, statError);
+    if (!statError && fs::exists(st) && !fs::is_regular_file(st)) {
+        throw EntryFileError("データーファイル " + platform::PathText(file) + " を読めません（" +
+                             SystemError(fs::is_directory(st) ? EISDIR : EINVAL) + "）。");
+    }
 #ifdef _WIN32
     std::FILE* f = ::_wfopen(file.c_str(), L"rb");
 #else

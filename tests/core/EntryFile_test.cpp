@@ -416,6 +416,19 @@ TEST(EntryFile, MessagesGiveTheSystemsReasonInJapanese) {
                   std::string::npos)
             << e.what();
     }
+#ifndef _WIN32
+    // A pipe in the file's place is refused at once, not waited on.
+    fs::remove(home.appDir() / "Penrika.dat");
+    ASSERT_EQ(::mkfifo((home.appDir() / "Penrika.dat").c_str(), 0600), 0);
+    try {
+        (void)LoadEntries(state.entries);
+        FAIL() << "a pipe holds no entries";
+    } catch (const EntryFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("を読めません（ファイルの種類が正しくありません）"),
+                  std::string::npos)
+            << e.what();
+    }
+#endif
 }
 
 TEST(EntryFile, AFailedSaveLeavesTheOldTableWhicheverStoreFailsAndWhicheverWayItChanges) {
