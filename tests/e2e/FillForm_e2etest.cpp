@@ -67,15 +67,17 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     std::unique_ptr<platform::Desktop> desktop_;
 };
 
-// The application form in a fresh browser with its own server and directory, laid out and
-// ready for clicks.
+// A page of the form server in a fresh browser with its own server and directory, laid out and
+// ready for clicks: the application form unless another page and its title are given.
 struct FormPage {
     e2e::ScratchDir dir;
     e2e::FormServer server;
     e2e::BrowserSession b;
-    FormPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {})
-        : dir(name), server(dir.path()), b(browser, server, "form.html", dir.path(), options) {
-        b.WaitReady("お申し込みフォーム");
+    FormPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {},
+             const std::string& page = "form.html",
+             const std::string& title = "お申し込みフォーム")
+        : dir(name), server(dir.path()), b(browser, server, page, dir.path(), options) {
+        b.WaitReady(title);
         b.WaitLayout();
     }
 };
@@ -198,16 +200,10 @@ void FillTheKeysPage(e2e::BrowserSession& b,
     EXPECT_EQ(typedInto["name"], " TaroX ") << "the kanji and the emoji come as a paste";
 }
 
-struct KeysPage {
-    e2e::ScratchDir dir;
-    e2e::FormServer server;
-    e2e::BrowserSession b;
-    KeysPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {})
-        : dir(name), server(dir.path()), b(browser, server, "keys.html", dir.path(), options) {
-        b.WaitReady("キー入力の確認");
-        b.WaitLayout();
-    }
-};
+// The keys page, whose boxes format and filter as they are typed into.
+FormPage KeysPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {}) {
+    return FormPage(browser, name, options, "keys.html", "キー入力の確認");
+}
 
 bool InstallPageLibraries() {
     std::string log;
@@ -218,7 +214,7 @@ bool InstallPageLibraries() {
 
 TEST_P(FillFormE2e, PagesSeeTheTrueKeyOfEveryCharacter) {
     if (!InstallPageLibraries()) return;
-    KeysPage page(GetParam(), "keys");
+    FormPage page = KeysPage(GetParam(), "keys");
     Recognise(page.b);
     const std::uint64_t mapChanges = platform::X11KeymapChanges(*desktop_);
     FillTheKeysPage(
@@ -232,7 +228,7 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeysWithTheInputMethodOn) {
     if (!InstallPageLibraries()) return;
     e2e::BrowserOptions options;
     options.inputMethod = true;
-    KeysPage page(GetParam(), "keys-im", options);
+    FormPage page = KeysPage(GetParam(), "keys-im", options);
     e2e::BrowserSession& b = page.b;
     b.ClickToFocus("zip");
     ASSERT_TRUE(b.SetInputMethod(true)) << "state " << b.InputMethodState() << "\n" << b.Log();

@@ -467,6 +467,7 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
 
     std::size_t done = 0;
     bool typedAny = false, pastedAny = false;
+    xcb_keycode_t lastKc = 0;
     while (done < plans.size()) {
         const Plan& p = plans[done];
         if (!stillTarget()) break;
@@ -480,6 +481,7 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
             pastedAny = true;
             if (typedAny) x_.Pause(timing_.keyGapMs, userInput_);
             if (!stillTarget() || !Paste(run, target)) break;
+            lastKc = 0;
             typedAny = true;
             lastKey_ = Clock::now();
             done = end;
@@ -496,7 +498,11 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_
             }
             kc = h->second;
         }
-        if (typedAny) x_.Pause(timing_.keyGapMs, userInput_);
+        // An input method's module passes keys on in its own time and takes a key pressed
+        // again too soon for one it has seen already (Firefox with fcitx5 lost repeated 0s).
+        if (typedAny)
+            x_.Pause(kc == lastKc ? timing_.repeatGapMs : timing_.keyGapMs, userInput_);
+        lastKc = kc;
         // Checked again after every wait: the focus may have moved meanwhile.
         if (!stillTarget()) break;
         PressRelease(kc, p.shift, p.ctrl, p.alt);

@@ -48,6 +48,7 @@ class X11Keyboard {
   public:
     struct Timing {
         int keyGapMs = 4;          // between two strokes
+        int repeatGapMs = 4;       // between two strokes on the same key
         int mapSettleMs = 30;      // after clients have been told of new symbols on empty keys
         int remapSettleMs = 30;    // the same when keys change from one symbol to another
         int staleMapMs = 0;        // how long after a change a key's old symbol may linger
@@ -63,6 +64,7 @@ class X11Keyboard {
     static Timing InputMethodTiming() {
         Timing t;
         t.keyGapMs = 4;
+        t.repeatGapMs = 25;
         t.remapSettleMs = 50;
         t.staleMapMs = 150;
         t.remapAfterMs = 50;
