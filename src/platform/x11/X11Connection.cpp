@@ -33,6 +33,8 @@ X11Connection::X11Connection() {
         return;
     }
     conn_ = c;
+    // A resource id is the client's base with bits of the mask set.
+    clientMask_ = ~xcb_get_setup(c)->resource_id_mask;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
     for (int i = 0; i < screenNo && it.rem; ++i) xcb_screen_next(&it);
     root_ = it.data->root;
@@ -207,6 +209,17 @@ bool X11Connection::OfferClipboard(const std::string& text) {
     return offering_;
 }
 
+std::uint64_t X11Connection::clipboardServedTo(xcb_window_t w) const {
+    auto it = readers_.find(w & clientMask_);
+    return it == readers_.end() ? 0 : it->second.served;
+}
+
+std::chrono::steady_clock::time_point X11Connection::lastClipboardRequestFrom(
+    xcb_window_t w) const {
+    auto it = readers_.find(w & clientMask_);
+    return it == readers_.end() ? std::chrono::steady_clock::time_point{} : it->second.lastRequest;
+}
+
 void X11Connection::WithdrawClipboard() {
     if (!conn_ || !offering_) return;
     offering_ = false;
@@ -225,7 +238,8 @@ void X11Connection::AnswerSelectionRequest(const xcb_selection_request_event_t& 
     // Clients of old put no property in the request: the target's name stands for it.
     const xcb_atom_t property = req.property != XCB_NONE ? req.property : req.target;
     answer.property = XCB_NONE;
-    lastRequest_ = std::chrono::steady_clock::now();
+    ClipboardReader& reader = readers_[req.requestor & clientMask_];
+    reader.lastRequest = std::chrono::steady_clock::now();
     const bool ours = offering_ && req.selection == atoms_.clipboard && req.owner == timeWindow_ &&
                       (req.time == XCB_CURRENT_TIME || req.time >= offeredAt_);
     if (ours && req.target == atoms_.targets) {
@@ -246,7 +260,7 @@ void X11Connection::AnswerSelectionRequest(const xcb_selection_request_event_t& 
         xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, req.requestor, property, type, 8,
                             static_cast<std::uint32_t>(offered_.size()), offered_.data());
         answer.property = property;
-        ++clipboardServed_;
+        ++reader.served;
     }
     xcb_send_event(conn_, 0, req.requestor, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&answer));

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,11 @@ class X11Connection {
     // client takes the clipboard or WithdrawClipboard. False when the server would not give it.
     bool OfferClipboard(const std::string& text);
     void WithdrawClipboard();
-    // How many requests for the offered text's content (not its list of formats) were answered.
-    std::uint64_t clipboardServed() const { return clipboardServed_; }
-    // When a client last asked for the offered clipboard (for any format).
-    std::chrono::steady_clock::time_point lastClipboardRequest() const { return lastRequest_; }
+    // How many requests for the offered text's content (not its list of formats) were answered
+    // to the client that owns window `w` (others, such as a clipboard manager, read it too).
+    std::uint64_t clipboardServedTo(xcb_window_t w) const;
+    // When the client that owns `w` last asked for the offered clipboard (for any format).
+    std::chrono::steady_clock::time_point lastClipboardRequestFrom(xcb_window_t w) const;
 
     // Counts of events seen on this connection, for waits that look for "one more".
     std::uint64_t keyboardMappingNotifies() const { return mappingNotifies_; }
@@ -94,8 +96,13 @@ class X11Connection {
     std::string offered_;
     bool offering_ = false;
     xcb_timestamp_t offeredAt_ = 0;
-    std::uint64_t clipboardServed_ = 0;
-    std::chrono::steady_clock::time_point lastRequest_{};
+    // Per client (the common part of its resource ids): data requests answered, last request.
+    struct ClipboardReader {
+        std::uint64_t served = 0;
+        std::chrono::steady_clock::time_point lastRequest{};
+    };
+    std::map<std::uint32_t, ClipboardReader> readers_;
+    std::uint32_t clientMask_ = 0;  // the bits of a resource id that name its client
 };
 
 }  // namespace platform

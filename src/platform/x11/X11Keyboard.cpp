@@ -248,15 +248,16 @@ bool X11Keyboard::Paste(const std::string& text, xcb_window_t target) {
     xcb_keycode_t v = 0;
     bool vShift = false;
     if (!FindKey('v', &v, &vShift) || vShift || !x_.OfferClipboard(text)) return false;
-    const std::uint64_t served = x_.clipboardServed();
+    const std::uint64_t served = x_.clipboardServedTo(target);
     PressRelease(v, false, true, false);
-    // The target asks for the text while it handles Ctrl+V, and for the list of formats again
+    // The target asks for the text while it handles Ctrl+V (an input method's clipboard
+    // history may read it first: only the target's own request counts), and for the list of formats again
     // before it inserts it (Chromium drops both the paste and the keys that come meanwhile if
     // that goes unanswered): what follows goes out once it has stopped asking.
-    if (!x_.WaitUntil([&] { return x_.clipboardServed() > served; }, 2000, 5, userInput_))
+    if (!x_.WaitUntil([&] { return x_.clipboardServedTo(target) > served; }, 2000, 5, userInput_))
         return false;
-    x_.WaitUntil([&] { return Clock::now() - x_.lastClipboardRequest() > kPasteQuiet; }, 1000, 5,
-                 userInput_);
+    x_.WaitUntil([&] { return Clock::now() - x_.lastClipboardRequestFrom(target) > kPasteQuiet; },
+                 1000, 5, userInput_);
     PingTarget(target, 500);
     return true;
 }
