@@ -267,7 +267,7 @@ TEST(EntryFile, ACountThatDisagreesWithTheFileLosesNoRecordAndInventsNone) {
         ASSERT_EQ(state.entries.size(), 4u) << "one spare row";
         EXPECT_EQ(state.entries[3], Entry{});
         EXPECT_NE(notice.find(file.string() + " には 3 件"), std::string::npos) << notice;
-        EXPECT_NE(notice.find(home.settingsFile().string()), std::string::npos) << notice;
+        EXPECT_NE(notice.find(platform::SettingsPlaceText()), std::string::npos) << notice;
         if (*count == '2' || *count == '5') {
             EXPECT_NE(notice.find(std::string("Set_6）は ") + count + " 件"), std::string::npos)
                 << notice;

@@ -214,6 +214,12 @@ class WinWrite : public ::testing::Test {
     void CloseAndCheckSaved() {
         fs::remove(dir_ / "Penrika.dat");
         RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Tamsel\\Penrika\\Setting", L"Set_6");
+        // With keep-on-top turned off the form may cover the toolbar: bring it up as a user
+        // would before clicking.
+        ASSERT_TRUE(WaitUntil([&] {
+            SetForegroundWindow(toolbar_);
+            return GetForegroundWindow() == toolbar_;
+        })) << "the toolbar does not come in front";
         ClickButton(5);
         EXPECT_EQ(penrika_->WaitExit(10s), 0u) << "penrika.exe did not end by itself";
         std::ifstream in(dir_ / "Penrika.dat", std::ios::binary);
