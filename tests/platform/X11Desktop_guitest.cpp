@@ -369,7 +369,9 @@ TEST_F(X11DesktopTest, TextTheLayoutCarriesGoesOnItsOwnKeys) {
     const std::uint64_t changes = platform::X11KeymapChanges(d());
     const QString text = QStringLiteral("Taro.Yamada+1@example.jp ~!\"#$%&'()*,-/:;<=>?[]^_`{|}");
     for (bool capsLock : {false, true}) {
-        if (capsLock) ASSERT_EQ(QProcess::execute("xdotool", {"key", "Caps_Lock"}), 0);
+        if (capsLock) {
+            ASSERT_EQ(QProcess::execute("xdotool", {"key", "Caps_Lock"}), 0);
+        }
         w.first->clear();
         watch.presses.clear();
         ASSERT_EQ(d().Type(Chars(text), IdOf(&w)), static_cast<std::size_t>(text.size()));

@@ -26,7 +26,7 @@ inline QApplication& GuiApp() {
 // The same for an equality, printing both sides when it never holds.
 #define EXPECT_SOON_EQ(actual, expected)                               \
     do {                                                               \
-        QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
+        (void)QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
         EXPECT_EQ(actual, expected);                                   \
     } while (0)
 
