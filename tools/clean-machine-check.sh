@@ -1,94 +1,113 @@
 #!/usr/bin/env bash
-# Proves the package on a clean machine: builds the .deb, makes a minimal Debian 12 root with
-# mmdebstrap, installs the package there with apt (so apt resolves its dependencies exactly as
-# on a user's machine) and starts the installed penrika on a private X display. One line per
-# check; exits non-zero when any fails. Needs root (chroot and mounts).
+# Proves the packages on clean machines: builds the .deb of Debian 12 and that of Debian 13 (the
+# other release's inside a root of its own, tools/in-debian.sh), makes a fresh minimal root of
+# each release with mmdebstrap, installs its package there with apt (so apt resolves its
+# dependencies exactly as on a user's machine) and starts the installed penrika on a private X
+# display. One line per check; exits non-zero when any fails. Needs root (chroot and mounts).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${run_packages[@]}" "${package_packages[@]}" "${check_packages[@]}"
 
+releases=(12 13)
 if [ "${1:-}" != --inside-display ]; then
-    bash "$root/tools/package.sh" >/dev/null
+    for release in "${releases[@]}"; do
+        bash "$root/tools/in-debian.sh" "$release" bash tools/package.sh >/dev/null
+    done
     exec "$root/tests/support/with-x.sh" bash "$0" --inside-display
 fi
 
 # From here on: DISPLAY is a private Xvfb with openbox (tests/support/with-x.sh).
-deb=$(ls -t "$root"/out/penrika_*_"$(dpkg --print-architecture)".deb | head -1)
-rootfs=$(mktemp -d /tmp/penrika-clean.XXXXXX)
 failed=0
-check() {  # check NAME COMMAND...: runs the command, prints one line
-    local name=$1
-    shift
-    if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failed=1; fi
-}
+rootfs=""
 cleanup() {
-    [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
+    if [ -n "${pid:-}" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
+    pid=""
+    [ -n "$rootfs" ] || return 0
     for m in tmp/.X11-unix dev proc; do umount -l "$rootfs/$m" 2>/dev/null; done
     rm -rf "$rootfs"
+    rootfs=""
 }
 trap cleanup EXIT
 
-mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
-mmdebstrap --quiet --variant=apt bookworm "$rootfs" "${mirror:-http://deb.debian.org/debian}" \
-    >/dev/null
-cp "$deb" "$rootfs/tmp/penrika.deb"
-mount -t proc proc "$rootfs/proc"
-mount --bind /dev "$rootfs/dev"
-mkdir -p "$rootfs/tmp/.X11-unix"
-mount --bind /tmp/.X11-unix "$rootfs/tmp/.X11-unix"
-in_root() { chroot "$rootfs" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
-check "apt installs the package and its dependencies" \
-    in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/penrika.deb >/dev/null 2>&1'
-version_answers() { in_root penrika --version | grep -q '^penrika '; }
-check "penrika --version answers" version_answers
-check "the desktop entry validates" \
-    desktop-file-validate "$rootfs/usr/share/applications/jp.tamsel.Penrika.desktop"
-appstream_validates() {
-    appstreamcli validate --no-net --pedantic \
-        "$rootfs/usr/share/metainfo/jp.tamsel.Penrika.metainfo.xml" >/dev/null
-}
-check "the AppStream data validates" appstream_validates
+check_release() {  # check_release 12|13: one fresh root of that release, its package, the checks
+    local release=$1 suite
+    case "$release" in 12) suite=bookworm ;; 13) suite=trixie ;; esac
+    check() {  # check NAME COMMAND...: runs the command, prints one line
+        local name=$1
+        shift
+        if "$@"; then
+            echo "ok   Debian $release: $name"
+        else
+            echo "FAIL Debian $release: $name"
+            failed=1
+        fi
+    }
+    local deb
+    deb=$(ls -t "$root"/out/penrika_*+deb"${release}"_"$(dpkg --print-architecture)".deb | head -1)
+    rootfs=$(mktemp -d /tmp/penrika-clean.XXXXXX)
+    mmdebstrap --quiet --variant=apt "$suite" "$rootfs" "$debian_mirror" >/dev/null
+    cp "$deb" "$rootfs/tmp/penrika.deb"
+    mount -t proc proc "$rootfs/proc"
+    mount --bind /dev "$rootfs/dev"
+    mkdir -p "$rootfs/tmp/.X11-unix"
+    mount --bind /tmp/.X11-unix "$rootfs/tmp/.X11-unix"
+    in_root() { chroot "$rootfs" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+    check "apt installs the package and its dependencies" \
+        in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/penrika.deb >/dev/null 2>&1'
+    version_answers() { in_root penrika --version | grep -q '^penrika '; }
+    check "penrika --version answers" version_answers
+    check "the desktop entry validates" \
+        desktop-file-validate "$rootfs/usr/share/applications/jp.tamsel.Penrika.desktop"
+    appstream_validates() {
+        appstreamcli validate --no-net --pedantic \
+            "$rootfs/usr/share/metainfo/jp.tamsel.Penrika.metainfo.xml" >/dev/null
+    }
+    check "the AppStream data validates" appstream_validates
 
-# The installed program, started from its desktop entry's command on this display.
-exec_line=$(sed -n 's/^Exec=//p' "$rootfs/usr/share/applications/jp.tamsel.Penrika.desktop")
-in_root mkdir -p /root/run && chmod 700 "$rootfs/root/run"
-chroot "$rootfs" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 DISPLAY="$DISPLAY" \
-    XDG_RUNTIME_DIR=/root/run $exec_line >/tmp/penrika-clean.log 2>&1 &
-pid=$!
-toolbar=""
-for _ in $(seq 100); do
-    toolbar=$(xdotool search --onlyvisible --name '^Penrika$' 2>/dev/null | head -1 || true)
-    [ -n "$toolbar" ] && break
-    sleep 0.1
-done
-check "the toolbar appears" test -n "$toolbar"
-
-# Each of the six buttons draws an image: many of its pixels differ from its background.
-if [ -n "$toolbar" ]; then
-    xdotool mousemove 0 0  # no hover frame on any button
-    sleep 1
-    shot=$(mktemp --suffix=.png)
-    import -window "$toolbar" "$shot"
-    width=$(identify -format '%w' "$shot")
-    height=$(identify -format '%h' "$shot")
-    for i in 0 1 2 3 4 5; do
-        x=$((i * width / 6))
-        drawn=$(convert "$shot" -crop "$((width / 6))x${height}+${x}+0" +repage \
-            -fuzz 12% -fill black -opaque "$(convert "$shot" -format "%[pixel:p{$((x + 1)),1}]" info:)" \
-            -fill white +opaque black -format '%[fx:int(mean*w*h)]' info:)
-        check "button $((i + 1)) draws its image ($drawn pixels)" test "$drawn" -ge 20
-    done
-    rm -f "$shot"
-    # Help opens in Japanese.
-    eval "$(xdotool getwindowgeometry --shell "$toolbar")"
-    xdotool mousemove --window "$toolbar" $((width * 7 / 12)) $((height / 2)) click 1
-    help=""
-    for _ in $(seq 50); do
-        help=$(xdotool search --onlyvisible --name 'Penrika ヘルプ' 2>/dev/null | head -1 || true)
-        [ -n "$help" ] && break
+    # The installed program, started from its desktop entry's command on this display.
+    exec_line=$(sed -n 's/^Exec=//p' "$rootfs/usr/share/applications/jp.tamsel.Penrika.desktop")
+    in_root mkdir -p /root/run && chmod 700 "$rootfs/root/run"
+    chroot "$rootfs" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 DISPLAY="$DISPLAY" \
+        XDG_RUNTIME_DIR=/root/run $exec_line >/tmp/penrika-clean.log 2>&1 &
+    pid=$!
+    toolbar=""
+    for _ in $(seq 100); do
+        toolbar=$(xdotool search --onlyvisible --name '^Penrika$' 2>/dev/null | head -1 || true)
+        [ -n "$toolbar" ] && break
         sleep 0.1
     done
-    check "the help window opens in Japanese ($(xdotool getwindowname "$help" 2>/dev/null))" \
-        test -n "$help"
-fi
+    check "the toolbar appears" test -n "$toolbar"
+
+    # Each of the six buttons draws an image: many of its pixels differ from its background.
+    if [ -n "$toolbar" ]; then
+        xdotool mousemove 0 0  # no hover frame on any button
+        sleep 1
+        shot=$(mktemp --suffix=.png)
+        import -window "$toolbar" "$shot"
+        width=$(identify -format '%w' "$shot")
+        height=$(identify -format '%h' "$shot")
+        for i in 0 1 2 3 4 5; do
+            x=$((i * width / 6))
+            drawn=$(convert "$shot" -crop "$((width / 6))x${height}+${x}+0" +repage \
+                -fuzz 12% -fill black -opaque "$(convert "$shot" -format "%[pixel:p{$((x + 1)),1}]" info:)" \
+                -fill white +opaque black -format '%[fx:int(mean*w*h)]' info:)
+            check "button $((i + 1)) draws its image ($drawn pixels)" test "$drawn" -ge 20
+        done
+        rm -f "$shot"
+        # Help opens in Japanese.
+        eval "$(xdotool getwindowgeometry --shell "$toolbar")"
+        xdotool mousemove --window "$toolbar" $((width * 7 / 12)) $((height / 2)) click 1
+        help=""
+        for _ in $(seq 50); do
+            help=$(xdotool search --onlyvisible --name 'Penrika ヘルプ' 2>/dev/null | head -1 || true)
+            [ -n "$help" ] && break
+            sleep 0.1
+        done
+        check "the help window opens in Japanese ($(xdotool getwindowname "$help" 2>/dev/null))" \
+            test -n "$help"
+    fi
+    cleanup
+}
+
+for release in "${releases[@]}"; do check_release "$release"; done
 [ "$failed" -eq 0 ] && echo "clean machine: every check passed" || echo "clean machine: a check FAILED"
 exit $failed

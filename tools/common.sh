@@ -1,7 +1,15 @@
 # Shared by run.sh and test.sh: install what is missing, then configure and build.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$root/build"
+build=${PENRIKA_BUILD:-$root/build}
+
+# The Debian release this machine runs (12 or 13: some packages are named differently there)
+# and the mirror its apt reads.
+debian_release=$(. /etc/os-release && v=${VERSION_ID:-0} && echo "${v%%.*}")
+debian_mirror=$({ sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources
+    sed -n 's/^deb \(\[[^]]*\] \)*\([^ ]*\) .*/\2/p' /etc/apt/sources.list; } 2>/dev/null |
+    grep -v -- -security | head -1 || true)
+debian_mirror=${debian_mirror:-http://deb.debian.org/debian}
 
 # What building and running needs: the toolbar's SVG icons need Qt's SVG image plugin, typing
 # Japanese into the editor needs fcitx5's Qt 6 input method module, and Qt's own menus and
@@ -10,6 +18,8 @@ run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-de
     libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
     libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic qt6-translations-l10n
     fcitx5-frontend-qt6)
+# Debian 13 ships Qt's SVG image plugin in a package of its own.
+[ "$debian_release" -ge 13 ] && run_packages+=(qt6-svg-plugins)
 # What the tests need besides: a private X server, window manager and session bus, X tools,
 # the browsers, the Japanese input method, GoogleTest.
 test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox dbus-daemon x11-utils x11-xserver-utils
@@ -31,6 +41,8 @@ package_packages=(dpkg-dev desktop-file-utils appstream lintian)
 # What the clean-machine check needs besides: a Debian root made from the archive, a private
 # display and tools to look at it.
 check_packages=(mmdebstrap xvfb xauth openbox xdotool imagemagick)
+# What running a command in a root of another release needs (tools/in-debian.sh).
+root_packages=(mmdebstrap)
 
 install_missing() {
     local missing=()

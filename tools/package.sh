@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian package out/penrika_<version>_amd64.deb from this tree and checks it:
-# its desktop entry and AppStream data validate and lintian finds no error.
+# Builds the Debian package out/penrika_<version>+deb<N>_amd64.deb from this tree for the Debian
+# release it runs on (N: 12 or 13; tools/in-debian.sh runs it in a root of the other one) and
+# checks it: its desktop entry and AppStream data validate and lintian finds no error.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${run_packages[@]}" "${package_packages[@]}"
 
-version=$(sed -n 's/^project(Penrika VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+# The release in the version, as Debian's own backports do: the two packages depend on
+# different library versions and must not pass for each other.
+version=$(sed -n 's/^project(Penrika VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")+deb$debian_release
 arch=$(dpkg --print-architecture)
-work="$root/build-package"
+work="$build-package"
 stage="$work/stage"
 out="$root/out"
 deb="$out/penrika_${version}_${arch}.deb"
@@ -31,15 +34,22 @@ Copyright: 2026 Tamsel
 License: proprietary
  All rights reserved.
 COPYRIGHT
-printf 'penrika (%s) unstable; urgency=medium\n\n  * Built from the source tree.\n\n -- Tamsel <penrika@example.org>  %s\n' \
-    "$version" "$(date -R -d @"$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)")" |
+printf 'penrika (%s) %s; urgency=medium\n\n  * Built from the source tree.\n\n -- Tamsel <penrika@example.org>  %s\n' \
+    "$version" "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$(date -R -d @"$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)")" |
     gzip -9n >"$doc/changelog.gz"
 
-# Shared libraries: computed. What is loaded at run time by name: named here.
+# Shared libraries: computed. What Qt loads at run time by name: the packages holding the SVG
+# image and icon plugins and the Japanese translations on this release (Debian 13 moved the
+# plugins out of the library's package), then the font, named.
 shlibs=$(cd "$work" && mkdir -p debian && printf 'Source: penrika\n\nPackage: penrika\nArchitecture: any\n' >debian/control &&
     dpkg-shlibdeps -O "$stage/usr/bin/penrika" | sed -n 's/^shlibs:Depends=//p')
 [ -n "$shlibs" ] || { echo "dpkg-shlibdeps found no libraries" >&2; exit 1; }
-runtime="libqt6svg6, qt6-translations-l10n, fonts-ipafont-gothic"
+plugins=$(qtpaths6 --plugin-dir 2>/dev/null || qmake6 -query QT_INSTALL_PLUGINS)
+translations=$(qtpaths6 --query QT_INSTALL_TRANSLATIONS 2>/dev/null || qmake6 -query QT_INSTALL_TRANSLATIONS)
+loaded=$(dpkg -S "$plugins/imageformats/libqsvg.so" "$plugins/iconengines/libqsvgicon.so" \
+    "$translations/qtbase_ja.qm" | cut -d: -f1 | sort -u | paste -sd, | sed 's/,/, /g')
+[ -n "$loaded" ] || { echo "no package holds Qt's SVG plugins or translations" >&2; exit 1; }
+runtime="$loaded, fonts-ipafont-gothic"
 mkdir -p "$stage/DEBIAN"
 cat >"$stage/DEBIAN/control" <<CONTROL
 Package: penrika
