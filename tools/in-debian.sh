@@ -32,12 +32,21 @@ if [ ! -f "$rootfs/.complete" ]; then
         "deb ${debian_mirror%/debian}/debian-security $suite-security main" >/dev/null
     touch "$rootfs/.complete"
 fi
+# The machine's resolver and its own certificate authorities (a company proxy's, say) hold in
+# the root too: npm reaches its registry from there.
 cp /etc/resolv.conf "$rootfs/etc/resolv.conf"
+if [ -d /usr/local/share/ca-certificates ]; then
+    mkdir -p "$rootfs/usr/local/share/ca-certificates"
+    cp -a /usr/local/share/ca-certificates/. "$rootfs/usr/local/share/ca-certificates/"
+    [ -x "$rootfs/usr/sbin/update-ca-certificates" ] &&
+        chroot "$rootfs" /usr/sbin/update-ca-certificates >/dev/null 2>&1
+fi
 
 # The host's /tmp is bound too: X displays are found by their lock files there, and an X
 # server's abstract socket is shared with the host, so both sides must see the same locks.
+locks_before=$(ls /tmp/.X*-lock 2>/dev/null || true)
 # shellcheck disable=SC2016
-exec unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
+unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
     set -e
     rootfs=$1 checkout=$2 release=$3
     shift 3
@@ -50,4 +59,23 @@ exec unshare --mount --pid --fork --kill-child --propagation private -- bash -c 
     exec chroot "$rootfs" env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root \
         LANG=C.UTF-8 TERM="${TERM:-dumb}" PENRIKA_BUILD="$checkout/build-deb$release" \
         bash -c "cd \"\$0\" && exec \"\$@\"" "$checkout" "$@"
-' in-debian "$rootfs" "$root" "$release" "$@"
+' in-debian "$rootfs" "$root" "$release" "$@" &
+inside=$!
+# unshare leaves signals to the command; stopping this script kills the namespace's first process,
+# and with it every process inside.
+trap 'kill -KILL "$inside" 2>/dev/null' INT TERM HUP
+status=0
+wait "$inside" || status=$?
+while kill -0 "$inside" 2>/dev/null; do wait "$inside" || status=$?; done
+
+# An X server killed inside leaves its lock behind, naming a process of the namespace: remove the
+# locks made meanwhile that no X server of this machine holds.
+for lock in /tmp/.X*-lock; do
+    [ -f "$lock" ] || continue
+    grep -qxF "$lock" <<<"$locks_before" && continue
+    pid=$(tr -d ' ' <"$lock")
+    case "$(cat "/proc/$pid/comm" 2>/dev/null)" in X*) continue ;; esac
+    n=${lock#/tmp/.X}
+    rm -f "$lock" "/tmp/.X11-unix/X${n%-lock}"
+done
+exit "$status"

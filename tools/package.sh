@@ -10,7 +10,7 @@ install_missing "${run_packages[@]}" "${package_packages[@]}"
 version=$(sed -n 's/^project(Penrika VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")+deb$debian_release
 arch=$(dpkg --print-architecture)
 work="$build-package"
-stage="$work/stage"
+stage="$work/debian/penrika"  # where dpkg-shlibdeps looks for a package's files
 out="$root/out"
 deb="$out/penrika_${version}_${arch}.deb"
 
@@ -19,6 +19,11 @@ cmake -S "$root" -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_
 cmake --build "$work" -j "$(nproc)"
 rm -rf "$stage"
 DESTDIR="$stage" cmake --install "$work" --strip >/dev/null
+# AppStream before 1.0 (Debian 12's) knows the developer by name only.
+if [ "$(appstreamcli --version | sed -n 's/^AppStream version: \([0-9]*\).*/\1/p')" = 0 ]; then
+    perl -0pi -e 's|<developer id="[^"]*">\s*<name>([^<]*)</name>\s*</developer>|<developer_name>$1</developer_name>|' \
+        "$stage/usr/share/metainfo/jp.tamsel.Penrika.metainfo.xml"
+fi
 
 # Debian's places for the documentation: the manual page and changelog compressed, the copyright.
 doc="$stage/usr/share/doc/penrika"
@@ -41,8 +46,9 @@ printf 'penrika (%s) %s; urgency=medium\n\n  * Built from the source tree.\n\n -
 # Shared libraries: computed. What Qt loads at run time by name: the packages holding the SVG
 # image and icon plugins and the Japanese translations on this release (Debian 13 moved the
 # plugins out of the library's package), then the font, named.
-shlibs=$(cd "$work" && mkdir -p debian && printf 'Source: penrika\n\nPackage: penrika\nArchitecture: any\n' >debian/control &&
-    dpkg-shlibdeps -O "$stage/usr/bin/penrika" | sed -n 's/^shlibs:Depends=//p')
+mkdir -p "$stage/DEBIAN"  # how dpkg-shlibdeps knows the package's root
+shlibs=$(cd "$work" && printf 'Source: penrika\n\nPackage: penrika\nArchitecture: any\n' >debian/control &&
+    dpkg-shlibdeps -O debian/penrika/usr/bin/penrika | sed -n 's/^shlibs:Depends=//p')
 [ -n "$shlibs" ] || { echo "dpkg-shlibdeps found no libraries" >&2; exit 1; }
 plugins=$(qtpaths6 --plugin-dir 2>/dev/null || qmake6 -query QT_INSTALL_PLUGINS)
 translations=$(qtpaths6 --query QT_INSTALL_TRANSLATIONS 2>/dev/null || qmake6 -query QT_INSTALL_TRANSLATIONS)
@@ -50,7 +56,6 @@ loaded=$(dpkg -S "$plugins/imageformats/libqsvg.so" "$plugins/iconengines/libqsv
     "$translations/qtbase_ja.qm" | cut -d: -f1 | sort -u | paste -sd, | sed 's/,/, /g')
 [ -n "$loaded" ] || { echo "no package holds Qt's SVG plugins or translations" >&2; exit 1; }
 runtime="$loaded, fonts-ipafont-gothic"
-mkdir -p "$stage/DEBIAN"
 cat >"$stage/DEBIAN/control" <<CONTROL
 Package: penrika
 Version: $version
@@ -72,5 +77,5 @@ mkdir -p "$out"
 dpkg-deb --build --root-owner-group "$stage" "$deb" >/dev/null
 echo "built $deb"
 desktop-file-validate "$stage/usr/share/applications/jp.tamsel.Penrika.desktop"
-appstreamcli validate --no-net "$stage/usr/share/metainfo/jp.tamsel.Penrika.metainfo.xml"
+appstreamcli validate --no-net --pedantic "$stage/usr/share/metainfo/jp.tamsel.Penrika.metainfo.xml"
 lintian --fail-on error "$deb"
