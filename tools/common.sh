@@ -59,7 +59,9 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build_penrika ON|OFF: with or without the tests (the program alone needs no GoogleTest).
 build_penrika() {
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DPENRIKA_TESTS="$1" >/dev/null
     cmake --build "$build" -j "$(nproc)"
 }

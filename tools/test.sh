@@ -4,7 +4,7 @@
 # bench) are not run here: `ctest --test-dir build -L bench -V` prints their figures.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${run_packages[@]}" "${test_packages[@]}"
-build_penrika
+build_penrika ON
 cd "$build"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
