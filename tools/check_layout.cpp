@@ -1,8 +1,9 @@
 // Checks the source tree's layering at build time, so that a wrong include fails the build:
 // core (entries, settings, notation, the fill road) includes neither the windows nor a
-// platform's own folder; a platform's folder includes no window; the windows reach a platform
-// only through its interfaces (only main.cpp picks the implementation); and no two files
-// include each other, directly or round about.
+// platform's own folder; no platform header includes core (the platform lies below it, and the
+// keys it presses are its own vocabulary); a platform's folder includes no window; the windows
+// reach a platform only through its interfaces (only main.cpp picks the implementation); and no
+// two files include each other, directly or round about.
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
@@ -32,6 +33,8 @@ std::string Forbidden(const std::string& from, const std::string& to) {
         if (StartsWith(to, "ui/")) return "core includes a window";
         if (IsPlatformFolder(to)) return "core includes a platform's own folder";
     }
+    if (StartsWith(from, "platform/") && StartsWith(to, "core/") && from.ends_with(".h"))
+        return "a platform header includes core (core is built on the platform, not under it)";
     if (IsPlatformFolder(from) && StartsWith(to, "ui/")) return "a platform includes a window";
     if (StartsWith(from, "ui/") && IsPlatformFolder(to) && !StartsWith(to, "platform/qt/"))
         return "a window includes a platform's own folder (only main.cpp picks it)";

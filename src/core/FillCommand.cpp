@@ -68,6 +68,12 @@ void ShowHelp(WindowId window, int context) {
     platform::TheDesktop().ShowHelp(window, context);
 }
 
+std::size_t TypeStrokes(platform::Desktop& d, const std::vector<KeyStroke>& strokes,
+                        WindowId target) {
+    const KeysToSend keys = StrokesToSend(strokes, [&d](char32_t c) { return d.ShiftedChar(c); });
+    return keys.Handled(d.Type(keys.strokes, target));
+}
+
 FillCommand::FillCommand(platform::Desktop& desktop, const AppState& state, Toolbar toolbar)
     : d_(desktop), state_(state), toolbar_(std::move(toolbar)) {}
 
@@ -169,7 +175,7 @@ SendOutcome FillCommand::SendKeys(const std::string& keys, WindowId target) {
     if (!parsed.ok()) return {SendResult::BadNotation, parsed.error};
     if (d_.ActiveWindow() != target) return {SendResult::FocusLost, {}};
     if (!d_.WaitModifiersReleased(kModifierTimeoutMs)) return {SendResult::ModifiersHeld, {}};
-    if (d_.Type(parsed.strokes, target) != parsed.strokes.size())
+    if (TypeStrokes(d_, parsed.strokes, target) != parsed.strokes.size())
         return {SendResult::FocusLost, {}};
     return {};
 }

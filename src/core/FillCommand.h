@@ -4,11 +4,13 @@
 // (place itself, show the candidate list), so the road runs against any Desktop.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/AppState.h"
+#include "core/KeyNotation.h"
 #include "core/Matching.h"
 #include "platform/Desktop.h"
 
@@ -55,6 +57,12 @@ ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area);
 
 // Opens help topic `context` over `window`.
 void ShowHelp(platform::WindowId window, int context);
+
+// Types strokes as ParseKeys gives them into `target`: what they mean as keys is decided here,
+// for this keyboard (StrokesToSend), and the keyboard presses only that. Returns how many of the
+// given strokes were dealt with (KeysToSend::Handled).
+std::size_t TypeStrokes(platform::Desktop& desktop, const std::vector<KeyStroke>& strokes,
+                        platform::WindowId target);
 
 enum class SendResult { Sent, BadNotation, FocusLost, ModifiersHeld };
 struct SendOutcome {

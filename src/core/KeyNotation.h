@@ -1,6 +1,6 @@
 // The key notation of a 記入文字: parsed completely before anything is typed, so that a
 // malformed text types nothing at all. What the strokes mean as keys is decided here too
-// (StrokesToSend), so that a desktop layer only presses what it is given.
+// (StrokesToSend), so that a keyboard only presses what it is given.
 #pragma once
 
 #include <cstddef>
@@ -9,62 +9,7 @@
 #include <string_view>
 #include <vector>
 
-enum class NamedKey {
-    None,
-    Backspace,
-    Break,
-    CapsLock,
-    Delete,
-    Down,
-    End,
-    Enter,
-    Escape,
-    Help,
-    Home,
-    Insert,
-    Left,
-    NumLock,
-    PageDown,
-    PageUp,
-    PrintScreen,
-    Right,
-    ScrollLock,
-    Tab,
-    Up,
-    F1,
-    F2,
-    F3,
-    F4,
-    F5,
-    F6,
-    F7,
-    F8,
-    F9,
-    F10,
-    F11,
-    F12,
-    F13,
-    F14,
-    F15,
-    F16,
-    // The keypad's own + - * / keys; applications may tell them from the main keyboard's.
-    KeypadAdd,
-    KeypadSubtract,
-    KeypadMultiply,
-    KeypadDivide,
-};
-
-// One keystroke: either a character (ch != 0, key == None) or a named key, with the
-// modifiers held while it is pressed.
-struct KeyStroke {
-    char32_t ch = 0;
-    NamedKey key = NamedKey::None;
-    bool shift = false;
-    bool ctrl = false;
-    bool alt = false;
-
-    bool operator==(const KeyStroke&) const = default;
-};
+#include "platform/KeyStroke.h"
 
 // The largest count accepted in {NAME n} and {x n}: enough to clear a field or walk a long form,
 // small enough that a typo cannot type for minutes.

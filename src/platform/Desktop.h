@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/KeyNotation.h"
+#include "platform/KeyStroke.h"
 #include "platform/WindowId.h"
 
 namespace platform {
@@ -69,15 +69,15 @@ class Desktop {
     // --- Keystrokes into the focused window.
     // Waits until the user has let go of Shift, Ctrl, Alt and Super; false on timeout.
     virtual bool WaitModifiersReleased(int timeoutMs) = 0;
-    // Types the strokes, as ParseKeys gives them, and returns once the target has had them. It
-    // sends exactly what StrokesToSend makes of them, given this keyboard's shifted characters:
-    // named keys with their modifiers, characters on their own, and shortcuts on the keyboard's
-    // key for the character; nothing else. Before each stroke it checks that `target` is still
-    // the active window and stops if not. Returns the number of the given strokes dealt with
-    // (KeysToSend::Handled). Never leaves a key or modifier pressed.
+    // Types the strokes and returns once the target has had them. They come as the key notation
+    // leaves them for this keyboard (StrokesToSend): named keys with their modifiers, characters
+    // on their own, and shortcuts, pressed on the keyboard's key for the character; what each
+    // means as a key is decided before. Before each stroke it checks that `target` is still the
+    // active window and stops if not. Returns how many strokes went out. Never leaves a key or
+    // modifier pressed.
     virtual std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) = 0;
     // What this keyboard types with Shift on the key that types `c` alone, 0 when it has no
-    // such key: the `shiftedOf` that Type hands StrokesToSend, for showing what a text types.
+    // such key: what StrokesToSend makes of Shift with a character.
     virtual char32_t ShiftedChar(char32_t c) = 0;
 
     // --- The clipboard (plain text).

@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "core/AppState.h"
+#include "core/FillCommand.h"
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
@@ -346,7 +347,7 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     strokes.push_back(tab);
     for (const KeyStroke& k : Chars(QStringLiteral("二つ目"))) strokes.push_back(k);
 
-    ASSERT_EQ(d().Type(strokes, id), strokes.size());
+    ASSERT_EQ(TypeStrokes(d(), strokes, id), strokes.size());
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return w.second->text() == QStringLiteral("二つ目"); }, 3000));
     EXPECT_EQ(w.first->text(), text + "B!");
@@ -374,7 +375,7 @@ TEST_F(X11DesktopTest, TextTheLayoutCarriesGoesOnItsOwnKeys) {
         }
         w.first->clear();
         watch.presses.clear();
-        ASSERT_EQ(d().Type(Chars(text), IdOf(&w)), static_cast<std::size_t>(text.size()));
+        ASSERT_EQ(TypeStrokes(d(), Chars(text), IdOf(&w)), static_cast<std::size_t>(text.size()));
         EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
             << "Caps Lock " << capsLock << ": " << w.first->text().toStdString();
         for (const KeyPressWatch::Press& p : watch.presses)
@@ -397,7 +398,7 @@ TEST_F(X11DesktopTest, ALongTextChangesTheKeyboardMapInFewSteps) {
 
     QString text;
     for (char32_t c = U'あ'; c < U'あ' + 60; ++c) text += QString::fromUcs4(&c, 1);
-    ASSERT_EQ(d().Type(Chars(text), id), static_cast<std::size_t>(text.size()));
+    ASSERT_EQ(TypeStrokes(d(), Chars(text), id), static_cast<std::size_t>(text.size()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
         << w.first->text().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
@@ -472,7 +473,7 @@ TEST_F(X11DesktopTest, TypingStopsWhenTheFocusMovesAway) {
         }
     });
     watch.start(5);
-    std::size_t sent = d().Type(strokes, id);
+    std::size_t sent = TypeStrokes(d(), strokes, id);
     watch.stop();
     EXPECT_LT(sent, strokes.size());
     EXPECT_GE(sent, 10u);
@@ -495,7 +496,7 @@ TEST_F(X11DesktopTest, ShortcutUsesTheKeyboardsOwnKey) {
     KeyStroke copy;
     copy.ch = U'c';
     copy.ctrl = true;
-    ASSERT_EQ(d().Type({copy}, id), 1u);
+    ASSERT_EQ(TypeStrokes(d(), {copy}, id), 1u);
     EXPECT_TRUE(d().WaitClipboardText(3000));
     EXPECT_EQ(d().ClipboardText(), "コピー元");
 }
@@ -510,7 +511,7 @@ TEST_F(X11DesktopTest, KeypadNamesPressTheKeypadKeys) {
     w.first->installEventFilter(&watch);
     KeyParseResult keys = ParseKeys("{ADD}{subtract}{Multiply 2}{divide}");
     ASSERT_TRUE(keys.ok()) << keys.error;
-    ASSERT_EQ(d().Type(keys.strokes, IdOf(&w)), 5u);
+    ASSERT_EQ(TypeStrokes(d(), keys.strokes, IdOf(&w)), 5u);
     EXPECT_FALSE(platform::X11KeymapChanged(d()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == "+-**/"; }, 3000))
         << w.first->text().toStdString();

@@ -171,15 +171,12 @@ class Win32Desktop : public QtDesktop {
     }
 
     std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override {
-        KeysToSend keys =
-            StrokesToSend(strokes, [&](char32_t c) { return keyboard_.ShiftedChar(c); });
-        if (!target || (!IsOwnWindow(target) && RefusesOurKeys(Hwnd(target))))
-            return keys.Handled(0);
+        if (!target || (!IsOwnWindow(target) && RefusesOurKeys(Hwnd(target)))) return 0;
         const std::size_t sent = keyboard_.Type(
-            keys.strokes, [&] { return target && GetForegroundWindow() == Hwnd(target); },
+            strokes, [&] { return target && GetForegroundWindow() == Hwnd(target); },
             [&](int ms) { RunEventsFor(ms); });
         if (sent && !IsOwnWindow(target)) Settle(Hwnd(target));
-        return keys.Handled(sent);
+        return sent;
     }
 
     char32_t ShiftedChar(char32_t c) override { return keyboard_.ShiftedChar(c); }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/KeyNotation.h"
+#include "platform/KeyStroke.h"
 
 namespace platform {
 

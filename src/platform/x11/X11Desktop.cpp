@@ -169,12 +169,10 @@ class X11Desktop : public QtDesktop {
         // for a window of ours must be read while they are typed, not after. Our windows read
         // the clipboard on this very thread, so they get no paste.
         bool own = IsOwnWindow(target);
-        KeysToSend keys =
-            StrokesToSend(strokes, [&](char32_t c) { return keyboard_.ShiftedChar(c); });
         X11Keyboard::Route route;
         route.paste = !own;
         std::unique_ptr<InputMethodSwitch> imOff;
-        if (HasCharacters(keys.strokes) && keyboard_.InputMethodPresent()) {
+        if (HasCharacters(strokes) && keyboard_.InputMethodPresent()) {
             imOff = std::make_unique<InputMethodSwitch>();
             route.ownKeys = imOff->KeysPassThrough();
             // An input method that stays on gets every character on spare keys, which it
@@ -188,7 +186,7 @@ class X11Desktop : public QtDesktop {
         std::unique_ptr<ClipboardContents> saved;
         route.beforePaste = [&] { saved = ClipboardSave(); };
         std::size_t sent = keyboard_.Type(
-            keys.strokes, target,
+            strokes, target,
             [&] { return target && ActiveWindow() == target && HasFocus(target); }, own, route);
         // What the clipboard held goes back once the target has read the pasted text.
         if (saved) ClipboardRestore(std::move(saved));
@@ -196,7 +194,7 @@ class X11Desktop : public QtDesktop {
         // the field hears of the switch in its own time.
         if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
             x_.Pause(kInputMethodBackMs, own);
-        return keys.Handled(sent);
+        return sent;
     }
 
     char32_t ShiftedChar(char32_t c) override { return keyboard_.ShiftedChar(c); }

@@ -21,7 +21,7 @@
 #include <set>
 #include <vector>
 
-#include "core/KeyNotation.h"
+#include "platform/KeyStroke.h"
 #include "platform/x11/X11Connection.h"
 
 namespace platform {

@@ -157,14 +157,14 @@ TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnl
     // Japanese, an emoji, blanks, Tab to the next box, a shifted letter.
     KeyParseResult keys = ParseKeys("山田　太郎😀 ok{TAB}x+a");
     ASSERT_TRUE(keys.ok());
-    EXPECT_EQ(d.Type(keys.strokes, form), keys.strokes.size());
+    EXPECT_EQ(TypeStrokes(d, keys.strokes, form), keys.strokes.size());
     EXPECT_TRUE(Soon([&] { return TextOf(inputs_[0]) == "山田　太郎😀 ok"; }))
         << TextOf(inputs_[0]);
     EXPECT_TRUE(Soon([&] { return TextOf(inputs_[1]) == "xA"; })) << TextOf(inputs_[1]);
 
     // Keys for a window that is not in front go nowhere.
     KeyParseResult more = ParseKeys("zzz");
-    EXPECT_EQ(d.Type(more.strokes, own), 0u);
+    EXPECT_EQ(TypeStrokes(d, more.strokes, own), 0u);
     app_->processEvents();
     EXPECT_EQ(TextOf(inputs_[1]), "xA");
 }
