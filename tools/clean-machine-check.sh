@@ -30,7 +30,7 @@ trap cleanup EXIT
 
 check_release() {  # check_release 12|13: one fresh root of that release, its package, the checks
     local release=$1 suite
-    case "$release" in 12) suite=bookworm ;; 13) suite=trixie ;; esac
+    suite=$(debian_suite "$release")
     check() {  # check NAME COMMAND...: runs the command, prints one line
         local name=$1
         shift

@@ -41,6 +41,10 @@ package_packages=(dpkg-dev desktop-file-utils appstream lintian)
 # What the clean-machine check needs besides: a Debian root made from the archive, a private
 # display and tools to look at it.
 check_packages=(mmdebstrap xvfb xauth openbox xdotool imagemagick)
+# The releases this project builds for, by number: their suite names ("" for any other).
+debian_suite() {
+    case "$1" in 12) echo bookworm ;; 13) echo trixie ;; *) echo "" ;; esac
+}
 # What running a command in a root of another release needs (tools/in-debian.sh).
 root_packages=(mmdebstrap)
 

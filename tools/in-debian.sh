@@ -12,11 +12,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 release=${1:?usage: in-debian.sh <12|13> <command>...}
 shift
 [ $# -gt 0 ] || { echo "usage: in-debian.sh <12|13> <command>..." >&2; exit 2; }
-case "$release" in
-12) suite=bookworm ;;
-13) suite=trixie ;;
-*) echo "in-debian.sh: Debian $release is not one this project builds for" >&2; exit 2 ;;
-esac
+suite=$(debian_suite "$release")
+[ -n "$suite" ] || { echo "in-debian.sh: Debian $release is not one this project builds for" >&2; exit 2; }
 [ "$debian_release" = "$release" ] && exec "$@"
 [ "$(id -u)" -eq 0 ] || { echo "in-debian.sh needs root (chroot and mounts)" >&2; exit 1; }
 install_missing "${root_packages[@]}"
