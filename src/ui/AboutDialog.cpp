@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "ui/OptionsDialog.h"
 #include "ui/Resources.h"
 #include "ui/WindowUtil.h"
@@ -27,9 +27,10 @@ QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QF
 }
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* owner)
+AboutDialog::AboutDialog(QWidget* owner, const Shell& shell)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      shell_(shell) {
     // The options dialog is disabled while this window is open; this window is not.
     setEnabled(true);
     InitResources();
@@ -66,8 +67,8 @@ AboutDialog* AboutDialog::Current() {
     return g_current;
 }
 
-void AboutDialog::ShowModal(QWidget* owner, const Options& options) {
-    AboutDialog window(owner);
+void AboutDialog::ShowModal(QWidget* owner, const Options& options, const Shell& shell) {
+    AboutDialog window(owner, shell);
     g_current = &window;
     window.Load(options);
     window.exec();
@@ -79,7 +80,7 @@ void AboutDialog::Load(const Options& options) {
     else if (parentWidget())
         PlaceAtTopLeftOf(this, parentWidget());
     okButton_->setFocus();
-    ApplyTopmost(options, IdOf(this));
+    ApplyTopmost(shell_.windows, options, IdOf(this));
 }
 
 void AboutDialog::reject() {

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class QPushButton;
 
@@ -11,11 +12,11 @@ class AboutDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the window modally over `owner` (the options dialog) and returns when it has closed.
-    static void ShowModal(QWidget* owner, const Options& options);
+    static void ShowModal(QWidget* owner, const Options& options, const Shell& shell);
     // The window while it is open, else nullptr.
     static AboutDialog* Current();
 
-    explicit AboutDialog(QWidget* owner);
+    AboutDialog(QWidget* owner, const Shell& shell);
     ~AboutDialog() override;
 
     // Places the window on the options dialog's corner and applies the band.
@@ -32,4 +33,5 @@ class AboutDialog : public QDialog {
     void onOk();
 
     QPushButton* okButton_ = nullptr;
+    const Shell shell_;
 };

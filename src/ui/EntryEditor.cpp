@@ -13,11 +13,11 @@
 
 #include "core/AppState.h"
 #include "core/EntryFile.h"
-#include "core/FillCommand.h"
 #include "core/GridText.h"
 #include "core/KeyNotation.h"
+#include "core/Placement.h"
 #include "core/Settings.h"
-#include "platform/Desktop.h"
+#include "core/Titles.h"
 #include "ui/FlexGrid.h"
 #include "ui/MainToolbar.h"
 #include "ui/WindowUtil.h"
@@ -61,17 +61,18 @@ void PlaceInFrame(QWidget* w, int left, int top, int width, int height) {
 }
 }  // namespace
 
-void EntryEditor::ShowModal(QWidget* owner, AppState& state) {
-    EntryEditor w(state, owner);
+void EntryEditor::ShowModal(QWidget* owner, AppState& state, const Shell& shell) {
+    EntryEditor w(state, shell, owner);
     w.Load();
     w.exec();
 }
 
-EntryEditor::EntryEditor(AppState& state, QWidget* owner)
+EntryEditor::EntryEditor(AppState& state, const Shell& shell, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint),
-      state_(state) {
+      state_(state),
+      shell_(shell) {
     BuildControls();
 }
 
@@ -198,7 +199,7 @@ void EntryEditor::Load() {
     grid_->SetTopRow(FlexGrid::kFixedRows);
 
     FitColumns();
-    ApplyTopmost(state_.options, IdOf(this));
+    ApplyTopmost(shell_.windows, state_.options, IdOf(this));
 }
 
 long EntryEditor::TextWidthTwips(const QString& text) const {
@@ -251,14 +252,13 @@ void EntryEditor::ClearBoxes() {
 
 void EntryEditor::WarnIfUntypable(const QString& fillText) {
     const std::string warning = KeyNotationWarning(S(fillText));
-    if (!warning.empty()) platform::TheDesktop().MsgBox(warning, platform::MsgOk, AppTitle);
+    if (!warning.empty()) shell_.messages.Box(warning, MsgOk, AppTitle);
 }
 
 QString EntryEditor::OfferLiteral(const QString& fillText) {
     const std::string text = S(fillText);
     if (!ParseKeys(text).ok()) return fillText;  // warned about once it is stored
-    platform::Desktop& d = platform::TheDesktop();
-    auto shiftedOf = [&d](char32_t c) { return d.ShiftedChar(c); };
+    auto shiftedOf = [this](char32_t c) { return shell_.keyboard.ShiftedChar(c); };
     const std::string typed = TypedAsRead(text, shiftedOf);
     const std::string literal = LiteralOutsideBraces(text);
     // Only a + ^ % ~ ( ) outside braces may have been meant as a character: the {…} keys are
@@ -274,8 +274,8 @@ QString EntryEditor::OfferLiteral(const QString& fillText) {
         "書いた文字のとおりに記入されるよう、「";
     prompt += literal;
     prompt += "」と書き直して登録しますか？\r\n「いいえ」を選ぶと、書いたとおりに登録します。";
-    const int answer = d.MsgBox(prompt, platform::MsgYesNoQuestion, AppTitle);
-    return answer == platform::MsgAnswerYes ? Q(literal) : fillText;
+    const int answer = shell_.messages.Box(prompt, MsgYesNoQuestion, AppTitle);
+    return answer == MsgAnswerYes ? Q(literal) : fillText;
 }
 
 void EntryEditor::onInsert() {
@@ -283,12 +283,12 @@ void EntryEditor::onInsert() {
     QString text = fillTextEdit_->text();
     const QString memo = Q(TrimMemo(S(memoEdit_->text())));
     if (text.isEmpty() || label.isEmpty()) {
-        platform::TheDesktop().MsgBox(kMsgMissing, platform::MsgInfo, AppTitle);
+        shell_.messages.Box(kMsgMissing, MsgInfo, AppTitle);
         return;
     }
     // The count is 16-bit in the settings: one more entry could never be stored.
     if (grid_->Rows() - 2 >= kMaxEntries) {
-        platform::TheDesktop().MsgBox(kMsgFull, platform::MsgInfo, AppTitle);
+        shell_.messages.Box(kMsgFull, MsgInfo, AppTitle);
         return;
     }
     text = OfferLiteral(text);
@@ -381,8 +381,7 @@ void EntryEditor::onOk() {
     try {
         SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {
-        platform::TheDesktop().MsgBox(std::string(err.what()) + kMsgNotSaved, platform::MsgOk,
-                                      ErrorTitle);
+        shell_.messages.Box(std::string(err.what()) + kMsgNotSaved, MsgOk, ErrorTitle);
     }
     accept();
 }
@@ -392,7 +391,7 @@ void EntryEditor::onCancel() {
 }
 
 void EntryEditor::onHelp() {
-    ShowHelp(IdOf(this), 11);
+    shell_.help.Open(IdOf(this), 11);
 }
 
 void EntryEditor::keyPressEvent(QKeyEvent* e) {

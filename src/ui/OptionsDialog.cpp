@@ -5,9 +5,8 @@
 #include <QPushButton>
 
 #include "core/AppState.h"
-#include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "core/Settings.h"
-#include "platform/Desktop.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainToolbar.h"
 #include "ui/Resources.h"
@@ -25,10 +24,11 @@ void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int c
 }
 }  // namespace
 
-OptionsDialog::OptionsDialog(QWidget* owner, AppState& state)
+OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      state_(state) {
+      state_(state),
+      shell_(shell) {
     InitResources();
     setObjectName("OptionsDialog");
     setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
@@ -68,8 +68,8 @@ OptionsDialog* OptionsDialog::Current() {
     return g_current;
 }
 
-void OptionsDialog::ShowModal(QWidget* owner, AppState& state) {
-    OptionsDialog dialog(owner, state);
+void OptionsDialog::ShowModal(QWidget* owner, AppState& state, const Shell& shell) {
+    OptionsDialog dialog(owner, state, shell);
     g_current = &dialog;
     dialog.Load();
     // Closing by any way but OK stores nothing: only OK writes.
@@ -84,7 +84,7 @@ void OptionsDialog::Load() {
     if (state_.options.alwaysOnTop) onTopBox_->setChecked(true);
     if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
     versionButton_->setFocus();
-    ApplyTopmost(state_.options, IdOf(this));
+    ApplyTopmost(shell_.windows, state_.options, IdOf(this));
 }
 
 void OptionsDialog::keyPressEvent(QKeyEvent* e) {
@@ -109,14 +109,14 @@ void OptionsDialog::onOk() {
     SaveOptions();
     // The options are what was actually stored.
     state_.options = LoadOptions();
-    platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
+    shell_.messages.SetOnTop(state_.options.alwaysOnTop);
     hide();
     accept();
 }
 
 void OptionsDialog::onVersion() {
     setEnabled(false);
-    AboutDialog::ShowModal(this, state_.options);
+    AboutDialog::ShowModal(this, state_.options, shell_);
     // The dialog takes input again once the version window has closed.
     setEnabled(true);
     activateWindow();
@@ -124,5 +124,5 @@ void OptionsDialog::onVersion() {
 }
 
 void OptionsDialog::onHelp() {
-    ShowHelp(IdOf(this), 12);
+    shell_.help.Open(IdOf(this), 12);
 }

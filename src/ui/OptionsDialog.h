@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class QCheckBox;
 class QPushButton;
@@ -12,11 +13,11 @@ class OptionsDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the dialog modally over `owner` and returns when it has closed.
-    static void ShowModal(QWidget* owner, AppState& state);
+    static void ShowModal(QWidget* owner, AppState& state, const Shell& shell);
     // The dialog while it is open, else nullptr.
     static OptionsDialog* Current();
 
-    OptionsDialog(QWidget* owner, AppState& state);
+    OptionsDialog(QWidget* owner, AppState& state, const Shell& shell);
     ~OptionsDialog() override;
 
     // Places the dialog on the toolbar's corner, sets the boxes from the options, applies the band.
@@ -37,4 +38,5 @@ class OptionsDialog : public QDialog {
     QCheckBox* confirmBox_ = nullptr;
     QPushButton* helpButton_ = nullptr;
     AppState& state_;
+    const Shell shell_;
 };

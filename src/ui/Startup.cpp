@@ -13,8 +13,7 @@
 #include <string_view>
 
 #include "core/EntryFile.h"
-#include "core/FillCommand.h"
-#include "platform/Desktop.h"
+#include "core/Titles.h"
 #include "platform/SingleInstance.h"
 #include "ui/MainToolbar.h"
 #include "ui/Resources.h"
@@ -33,18 +32,17 @@ platform::WindowId LastActiveWindow() {
 }
 }  // namespace
 
-void ActivatePrevInstance() {
+void ActivatePrevInstance(const Shell& shell) {
     g_instance = platform::SingleInstance::Claim();
     if (const std::string failure = g_instance->Failure(); !failure.empty()) {
-        platform::TheDesktop().MsgBox(failure + "\r\nPenrika を終了します。", platform::MsgOk,
-                                      ErrorTitle);
+        shell.messages.Box(failure + "\r\nPenrika を終了します。", MsgOk, ErrorTitle);
         std::exit(1);
     }
     if (g_instance->IsPrimary()) {
         g_instance->Serve(LastActiveWindow);
         return;
     }
-    platform::Desktop& d = platform::TheDesktop();
+    platform::WindowStack& d = shell.windows;
     platform::WindowId w = g_instance->RunningCopyWindow(2000);
     if (w != 0) {
         if (d.IsMinimized(w)) d.Restore(w);
@@ -103,15 +101,15 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
     return 0;
 }
 
-bool Main(AppState& state) {
-    ActivatePrevInstance();
-    auto* main = new MainToolbar(state);
+bool Main(AppState& state, const Shell& shell) {
+    ActivatePrevInstance(shell);
+    auto* main = new MainToolbar(state, shell);
     std::string notice;
     try {
         notice = main->Load();
     } catch (const EntryFileError& err) {
-        platform::TheDesktop().MsgBox(std::string(err.what()) + "\r\nPenrika を終了します。",
-                                      platform::MsgOk, ErrorTitle);
+        shell.messages.Box(std::string(err.what()) + "\r\nPenrika を終了します。", MsgOk,
+                           ErrorTitle);
         delete main;
         return false;
     }
@@ -119,8 +117,8 @@ bool Main(AppState& state) {
     // Told once the program runs, over the toolbar (a save then writes the consistent pair, so
     // it is not told again).
     if (!notice.empty()) {
-        QTimer::singleShot(0, main, [notice] {
-            platform::TheDesktop().MsgBox(notice, platform::MsgOk, AppTitle);
+        QTimer::singleShot(0, main, [notice, &messages = shell.messages] {
+            messages.Box(notice, MsgOk, AppTitle);
         });
     }
     return true;

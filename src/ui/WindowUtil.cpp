@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <cmath>
 
-#include "core/FillCommand.h"
+#include "core/Placement.h"
 
 namespace {
 double Dpi(bool x) {

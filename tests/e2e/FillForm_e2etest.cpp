@@ -20,7 +20,9 @@
 #include "e2e/support/Xdotool.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
+#include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
+#include "ui/MessageBoxes.h"
 
 namespace {
 
@@ -39,14 +41,10 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     void SetUp() override {
         if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
         App();
-        desktop_ = platform::CreateX11Desktop();
-        platform::SetDesktop(desktop_.get());
+        desktop_ = std::make_unique<platform::X11Desktop>();
         state.options = {};
     }
-    void TearDown() override {
-        platform::SetDesktop(nullptr);
-        desktop_.reset();
-    }
+    void TearDown() override { desktop_.reset(); }
 
     // What Write knows after recognising the browser.
     void Recognise(e2e::BrowserSession& b) {
@@ -57,14 +55,16 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     // The user highlights the label; Penrika types the entry's text after it.
     void FillAfter(e2e::BrowserSession& b, const std::string& labelId, const std::string& text) {
         b.TripleClick(labelId);
-        FillCommand road(*desktop_, state, {});
+        FillCommand road(desktop_->Parts(), state, RoadToolbar(messages_));
         road.SetBrowser(browser_);
         road.FillForm(text);
     }
 
     BrowserTarget browser_;
 
-    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<platform::X11Desktop> desktop_;
+    MessageBoxes messages_;
+    HelpViewer help_;
 };
 
 // A page of the form server in a fresh browser with its own server and directory, laid out and
@@ -216,11 +216,11 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeyOfEveryCharacter) {
     if (!InstallPageLibraries()) return;
     FormPage page = KeysPage(GetParam(), "keys");
     Recognise(page.b);
-    const std::uint64_t mapChanges = platform::X11KeymapChanges(*desktop_);
+    const std::uint64_t mapChanges = desktop_->keyboard().mapChanges();
     FillTheKeysPage(
         page.b, [&](const std::string& id, const std::string& t) { FillAfter(page.b, id, t); },
         page.server);
-    EXPECT_EQ(platform::X11KeymapChanges(*desktop_), mapChanges)
+    EXPECT_EQ(desktop_->keyboard().mapChanges(), mapChanges)
         << "nothing here needs a key of its own";
 }
 
@@ -297,9 +297,9 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     e2e::FormServer& server = page.server;
     state.entries.Resize(1);
     state.entries[0] = {"お名前", "山田太郎~", ""};
-    platform::Desktop& d = platform::TheDesktop();
+    platform::X11WindowStack& d = desktop_->windows();
 
-    MainToolbar toolbar(state);
+    MainToolbar toolbar(state, {d, desktop_->keyboard(), desktop_->clipboard(), messages_, help_});
     toolbar.move(1100, 20);
     toolbar.show();
     const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());
