@@ -39,10 +39,10 @@ int main(int argc, char** argv) {
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
     // Before the entries are read (a start-up message is open, say) there is nothing to save
     // and no event loop to quit yet: the program ends there and then.
-    platform::OnTerminationRequest(&app, [&state] {
-        MainToolbar* main = MainToolbar::Instance();
-        if (!main || !state.loaded) platform::EndAsTerminated();
-        main->CloseForShutdown();
+    QPointer<MainToolbar> toolbar;
+    platform::OnTerminationRequest(&app, [&state, &toolbar] {
+        if (!toolbar || !state.loaded) platform::EndAsTerminated();
+        toolbar->CloseForShutdown();
     });
     // The end of the desktop session saves as a close does.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [&state](QSessionManager&) {
@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
             // Reported when the window closes.
         }
     });
-    if (!Main(state, shell)) return 1;
+    toolbar = Main(state, shell);
+    if (!toolbar) return 1;
     int rc = app.exec();
     // Windows go before the desktop layer that watches them.
     // (Guarded: deleting a window also deletes the dialogs it owns.)

@@ -6,13 +6,10 @@
 #include <QPushButton>
 
 #include "core/Placement.h"
-#include "ui/OptionsDialog.h"
 #include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
-AboutDialog* g_current = nullptr;
-
 // A label at its designed place, grown where the font would otherwise cut its text off.
 QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QFont& font, int left,
                    int top, int width, int height) {
@@ -59,26 +56,14 @@ AboutDialog::AboutDialog(QWidget* owner, const Shell& shell)
     FixedLabel(this, "Label1", "Version 1.1", PGothic(11.25, true), 1830, 720, 1305, 225);
 }
 
-AboutDialog::~AboutDialog() {
-    if (g_current == this) g_current = nullptr;
-}
-
-AboutDialog* AboutDialog::Current() {
-    return g_current;
-}
-
 void AboutDialog::ShowModal(QWidget* owner, const Options& options, const Shell& shell) {
     AboutDialog window(owner, shell);
-    g_current = &window;
     window.Load(options);
     window.exec();
 }
 
 void AboutDialog::Load(const Options& options) {
-    if (const OptionsDialog* options = OptionsDialog::Current())
-        PlaceAtTopLeftOf(this, options);
-    else if (parentWidget())
-        PlaceAtTopLeftOf(this, parentWidget());
+    if (parentWidget()) PlaceAtTopLeftOf(this, parentWidget());
     okButton_->setFocus();
     ApplyTopmost(shell_.windows, options, IdOf(this));
 }

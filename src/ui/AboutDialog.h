@@ -13,13 +13,9 @@ class AboutDialog : public QDialog {
   public:
     // Shows the window modally over `owner` (the options dialog) and returns when it has closed.
     static void ShowModal(QWidget* owner, const Options& options, const Shell& shell);
-    // The window while it is open, else nullptr.
-    static AboutDialog* Current();
-
     AboutDialog(QWidget* owner, const Shell& shell);
-    ~AboutDialog() override;
 
-    // Places the window on the options dialog's corner and applies the band.
+    // Places the window on its owner's (the options dialog's) corner and applies the band.
     void Load(const Options& options);
 
   public slots:

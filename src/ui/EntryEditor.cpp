@@ -19,7 +19,6 @@
 #include "core/Settings.h"
 #include "core/Titles.h"
 #include "ui/FlexGrid.h"
-#include "ui/MainToolbar.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -167,10 +166,8 @@ void EntryEditor::BuildControls() {
 }
 
 void EntryEditor::Load() {
-    // The editor opens with its top-left corner on the toolbar's.
-    if (QWidget* anchor = MainToolbar::Instance() ? MainToolbar::Instance() : parentWidget()) {
-        PlaceAtTopLeftOf(this, anchor);
-    }
+    // The editor opens with its top-left corner on its owner's, the toolbar's.
+    if (QWidget* owner = parentWidget()) PlaceAtTopLeftOf(this, owner);
 
     for (int n = 1; n <= 3; ++n) {
         columnWidths_[n] = ReadSetting(SettingKey, kWidthNames[n]);

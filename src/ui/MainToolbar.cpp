@@ -18,8 +18,6 @@
 #include "ui/WindowUtil.h"
 
 namespace {
-MainToolbar* g_instance = nullptr;
-
 const char* const kTooltips[6] = {"記入", "データー編集", "設定", "ヘルプ", "最小化", "終了"};
 const char* const kImages[6] = {"write", "grid", "option", "help", "min", "exit"};
 }  // namespace
@@ -28,7 +26,6 @@ MainToolbar::MainToolbar(AppState& state, const Shell& shell)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint),
       state_(state),
       shell_(shell) {
-    g_instance = this;
     setObjectName("MainToolbar");
     setWindowTitle("Penrika");
     setWindowIcon(QIcon(ImagePath("penrika")));
@@ -40,13 +37,7 @@ MainToolbar::MainToolbar(AppState& state, const Shell& shell)
     BuildToolbar();
 }
 
-MainToolbar::~MainToolbar() {
-    if (g_instance == this) g_instance = nullptr;
-}
-
-MainToolbar* MainToolbar::Instance() {
-    return g_instance;
-}
+MainToolbar::~MainToolbar() = default;
 
 void MainToolbar::BuildToolbar() {
     InitResources();

@@ -26,9 +26,6 @@ class MainToolbar : public QWidget {
     MainToolbar(AppState& state, const Shell& shell);
     ~MainToolbar() override;
 
-    // The one window of this class, once created.
-    static MainToolbar* Instance();
-
     // Runs once after construction, with the window still hidden: loads the entries and the
     // options, and puts the window in its band. Returns what the load found that the user is
     // to be told (empty when nothing). Throws EntryFileError.

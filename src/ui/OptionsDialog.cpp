@@ -8,14 +8,10 @@
 #include "core/Placement.h"
 #include "core/Settings.h"
 #include "ui/AboutDialog.h"
-#include "ui/MainToolbar.h"
 #include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
-OptionsDialog* g_current = nullptr;
-
-
 // A check box keeps its designed size unless its text would be cut off.
 void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int clientWidthPx) {
     SetGeometryTwips(c, left, top, width, height);
@@ -60,27 +56,15 @@ OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell
     connect(helpButton_, &QPushButton::clicked, this, &OptionsDialog::onHelp);
 }
 
-OptionsDialog::~OptionsDialog() {
-    if (g_current == this) g_current = nullptr;
-}
-
-OptionsDialog* OptionsDialog::Current() {
-    return g_current;
-}
-
 void OptionsDialog::ShowModal(QWidget* owner, AppState& state, const Shell& shell) {
     OptionsDialog dialog(owner, state, shell);
-    g_current = &dialog;
     dialog.Load();
     // Closing by any way but OK stores nothing: only OK writes.
     dialog.exec();
 }
 
 void OptionsDialog::Load() {
-    if (const MainToolbar* main = MainToolbar::Instance())
-        PlaceAtTopLeftOf(this, main);
-    else if (parentWidget())
-        PlaceAtTopLeftOf(this, parentWidget());
+    if (parentWidget()) PlaceAtTopLeftOf(this, parentWidget());
     if (state_.options.alwaysOnTop) onTopBox_->setChecked(true);
     if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
     versionButton_->setFocus();

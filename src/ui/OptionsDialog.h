@@ -14,13 +14,10 @@ class OptionsDialog : public QDialog {
   public:
     // Shows the dialog modally over `owner` and returns when it has closed.
     static void ShowModal(QWidget* owner, AppState& state, const Shell& shell);
-    // The dialog while it is open, else nullptr.
-    static OptionsDialog* Current();
-
     OptionsDialog(QWidget* owner, AppState& state, const Shell& shell);
-    ~OptionsDialog() override;
 
-    // Places the dialog on the toolbar's corner, sets the boxes from the options, applies the band.
+    // Places the dialog on its owner's (the toolbar's) corner, sets the boxes from the options,
+    // applies the band.
     void Load();
 
   protected:

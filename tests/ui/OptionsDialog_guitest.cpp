@@ -75,8 +75,15 @@ std::string RunWhileModal(std::vector<Step> steps, const std::function<void()>& 
     return failed;
 }
 
+// The one window of that kind while it exists, else nullptr.
+template <class T>
+T* Opened() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w)) return t;
+    return nullptr;
+}
 OptionsDialog* Dialog() {
-    return OptionsDialog::Current();
+    return Opened<OptionsDialog>();
 }
 template <class T>
 T* Child(QWidget* w, const char* name) {
@@ -189,7 +196,7 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
              QTest::keyClick(focused(), Qt::Key_Escape);
              QTest::keyClick(d, Qt::Key_Escape);
              QApplication::processEvents();
-             EXPECT_EQ(AboutDialog::Current(), nullptr);
+             EXPECT_EQ(Opened<AboutDialog>(), nullptr);
              EXPECT_TRUE(d->isVisible());
              EXPECT_FALSE(Child<QCheckBox>(d, "chkOption1")->isChecked());
              checked = true;
@@ -310,7 +317,7 @@ TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {
 }
 
 QWidget* About() {
-    return AboutDialog::Current();
+    return Opened<AboutDialog>();
 }
 
 TEST_F(OptionTest, EnterOrSpaceOnAFocusedButtonPressesItInBothWindows) {
