@@ -35,7 +35,6 @@ file(GLOB platform_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/
 foreach(f ${platform_tests})
   get_filename_component(name ${f} NAME_WE)
   penrika_add_wine_test(${name} ${f})
-  target_link_libraries(${name} PRIVATE penrika_platform_win32)
   target_compile_definitions(${name} PRIVATE PENRIKA_TEST_FORM="$<TARGET_FILE:TestForm>")
   add_dependencies(${name} TestForm)
 endforeach()

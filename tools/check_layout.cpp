@@ -38,7 +38,7 @@ std::string Forbidden(const std::string& from, const std::string& to) {
     if (StartsWith(from, "platform/") && StartsWith(to, "core/") && from.ends_with(".h"))
         return "a platform header includes core (core is built on the platform, not under it)";
     if (IsPlatformFolder(from) && StartsWith(to, "ui/")) return "a platform includes a window";
-    if (StartsWith(from, "ui/") && IsPlatformFolder(to) && !StartsWith(to, "platform/qt/"))
+    if (StartsWith(from, "ui/") && IsPlatformFolder(to))
         return "a window includes a platform's own folder (only main.cpp picks it)";
     if (StartsWith(from, "platform/") && !IsPlatformFolder(from) && IsPlatformFolder(to))
         return "an interface includes an implementation";
