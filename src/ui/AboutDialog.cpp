@@ -25,17 +25,10 @@ QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QF
 }  // namespace
 
 AboutDialog::AboutDialog(QWidget* owner, const Shell& shell)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      shell_(shell) {
+    : QDialog(owner, kFixedDialogFlags), shell_(shell) {
     // The options dialog is disabled while this window is open; this window is not.
     setEnabled(true);
-    InitResources();
-    setObjectName("AboutDialog");
-    setWindowTitle(QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
-    setWindowIcon(QIcon(ImagePath("penrika")));
-    setFont(Gothic(9));
-    SetFixedClientTwips(this, 4650, 2745);
+    SetUpFixedWindow(this, "AboutDialog", "Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報", Gothic(9), 4650, 2745);
 
     okButton_ = new QPushButton("OK", this);
     okButton_->setObjectName("cmdOK");

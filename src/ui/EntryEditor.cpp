@@ -3,7 +3,6 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -67,11 +66,7 @@ void EntryEditor::ShowModal(QWidget* owner, AppState& state, const Shell& shell)
 }
 
 EntryEditor::EntryEditor(AppState& state, const Shell& shell, QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint),
-      state_(state),
-      shell_(shell) {
+    : QDialog(owner, kFixedDialogFlags | Qt::WindowSystemMenuHint), state_(state), shell_(shell) {
     BuildControls();
 }
 
@@ -160,6 +155,8 @@ void EntryEditor::BuildControls() {
     // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
     grid_->horizontalHeader()->viewport()->installEventFilter(this);
     EnterPressesFocusedButton(this);
+    // No cancel button: Escape does not close the window.
+    EscapeClosesNothing(this);
 
     grid_->SetMeasure([this](const QString& text) { return TextWidthTwips(text); });
     itemEdit_->setFocus();
@@ -389,13 +386,4 @@ void EntryEditor::onCancel() {
 
 void EntryEditor::onHelp() {
     shell_.help.Open(IdOf(this), 11);
-}
-
-void EntryEditor::keyPressEvent(QKeyEvent* e) {
-    // No cancel button: Esc does not close the window.
-    if (e->key() == Qt::Key_Escape) {
-        e->accept();
-        return;
-    }
-    QDialog::keyPressEvent(e);
 }

@@ -44,7 +44,6 @@ class EntryEditor : public QDialog {
     FlexGrid* Grid() const { return grid_; }
 
   protected:
-    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:

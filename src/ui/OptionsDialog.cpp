@@ -1,14 +1,12 @@
 #include "ui/OptionsDialog.h"
 
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QPushButton>
 
 #include "core/AppState.h"
 #include "core/Placement.h"
 #include "core/Settings.h"
 #include "ui/AboutDialog.h"
-#include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -21,16 +19,8 @@ void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int c
 }  // namespace
 
 OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      state_(state),
-      shell_(shell) {
-    InitResources();
-    setObjectName("OptionsDialog");
-    setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
-    setWindowIcon(QIcon(ImagePath("penrika")));
-    setFont(PGothic(9));
-    SetFixedClientTwips(this, 4170, 1740);
+    : QDialog(owner, kFixedDialogFlags), state_(state), shell_(shell) {
+    SetUpFixedWindow(this, "OptionsDialog", "Penrika for IE- 設定", PGothic(9), 4170, 1740);
 
     // Created in tab order.
     versionButton_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
@@ -50,6 +40,8 @@ OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell
     setTabOrder(onTopBox_, confirmBox_);
     setTabOrder(confirmBox_, helpButton_);
     EnterPressesFocusedButton(this);
+    // Only OK and the window's close box close it.
+    EscapeClosesNothing(this);
 
     connect(okButton_, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(versionButton_, &QPushButton::clicked, this, &OptionsDialog::onVersion);
@@ -69,15 +61,6 @@ void OptionsDialog::Load() {
     if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
     versionButton_->setFocus();
     ApplyTopmost(shell_.windows, state_.options, IdOf(this));
-}
-
-void OptionsDialog::keyPressEvent(QKeyEvent* e) {
-    // Escape does not close this dialog; only OK and the window's close box do.
-    if (e->key() == Qt::Key_Escape) {
-        e->accept();
-        return;
-    }
-    QDialog::keyPressEvent(e);
 }
 
 void OptionsDialog::SaveOptions() {

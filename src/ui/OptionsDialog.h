@@ -20,9 +20,6 @@ class OptionsDialog : public QDialog {
     // applies the band.
     void Load();
 
-  protected:
-    void keyPressEvent(QKeyEvent* e) override;
-
   private:
     void onOk();
     void onVersion();

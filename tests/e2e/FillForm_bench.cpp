@@ -12,8 +12,8 @@
 #include "core/FillCommand.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
-#include "e2e/support/ScratchDir.h"
 #include "platform/x11/X11Desktop.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ size_t Chars(const std::string& s) {
 void Run(platform::X11Desktop& desktop, e2e::Browser browser, bool im) {
     const char* name = e2e::BrowserName(browser);
     const char* mode = im ? "input method on" : "input method off";
-    e2e::ScratchDir dir("bench");
+    ScratchDir dir("bench");
     e2e::FormServer server(dir.path());
     e2e::BrowserOptions options;
     options.inputMethod = im;

@@ -26,13 +26,13 @@ namespace {
 using platform::WindowId;
 
 std::string TextOf(HWND h) {
-    return wintest::Utf8(wintest::TextOf(h));
+    return wintest::ToUtf8(wintest::TextOf(h));
 }
 
 // Waits with our event loop running: the desktop layer and the single instance answer there.
 bool Soon(const std::function<bool()>& done, int timeoutMs = 10000) {
-    return wintest::WaitUntil(done, std::chrono::milliseconds(timeoutMs),
-                              [] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
+    return WaitUntil(done, std::chrono::milliseconds(timeoutMs),
+                     [] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
 
 // The keys each stroke presses, counted down (+1) and up (-1) per virtual key.
