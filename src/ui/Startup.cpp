@@ -24,7 +24,6 @@
 namespace {
 // Held for the whole run by the copy that runs.
 std::unique_ptr<platform::SingleInstance> g_instance;
-
 }  // namespace
 
 void ActivatePrevInstance(const Shell& shell, std::function<QWidget*()> toolbar) {
