@@ -11,6 +11,7 @@
 #endif
 #include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
+#include "ui/MessageBoxes.h"
 #include "ui/Startup.h"
 
 int main(int argc, char** argv) {
@@ -23,23 +24,25 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Penrika");
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtTranslations();
+    // The parts of the desktop this program runs on, and the program's own message boxes and
+    // help, for every window.
 #ifdef _WIN32
-    std::unique_ptr<platform::Desktop> desktop =
-        platform::CreateWin32Desktop({ShowHelpWindow, CloseHelpWindow});
+    platform::Win32Desktop desktop;
 #else
-    std::unique_ptr<platform::Desktop> desktop =
-        platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
+    platform::X11Desktop desktop;
 #endif
-    platform::SetDesktop(desktop.get());
+    MessageBoxes messages;
+    HelpViewer help;
+    const Shell shell{desktop.windows(), desktop.keyboard(), desktop.clipboard(), messages, help};
     // The entries and options, for the whole run.
     AppState state;
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
     // Before the entries are read (a start-up message is open, say) there is nothing to save
     // and no event loop to quit yet: the program ends there and then.
-    platform::OnTerminationRequest(&app, [&state] {
-        MainToolbar* main = MainToolbar::Instance();
-        if (!main || !state.loaded) platform::EndAsTerminated();
-        main->CloseForShutdown();
+    QPointer<MainToolbar> toolbar;
+    platform::OnTerminationRequest(&app, [&state, &toolbar] {
+        if (!toolbar || !state.loaded) platform::EndAsTerminated();
+        toolbar->CloseForShutdown();
     });
     // The end of the desktop session saves as a close does.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [&state](QSessionManager&) {
@@ -50,13 +53,13 @@ int main(int argc, char** argv) {
             // Reported when the window closes.
         }
     });
-    if (!Main(state)) return 1;
+    toolbar = Main(state, shell);
+    if (!toolbar) return 1;
     int rc = app.exec();
     // Windows go before the desktop layer that watches them.
     // (Guarded: deleting a window also deletes the dialogs it owns.)
     std::vector<QPointer<QWidget>> windows;
     for (QWidget* w : QApplication::topLevelWidgets()) windows.emplace_back(w);
     for (QPointer<QWidget>& w : windows) delete w.data();
-    platform::SetDesktop(nullptr);
     return rc;
 }

@@ -7,7 +7,8 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/support/with-wine.
 # GoogleTest from Debian's source package of it, built for Windows here.
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_library(penrika_testsupport STATIC support/TempHome.cpp support/FakeDesktop.cpp)
+add_library(penrika_testsupport STATIC support/TempHome.cpp support/ScratchDir.cpp
+  support/FakeDesktop.cpp)
 target_include_directories(penrika_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(penrika_testsupport PUBLIC penrika_core gtest)
 
@@ -35,7 +36,6 @@ file(GLOB platform_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/
 foreach(f ${platform_tests})
   get_filename_component(name ${f} NAME_WE)
   penrika_add_wine_test(${name} ${f})
-  target_link_libraries(${name} PRIVATE penrika_platform_win32)
   target_compile_definitions(${name} PRIVATE PENRIKA_TEST_FORM="$<TARGET_FILE:TestForm>")
   add_dependencies(${name} TestForm)
 endforeach()

@@ -2,16 +2,18 @@
 // core (entries, settings, notation, the fill road) includes neither the windows nor a
 // platform's own folder; no platform header includes core (the platform lies below it, and the
 // keys it presses are its own vocabulary); a platform's folder includes no window; the windows
-// reach a platform only through its interfaces (only main.cpp picks the implementation); and no
-// two files include each other, directly or round about.
+// reach a platform only through its interfaces (only main.cpp picks the implementation); no
+// window reaches another through a singleton (a window gets the windows it needs handed down);
+// and no two files include each other, directly or round about.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,11 +38,47 @@ std::string Forbidden(const std::string& from, const std::string& to) {
     if (StartsWith(from, "platform/") && StartsWith(to, "core/") && from.ends_with(".h"))
         return "a platform header includes core (core is built on the platform, not under it)";
     if (IsPlatformFolder(from) && StartsWith(to, "ui/")) return "a platform includes a window";
-    if (StartsWith(from, "ui/") && IsPlatformFolder(to) && !StartsWith(to, "platform/qt/"))
+    if (StartsWith(from, "ui/") && IsPlatformFolder(to))
         return "a window includes a platform's own folder (only main.cpp picks it)";
     if (StartsWith(from, "platform/") && !IsPlatformFolder(from) && IsPlatformFolder(to))
         return "an interface includes an implementation";
     return "";
+}
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Stem(const std::string& file) {
+    return file.substr(0, file.rfind('.'));
+}
+
+// The singleton accessors the window headers declare: a function without parameters that hands
+// out a window, a static member of the window's own class ("MainToolbar::Instance") or a free
+// function ("HelpWindow"), each with the header that declares it.
+std::vector<std::pair<std::string, std::string>> Singletons(
+    const std::map<std::string, std::string>& uiText) {
+    std::vector<std::pair<std::string, std::string>> found;
+    const std::regex member(R"re(static\s+(\w+)\s*\*\s*(\w+)\s*\(\s*\)\s*;)re");
+    const std::regex freeFunction(R"re((?:^|\n)(\w+)\s*\*\s*(\w+)\s*\(\s*\)\s*;)re");
+    for (const auto& [file, text] : uiText) {
+        if (!file.ends_with(".h")) continue;
+        for (std::sregex_iterator m(text.begin(), text.end(), member), end; m != end; ++m) {
+            const std::string cls = (*m)[1];
+            if (text.find("class " + cls) != std::string::npos)
+                found.push_back({cls + "::" + (*m)[2].str(), file});
+        }
+        for (std::sregex_iterator m(text.begin(), text.end(), freeFunction), end; m != end; ++m) {
+            const std::string type = (*m)[1];
+            if (type == "QWidget" || type == "QDialog" ||
+                text.find("class " + type) != std::string::npos)
+                found.push_back({(*m)[2].str(), file});
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -49,11 +87,13 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const fs::path src = argv[1];
     std::map<std::string, std::vector<std::string>> includes;
+    std::map<std::string, std::string> uiText;
     const std::regex include(R"re(^\s*#\s*include\s+"([^"]+)")re");
     for (const auto& e : fs::recursive_directory_iterator(src)) {
         const std::string ext = e.path().extension().string();
         if (!e.is_regular_file() || (ext != ".h" && ext != ".cpp")) continue;
         const std::string file = fs::relative(e.path(), src).generic_string();
+        if (StartsWith(file, "ui/")) uiText[file] = ReadAll(e.path());
         std::ifstream in(e.path());
         std::vector<std::string>& list = includes[file];
         for (std::string line; std::getline(in, line);) {
@@ -69,6 +109,17 @@ int main(int argc, char** argv) {
                 std::cerr << "src/" << file << ": includes " << to << ": " << why << "\n";
                 ++faults;
             }
+        }
+    }
+    // A window that asks another window's class for its one instance is tied to it in a way
+    // the includes do not show (and may find it gone, or another one).
+    for (const auto& [name, header] : Singletons(uiText)) {
+        const std::regex use("\\b" + name + "\\s*\\(");
+        for (const auto& [file, text] : uiText) {
+            if (Stem(file) == Stem(header) || !std::regex_search(text, use)) continue;
+            std::cerr << "src/" << file << ": names " << name << "() of " << header
+                      << ": a window reaches another through its singleton (hand it down)\n";
+            ++faults;
         }
     }
     // Include cycles, by depth-first search.

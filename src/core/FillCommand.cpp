@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/KeyNotation.h"
+#include "core/Placement.h"
 #include "platform/Session.h"
 
 using platform::WindowId;
@@ -27,83 +28,70 @@ const char* const kMsgItemNotRegistered = "項目は登録されていません�
 // cancelled), so the copied label never stays behind either.
 class KeepClipboard {
   public:
-    explicit KeepClipboard(platform::Desktop& d) : d_(d), saved_(d.ClipboardSave()) {}
-    ~KeepClipboard() { d_.ClipboardRestore(std::move(saved_)); }
+    explicit KeepClipboard(platform::Clipboard& c) : c_(c), saved_(c.Take()) {}
+    ~KeepClipboard() { c_.PutBack(std::move(saved_)); }
     KeepClipboard(const KeepClipboard&) = delete;
     KeepClipboard& operator=(const KeepClipboard&) = delete;
 
   private:
-    platform::Desktop& d_;
+    platform::Clipboard& c_;
     std::unique_ptr<platform::ClipboardContents> saved_;
 };
 }  // namespace
 
-BrowserTarget FindBrowser(platform::Desktop& d, WindowId toolbar) {
+BrowserTarget FindBrowser(platform::WindowStack& windows, WindowId toolbar) {
     // The first visible window below the toolbar that is not one of ours. A stack without one
     // gives no target, which the Write command reports as not recognised.
-    for (WindowId w : d.WindowsBelow(toolbar)) {
-        if (d.IsOwnWindow(w) || !d.IsVisible(w)) continue;
-        if (d.Owner(w)) return {w, {}, true};
-        std::string caption = d.Caption(w);
+    for (WindowId w : windows.WindowsBelow(toolbar)) {
+        if (windows.IsOwnWindow(w) || !windows.IsVisible(w)) continue;
+        if (windows.Owner(w)) return {w, {}, true};
+        std::string caption = windows.Caption(w);
         return {w, caption.substr(0, caption.find('\0')), false};
     }
     return {};
 }
 
-void DropTopmost(const Options& options, WindowId window) {
-    if (options.alwaysOnTop) platform::TheDesktop().SetTopmost(window, false, true);
-}
-
-void ApplyTopmost(const Options& options, WindowId window) {
-    platform::TheDesktop().SetTopmost(window, options.alwaysOnTop, false);
-}
-
-ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area) {
-    window.left = std::max(std::min(window.left, area.left + area.width - window.width), area.left);
-    window.top = std::max(std::min(window.top, area.top + area.height - window.height), area.top);
-    return window;
-}
-
-void ShowHelp(WindowId window, int context) {
-    platform::TheDesktop().ShowHelp(window, context);
-}
-
-std::size_t TypeStrokes(platform::Desktop& d, const std::vector<KeyStroke>& strokes,
+std::size_t TypeStrokes(platform::Keyboard& keyboard, const std::vector<KeyStroke>& strokes,
                         WindowId target) {
-    const KeysToSend keys = StrokesToSend(strokes, [&d](char32_t c) { return d.ShiftedChar(c); });
-    return keys.Handled(d.Type(keys.strokes, target));
+    const KeysToSend keys =
+        StrokesToSend(strokes, [&keyboard](char32_t c) { return keyboard.ShiftedChar(c); });
+    return keys.Handled(keyboard.Type(keys.strokes, target));
 }
 
-FillCommand::FillCommand(platform::Desktop& desktop, const AppState& state, Toolbar toolbar)
+FillCommand::FillCommand(platform::Desktop desktop, const AppState& state, Toolbar toolbar)
     : d_(desktop), state_(state), toolbar_(std::move(toolbar)) {}
 
+void FillCommand::Tell(const std::string& text, const std::string& title) {
+    if (toolbar_.tell) toolbar_.tell(text, title);
+}
+
 void FillCommand::Write() {
-    DropTopmost(state_.options, toolbar_.window);
-    browser_ = FindBrowser(d_, toolbar_.window);
+    DropTopmost(d_.windows, state_.options, toolbar_.window);
+    browser_ = FindBrowser(d_.windows, toolbar_.window);
     if (toolbar_.place) toolbar_.place();
     if (!browser_.Recognised()) {
         std::string message = MsgBrowserNotRecognised;
         if (platform::RunsUnderWayland()) message += std::string("\r\n") + MsgWaylandHint;
-        d_.MsgBox(message, platform::MsgOk, ErrorTitle);
+        Tell(message, ErrorTitle);
         return;
     }
     // Whatever the clipboard held before must never be taken for the label and typed into a
     // form: only what this copy puts there counts.
-    KeepClipboard keep(d_);
-    d_.ClipboardClear();
+    KeepClipboard keep(d_.clipboard);
+    d_.clipboard.Clear();
     const WindowId target = AppActivate(browser_.caption);
     if (!target) {
         // The browser went away (or would not come forward) since it was recognised.
-        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        Tell(MsgBrowserNotRecognised, ErrorTitle);
         return;
     }
     const bool copySent = SendCopy(target);
     if (copySent) SendKeys("{RIGHT}", target);
-    if (!copySent || !d_.WaitClipboardText(kClipboardTimeoutMs)) {
-        d_.MsgBox(kMsgItemNotRecognised, platform::MsgOk, ErrorTitle);
+    if (!copySent || !d_.clipboard.WaitText(kClipboardTimeoutMs)) {
+        Tell(kMsgItemNotRecognised, ErrorTitle);
         return;
     }
-    MatchItem(d_.ClipboardText());
+    MatchItem(d_.clipboard.Text());
 }
 
 // Sends Ctrl+C to the browser. Just after the click on the toolbar the focus is still settling:
@@ -120,11 +108,11 @@ bool FillCommand::SendCopy(WindowId target) {
     };
     SendOutcome copy = SendKeys("^c", target);
     while (copy.result == SendResult::FocusLost && remainingMs() > 0) {
-        if (d_.ActiveWindow() != target) {
-            d_.RequestActivate(target);
-            if (!d_.WaitActive(target, remainingMs())) break;
+        if (d_.windows.ActiveWindow() != target) {
+            d_.windows.RequestActivate(target);
+            if (!d_.windows.WaitActive(target, remainingMs())) break;
         } else {
-            d_.RunEventsFor(10);
+            d_.windows.RunEventsFor(10);
         }
         copy = SendKeys("^c", target);
     }
@@ -134,11 +122,11 @@ bool FillCommand::SendCopy(WindowId target) {
 void FillCommand::MatchItem(const std::string& copied) {
     const std::vector<Candidate> found = MatchEntries(state_.entries, copied);
     if (found.empty()) {
-        d_.MsgBox(kMsgItemNotRegistered, platform::MsgOk, AppTitle);
+        Tell(kMsgItemNotRegistered, AppTitle);
     } else if (found.size() == 1) {
         FillForm(found.front().fillText);
     } else {
-        DropTopmost(state_.options, toolbar_.window);
+        DropTopmost(d_.windows, state_.options, toolbar_.window);
         if (toolbar_.choose)
             toolbar_.choose(found, [this](const std::string& text) { FillForm(text); });
     }
@@ -148,14 +136,14 @@ WindowId FillCommand::AppActivate(const std::string& title) {
     WindowId target = 0;
     // The recognised window first, while its title still matches.
     if (browser_.window) {
-        std::string c = d_.Caption(browser_.window);
+        std::string c = d_.windows.Caption(browser_.window);
         if (!c.empty() && c.rfind(title, 0) == 0) target = browser_.window;
     }
     if (!target) {
         WindowId prefix = 0;
-        for (WindowId w : d_.TopLevelWindows()) {
-            if (d_.IsOwnWindow(w)) continue;
-            std::string c = d_.Caption(w);
+        for (WindowId w : d_.windows.TopLevelWindows()) {
+            if (d_.windows.IsOwnWindow(w)) continue;
+            std::string c = d_.windows.Caption(w);
             if (c == title) {
                 target = w;
                 break;
@@ -165,17 +153,18 @@ WindowId FillCommand::AppActivate(const std::string& title) {
         if (!target) target = prefix;
     }
     if (!target || title.empty()) return 0;
-    if (d_.IsMinimized(target)) d_.Restore(target);
-    d_.RequestActivate(target);
-    return d_.WaitActive(target, kActivateTimeoutMs) ? target : 0;
+    if (d_.windows.IsMinimized(target)) d_.windows.Restore(target);
+    d_.windows.RequestActivate(target);
+    return d_.windows.WaitActive(target, kActivateTimeoutMs) ? target : 0;
 }
 
 SendOutcome FillCommand::SendKeys(const std::string& keys, WindowId target) {
     KeyParseResult parsed = ParseKeys(keys);
     if (!parsed.ok()) return {SendResult::BadNotation, parsed.error};
-    if (d_.ActiveWindow() != target) return {SendResult::FocusLost, {}};
-    if (!d_.WaitModifiersReleased(kModifierTimeoutMs)) return {SendResult::ModifiersHeld, {}};
-    if (TypeStrokes(d_, parsed.strokes, target) != parsed.strokes.size())
+    if (d_.windows.ActiveWindow() != target) return {SendResult::FocusLost, {}};
+    if (!d_.keyboard.WaitModifiersReleased(kModifierTimeoutMs))
+        return {SendResult::ModifiersHeld, {}};
+    if (TypeStrokes(d_.keyboard, parsed.strokes, target) != parsed.strokes.size())
         return {SendResult::FocusLost, {}};
     return {};
 }
@@ -184,22 +173,22 @@ void FillCommand::FillForm(const std::string& text) {
     // Check the notation before anything reaches the browser: a bad text types nothing.
     KeyParseResult parsed = ParseKeys(text);
     if (!parsed.ok()) {
-        d_.MsgBox("記入文字のキー表記に誤りがあるため、記入しませんでした。\r\n" + parsed.error,
-                  platform::MsgOk, ErrorTitle);
+        Tell("記入文字のキー表記に誤りがあるため、記入しませんでした。\r\n" + parsed.error,
+             ErrorTitle);
         return;
     }
     if (state_.options.confirmBeforeFill) {
         // What will be typed, not the notation: a + or ~ in the text acts as a key, and the
         // user must see that before saying yes.
-        auto shiftedOf = [this](char32_t c) { return d_.ShiftedChar(c); };
+        auto shiftedOf = [this](char32_t c) { return d_.keyboard.ShiftedChar(c); };
         const std::string typed = StrokesAsRead(StrokesToSend(parsed.strokes, shiftedOf).strokes);
-        int answer = d_.MsgBox("[ " + typed + " ]をフォームに記入します。",
-                               platform::MsgOkCancelInfo, AppTitle);
-        if (answer == platform::MsgAnswerCancel) return;
+        if (!toolbar_.confirm ||
+            !toolbar_.confirm("[ " + typed + " ]をフォームに記入します。", AppTitle))
+            return;
     }
     WindowId target = AppActivate(browser_.caption);
     if (!target) {
-        d_.MsgBox(MsgBrowserNotRecognised, platform::MsgOk, ErrorTitle);
+        Tell(MsgBrowserNotRecognised, ErrorTitle);
         return;
     }
     SendOutcome tab = SendKeys("{TAB}", target);
@@ -209,12 +198,10 @@ void FillCommand::FillForm(const std::string& text) {
         case SendResult::BadNotation:  // cannot happen: parsed above
             break;
         case SendResult::FocusLost:
-            d_.MsgBox("記入先のウィンドウが切り替わったため、記入を中止しました。", platform::MsgOk,
-                      ErrorTitle);
+            Tell("記入先のウィンドウが切り替わったため、記入を中止しました。", ErrorTitle);
             break;
         case SendResult::ModifiersHeld:
-            d_.MsgBox("Shift・Ctrl・Alt キーが押されたままのため、記入しませんでした。",
-                      platform::MsgOk, ErrorTitle);
+            Tell("Shift・Ctrl・Alt キーが押されたままのため、記入しませんでした。", ErrorTitle);
             break;
     }
 }

@@ -1,7 +1,8 @@
 // The fill road, the one thing Penrika exists for: a 記入 press finds the browser below the
 // toolbar, copies its highlighted label, looks it up among the entries and types the chosen
 // entry's text after a Tab. No windows of its own: the toolbar hands in what only it can do
-// (place itself, show the candidate list), so the road runs against any Desktop.
+// (place itself, show the candidate list, tell and ask the user), so the road runs against any
+// desktop's parts.
 #pragma once
 
 #include <cstddef>
@@ -12,11 +13,10 @@
 #include "core/AppState.h"
 #include "core/KeyNotation.h"
 #include "core/Matching.h"
+#include "core/Titles.h"
 #include "platform/Desktop.h"
 
-// Titles and texts the fill road shows.
-inline constexpr const char* AppTitle = "Penrika";
-inline constexpr const char* ErrorTitle = "Penrika：エラー";
+// Texts the fill road shows.
 inline constexpr const char* MsgBrowserNotRecognised = "プラウザが認識できません。";
 // Added when the walk finds no browser in a Wayland session, where a browser that runs as a
 // Wayland program is out of the program's sight.
@@ -38,30 +38,12 @@ struct BrowserTarget {
 };
 
 // The first visible window below `toolbar` that is not one of the program's own.
-BrowserTarget FindBrowser(platform::Desktop& desktop, platform::WindowId toolbar);
-
-// Takes the window out of the topmost band (showing it) when the option keeps windows on top.
-void DropTopmost(const Options& options, platform::WindowId window);
-// Puts the window into the band when the option is on, out of it otherwise; never shows it.
-void ApplyTopmost(const Options& options, platform::WindowId window);
-// A window's outer rectangle or a screen's usable area, in pixels.
-struct ScreenRect {
-    int left = 0, top = 0, width = 0, height = 0;
-    bool operator==(const ScreenRect&) const = default;
-};
-// Where `window` goes so that it lies wholly within `area`, moved as little as it takes: a
-// window opened on the toolbar's corner would otherwise run off the screen's right or bottom
-// edge when the toolbar sits there. One larger than the area keeps its top-left corner (its
-// title bar) inside.
-ScreenRect KeepWithin(ScreenRect window, const ScreenRect& area);
-
-// Opens help topic `context` over `window`.
-void ShowHelp(platform::WindowId window, int context);
+BrowserTarget FindBrowser(platform::WindowStack& windows, platform::WindowId toolbar);
 
 // Types strokes as ParseKeys gives them into `target`: what they mean as keys is decided here,
 // for this keyboard (StrokesToSend), and the keyboard presses only that. Returns how many of the
 // given strokes were dealt with (KeysToSend::Handled).
-std::size_t TypeStrokes(platform::Desktop& desktop, const std::vector<KeyStroke>& strokes,
+std::size_t TypeStrokes(platform::Keyboard& keyboard, const std::vector<KeyStroke>& strokes,
                         platform::WindowId target);
 
 enum class SendResult { Sent, BadNotation, FocusLost, ModifiersHeld };
@@ -81,9 +63,13 @@ class FillCommand {
         platform::WindowId window = 0;
         std::function<void()> place;  // puts the toolbar back in its band and shows it
         ChooseCandidate choose;
+        // Tells the user something (a notice with OK) under a title.
+        std::function<void(const std::string& text, const std::string& title)> tell;
+        // Asks whether to go on; true only for a clear yes. Without it nothing that asks goes on.
+        std::function<bool(const std::string& question, const std::string& title)> confirm;
     };
 
-    FillCommand(platform::Desktop& desktop, const AppState& state, Toolbar toolbar);
+    FillCommand(platform::Desktop desktop, const AppState& state, Toolbar toolbar);
 
     // One press of 記入.
     void Write();
@@ -107,8 +93,9 @@ class FillCommand {
 
   private:
     bool SendCopy(platform::WindowId target);
+    void Tell(const std::string& text, const std::string& title);
 
-    platform::Desktop& d_;
+    platform::Desktop d_;
     const AppState& state_;
     Toolbar toolbar_;
     BrowserTarget browser_;

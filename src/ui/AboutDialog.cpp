@@ -5,14 +5,11 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "core/FillCommand.h"
-#include "ui/OptionsDialog.h"
+#include "core/Placement.h"
 #include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
-AboutDialog* g_current = nullptr;
-
 // A label at its designed place, grown where the font would otherwise cut its text off.
 QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QFont& font, int left,
                    int top, int width, int height) {
@@ -27,17 +24,11 @@ QLabel* FixedLabel(QWidget* parent, const char* name, const char* text, const QF
 }
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+AboutDialog::AboutDialog(QWidget* owner, const Shell& shell)
+    : QDialog(owner, kFixedDialogFlags), shell_(shell) {
     // The options dialog is disabled while this window is open; this window is not.
     setEnabled(true);
-    InitResources();
-    setObjectName("AboutDialog");
-    setWindowTitle(QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
-    setWindowIcon(QIcon(ImagePath("penrika")));
-    setFont(Gothic(9));
-    SetFixedClientTwips(this, 4650, 2745);
+    SetUpFixedWindow(this, "AboutDialog", "Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報", Gothic(9), 4650, 2745);
 
     okButton_ = new QPushButton("OK", this);
     okButton_->setObjectName("cmdOK");
@@ -58,28 +49,16 @@ AboutDialog::AboutDialog(QWidget* owner)
     FixedLabel(this, "Label1", "Version 1.1", PGothic(11.25, true), 1830, 720, 1305, 225);
 }
 
-AboutDialog::~AboutDialog() {
-    if (g_current == this) g_current = nullptr;
-}
-
-AboutDialog* AboutDialog::Current() {
-    return g_current;
-}
-
-void AboutDialog::ShowModal(QWidget* owner, const Options& options) {
-    AboutDialog window(owner);
-    g_current = &window;
+void AboutDialog::ShowModal(QWidget* owner, const Options& options, const Shell& shell) {
+    AboutDialog window(owner, shell);
     window.Load(options);
     window.exec();
 }
 
 void AboutDialog::Load(const Options& options) {
-    if (const OptionsDialog* options = OptionsDialog::Current())
-        PlaceAtTopLeftOf(this, options);
-    else if (parentWidget())
-        PlaceAtTopLeftOf(this, parentWidget());
+    if (parentWidget()) PlaceAtTopLeftOf(this, parentWidget());
     okButton_->setFocus();
-    ApplyTopmost(options, IdOf(this));
+    ApplyTopmost(shell_.windows, options, IdOf(this));
 }
 
 void AboutDialog::reject() {

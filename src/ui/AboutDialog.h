@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class QPushButton;
 
@@ -11,14 +12,10 @@ class AboutDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the window modally over `owner` (the options dialog) and returns when it has closed.
-    static void ShowModal(QWidget* owner, const Options& options);
-    // The window while it is open, else nullptr.
-    static AboutDialog* Current();
+    static void ShowModal(QWidget* owner, const Options& options, const Shell& shell);
+    AboutDialog(QWidget* owner, const Shell& shell);
 
-    explicit AboutDialog(QWidget* owner);
-    ~AboutDialog() override;
-
-    // Places the window on the options dialog's corner and applies the band.
+    // Places the window on its owner's (the options dialog's) corner and applies the band.
     void Load(const Options& options);
 
   public slots:
@@ -32,4 +29,5 @@ class AboutDialog : public QDialog {
     void onOk();
 
     QPushButton* okButton_ = nullptr;
+    const Shell shell_;
 };

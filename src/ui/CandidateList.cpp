@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "core/AppState.h"
-#include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -77,10 +77,11 @@ void CandidateList::SetMeasurer(const TextMeasurer* measurer) {
     g_measurer = measurer;
 }
 
-CandidateList::CandidateList(QWidget* toolbar, const Options& options,
+CandidateList::CandidateList(const Shell& shell, QWidget* toolbar, const Options& options,
                              const std::vector<Candidate>& candidates,
                              std::function<void(const std::string&)> fill)
     : QDialog(toolbar, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+      shell_(shell),
       toolbar_(toolbar),
       options_(options),
       candidates_(candidates),
@@ -153,7 +154,7 @@ void CandidateList::LayOut() {
     // On the toolbar's corner, as far as the screen allows now that the size is known.
     if (toolbar_) PlaceAtTopLeftOf(this, toolbar_);
 
-    ApplyTopmost(options_, IdOf(this));
+    ApplyTopmost(shell_.windows, options_, IdOf(this));
 }
 
 void CandidateList::onPick() {
@@ -173,7 +174,7 @@ void CandidateList::onCancel() {
 }
 
 void CandidateList::onHelp() {
-    ShowHelp(IdOf(this), 19);
+    shell_.help.Open(IdOf(this), 19);
 }
 
 void CandidateList::LeaveToToolbar() {
@@ -214,10 +215,11 @@ void CandidateList::keyPressEvent(QKeyEvent* e) {
     QDialog::keyPressEvent(e);
 }
 
-void CandidateList::ShowModal(QWidget* toolbar, const Options& options,
+void CandidateList::ShowModal(const Shell& shell, QWidget* toolbar, const Options& options,
                               const std::vector<Candidate>& candidates,
                               std::function<void(const std::string&)> fill) {
     // Built afresh for every showing and gone when it returns.
-    auto dlg = std::make_unique<CandidateList>(toolbar, options, candidates, std::move(fill));
+    auto dlg =
+        std::make_unique<CandidateList>(shell, toolbar, options, candidates, std::move(fill));
     dlg->exec();
 }

@@ -11,6 +11,7 @@
 
 #include "core/Matching.h"
 #include "core/SelectListLayout.h"
+#include "ui/Shell.h"
 
 class QFont;
 class QPushButton;
@@ -46,13 +47,13 @@ class CandidateList : public QDialog {
   public:
     // Shows the candidates modally over `toolbar`, calls `fill` with the text of the one
     // picked (not at all when cancelled) and returns when the list has closed.
-    static void ShowModal(QWidget* toolbar, const Options& options,
+    static void ShowModal(const Shell& shell, QWidget* toolbar, const Options& options,
                           const std::vector<Candidate>& candidates,
                           std::function<void(const std::string&)> fill);
     // nullptr puts the real font metrics back.
     static void SetMeasurer(const TextMeasurer* measurer);
 
-    CandidateList(QWidget* toolbar, const Options& options,
+    CandidateList(const Shell& shell, QWidget* toolbar, const Options& options,
                   const std::vector<Candidate>& candidates,
                   std::function<void(const std::string&)> fill);
 
@@ -75,6 +76,7 @@ class CandidateList : public QDialog {
     // The end both exits share: the toolbar takes this window's place and is shown again.
     void LeaveToToolbar();
 
+    const Shell shell_;
     QWidget* toolbar_;
     Options options_;
     std::vector<Candidate> candidates_;

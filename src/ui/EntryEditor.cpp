@@ -3,7 +3,6 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -13,13 +12,12 @@
 
 #include "core/AppState.h"
 #include "core/EntryFile.h"
-#include "core/FillCommand.h"
 #include "core/GridText.h"
 #include "core/KeyNotation.h"
+#include "core/Placement.h"
 #include "core/Settings.h"
-#include "platform/Desktop.h"
+#include "core/Titles.h"
 #include "ui/FlexGrid.h"
-#include "ui/MainToolbar.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -61,17 +59,14 @@ void PlaceInFrame(QWidget* w, int left, int top, int width, int height) {
 }
 }  // namespace
 
-void EntryEditor::ShowModal(QWidget* owner, AppState& state) {
-    EntryEditor w(state, owner);
+void EntryEditor::ShowModal(QWidget* owner, AppState& state, const Shell& shell) {
+    EntryEditor w(state, shell, owner);
     w.Load();
     w.exec();
 }
 
-EntryEditor::EntryEditor(AppState& state, QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint),
-      state_(state) {
+EntryEditor::EntryEditor(AppState& state, const Shell& shell, QWidget* owner)
+    : QDialog(owner, kFixedDialogFlags | Qt::WindowSystemMenuHint), state_(state), shell_(shell) {
     BuildControls();
 }
 
@@ -160,16 +155,16 @@ void EntryEditor::BuildControls() {
     // The header row is drawn by the grid's header, which the grid's own clicks do not cover.
     grid_->horizontalHeader()->viewport()->installEventFilter(this);
     EnterPressesFocusedButton(this);
+    // No cancel button: Escape does not close the window.
+    EscapeClosesNothing(this);
 
     grid_->SetMeasure([this](const QString& text) { return TextWidthTwips(text); });
     itemEdit_->setFocus();
 }
 
 void EntryEditor::Load() {
-    // The editor opens with its top-left corner on the toolbar's.
-    if (QWidget* anchor = MainToolbar::Instance() ? MainToolbar::Instance() : parentWidget()) {
-        PlaceAtTopLeftOf(this, anchor);
-    }
+    // The editor opens with its top-left corner on its owner's, the toolbar's.
+    if (QWidget* owner = parentWidget()) PlaceAtTopLeftOf(this, owner);
 
     for (int n = 1; n <= 3; ++n) {
         columnWidths_[n] = ReadSetting(SettingKey, kWidthNames[n]);
@@ -198,7 +193,7 @@ void EntryEditor::Load() {
     grid_->SetTopRow(FlexGrid::kFixedRows);
 
     FitColumns();
-    ApplyTopmost(state_.options, IdOf(this));
+    ApplyTopmost(shell_.windows, state_.options, IdOf(this));
 }
 
 long EntryEditor::TextWidthTwips(const QString& text) const {
@@ -251,14 +246,13 @@ void EntryEditor::ClearBoxes() {
 
 void EntryEditor::WarnIfUntypable(const QString& fillText) {
     const std::string warning = KeyNotationWarning(S(fillText));
-    if (!warning.empty()) platform::TheDesktop().MsgBox(warning, platform::MsgOk, AppTitle);
+    if (!warning.empty()) shell_.messages.Box(warning, MsgOk, AppTitle);
 }
 
 QString EntryEditor::OfferLiteral(const QString& fillText) {
     const std::string text = S(fillText);
     if (!ParseKeys(text).ok()) return fillText;  // warned about once it is stored
-    platform::Desktop& d = platform::TheDesktop();
-    auto shiftedOf = [&d](char32_t c) { return d.ShiftedChar(c); };
+    auto shiftedOf = [this](char32_t c) { return shell_.keyboard.ShiftedChar(c); };
     const std::string typed = TypedAsRead(text, shiftedOf);
     const std::string literal = LiteralOutsideBraces(text);
     // Only a + ^ % ~ ( ) outside braces may have been meant as a character: the {…} keys are
@@ -274,8 +268,8 @@ QString EntryEditor::OfferLiteral(const QString& fillText) {
         "書いた文字のとおりに記入されるよう、「";
     prompt += literal;
     prompt += "」と書き直して登録しますか？\r\n「いいえ」を選ぶと、書いたとおりに登録します。";
-    const int answer = d.MsgBox(prompt, platform::MsgYesNoQuestion, AppTitle);
-    return answer == platform::MsgAnswerYes ? Q(literal) : fillText;
+    const int answer = shell_.messages.Box(prompt, MsgYesNoQuestion, AppTitle);
+    return answer == MsgAnswerYes ? Q(literal) : fillText;
 }
 
 void EntryEditor::onInsert() {
@@ -283,12 +277,12 @@ void EntryEditor::onInsert() {
     QString text = fillTextEdit_->text();
     const QString memo = Q(TrimMemo(S(memoEdit_->text())));
     if (text.isEmpty() || label.isEmpty()) {
-        platform::TheDesktop().MsgBox(kMsgMissing, platform::MsgInfo, AppTitle);
+        shell_.messages.Box(kMsgMissing, MsgInfo, AppTitle);
         return;
     }
     // The count is 16-bit in the settings: one more entry could never be stored.
     if (grid_->Rows() - 2 >= kMaxEntries) {
-        platform::TheDesktop().MsgBox(kMsgFull, platform::MsgInfo, AppTitle);
+        shell_.messages.Box(kMsgFull, MsgInfo, AppTitle);
         return;
     }
     text = OfferLiteral(text);
@@ -381,8 +375,7 @@ void EntryEditor::onOk() {
     try {
         SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {
-        platform::TheDesktop().MsgBox(std::string(err.what()) + kMsgNotSaved, platform::MsgOk,
-                                      ErrorTitle);
+        shell_.messages.Box(std::string(err.what()) + kMsgNotSaved, MsgOk, ErrorTitle);
     }
     accept();
 }
@@ -392,14 +385,5 @@ void EntryEditor::onCancel() {
 }
 
 void EntryEditor::onHelp() {
-    ShowHelp(IdOf(this), 11);
-}
-
-void EntryEditor::keyPressEvent(QKeyEvent* e) {
-    // No cancel button: Esc does not close the window.
-    if (e->key() == Qt::Key_Escape) {
-        e->accept();
-        return;
-    }
-    QDialog::keyPressEvent(e);
+    shell_.help.Open(IdOf(this), 11);
 }

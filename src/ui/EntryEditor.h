@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class FlexGrid;
 class QFrame;
@@ -19,9 +20,9 @@ class EntryEditor : public QDialog {
     Q_OBJECT
   public:
     // Shows the editor modally and returns when it has closed.
-    static void ShowModal(QWidget* owner, AppState& state);
+    static void ShowModal(QWidget* owner, AppState& state, const Shell& shell);
 
-    explicit EntryEditor(AppState& state, QWidget* owner = nullptr);
+    EntryEditor(AppState& state, const Shell& shell, QWidget* owner = nullptr);
     ~EntryEditor() override;
 
     // Loads the grid from the entry table and the stored widths; places the window.
@@ -43,7 +44,6 @@ class EntryEditor : public QDialog {
     FlexGrid* Grid() const { return grid_; }
 
   protected:
-    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
@@ -74,5 +74,6 @@ class EntryEditor : public QDialog {
     QPushButton* helpButton_ = nullptr;
     FlexGrid* grid_ = nullptr;
     AppState& state_;
+    const Shell shell_;
     std::array<std::string, 4> columnWidths_;
 };

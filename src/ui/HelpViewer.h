@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/WindowId.h"
+#include "ui/Shell.h"
 
 class QWidget;
 
@@ -17,3 +18,10 @@ int CurrentHelpTopic();
 
 // The help window while it exists, else nullptr (for tests and screenshots).
 QWidget* HelpWindow();
+
+// The help the windows open: this window.
+class HelpViewer : public Help {
+  public:
+    void Open(platform::WindowId owner, int context) override { ShowHelpWindow(owner, context); }
+    void Close() override { CloseHelpWindow(); }
+};

@@ -8,8 +8,9 @@
 
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "core/Settings.h"
-#include "platform/Desktop.h"
+#include "core/Titles.h"
 #include "ui/CandidateList.h"
 #include "ui/EntryEditor.h"
 #include "ui/OptionsDialog.h"
@@ -17,15 +18,14 @@
 #include "ui/WindowUtil.h"
 
 namespace {
-MainToolbar* g_instance = nullptr;
-
 const char* const kTooltips[6] = {"記入", "データー編集", "設定", "ヘルプ", "最小化", "終了"};
 const char* const kImages[6] = {"write", "grid", "option", "help", "min", "exit"};
 }  // namespace
 
-MainToolbar::MainToolbar(AppState& state)
-    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), state_(state) {
-    g_instance = this;
+MainToolbar::MainToolbar(AppState& state, const Shell& shell)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint),
+      state_(state),
+      shell_(shell) {
     setObjectName("MainToolbar");
     setWindowTitle("Penrika");
     setWindowIcon(QIcon(ImagePath("penrika")));
@@ -37,13 +37,7 @@ MainToolbar::MainToolbar(AppState& state)
     BuildToolbar();
 }
 
-MainToolbar::~MainToolbar() {
-    if (g_instance == this) g_instance = nullptr;
-}
-
-MainToolbar* MainToolbar::Instance() {
-    return g_instance;
-}
+MainToolbar::~MainToolbar() = default;
 
 void MainToolbar::BuildToolbar() {
     InitResources();
@@ -81,7 +75,7 @@ std::string MainToolbar::Load() {
     std::string notice = LoadEntries(state_.entries);
     state_.loaded = true;
     state_.options = LoadOptions();
-    platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
+    shell_.messages.SetOnTop(state_.options.alwaysOnTop);
     PlaceMainWindow();
     loading_ = false;
     return notice;
@@ -89,7 +83,7 @@ std::string MainToolbar::Load() {
 
 void MainToolbar::PlaceMainWindow() {
     // While loading, the window stays hidden; afterwards the call also shows it.
-    platform::TheDesktop().SetTopmost(IdOf(this), state_.options.alwaysOnTop, !loading_);
+    shell_.windows.SetTopmost(IdOf(this), state_.options.alwaysOnTop, !loading_);
 }
 
 bool MainToolbar::event(QEvent* e) {
@@ -99,17 +93,16 @@ bool MainToolbar::event(QEvent* e) {
 }
 
 bool MainToolbar::SaveBeforeClose() {
-    platform::Desktop& d = platform::TheDesktop();
-    d.CloseHelp();
+    shell_.help.Close();
     // A start that could not read the entries has nothing of the user's to save.
     if (!state_.loaded) return true;
     try {
         SaveEntries(state_.entries);
     } catch (const EntryFileError& err) {
-        d.MsgBox(std::string(err.what()) +
-                     "\r\n登録内容はメモリーに残っています。保存できるようにしてから、"
-                     "もう一度終了してください。",
-                 platform::MsgOk, ErrorTitle);
+        shell_.messages.Box(std::string(err.what()) +
+                                "\r\n登録内容はメモリーに残っています。保存できるようにしてから、"
+                                "もう一度終了してください。",
+                            MsgOk, ErrorTitle);
         return false;
     }
     return true;
@@ -152,15 +145,15 @@ void MainToolbar::RunCommand(ToolbarCommand command) {
             onWrite();
             break;
         case ToolbarCommand::Grid:
-            EntryEditor::ShowModal(this, state_);
-            DropTopmost(state_.options, self);
+            EntryEditor::ShowModal(this, state_, shell_);
+            DropTopmost(shell_.windows, state_.options, self);
             break;
         case ToolbarCommand::Option:
-            OptionsDialog::ShowModal(this, state_);
-            DropTopmost(state_.options, self);
+            OptionsDialog::ShowModal(this, state_, shell_);
+            DropTopmost(shell_.windows, state_.options, self);
             break;
         case ToolbarCommand::Help:
-            ShowHelp(self, 1);
+            shell_.help.Open(self, 1);
             break;
         case ToolbarCommand::Min:
             showMinimized();
@@ -172,14 +165,13 @@ void MainToolbar::RunCommand(ToolbarCommand command) {
 }
 
 void MainToolbar::onWrite() {
-    FillCommand::Toolbar toolbar;
-    toolbar.window = IdOf(this);
+    FillCommand::Toolbar toolbar = RoadToolbar(shell_.messages, IdOf(this));
     toolbar.place = [this] { PlaceMainWindow(); };
     toolbar.choose = [this](const std::vector<Candidate>& candidates,
                             const std::function<void(const std::string&)>& fill) {
-        CandidateList::ShowModal(this, state_.options, candidates, fill);
+        CandidateList::ShowModal(shell_, this, state_.options, candidates, fill);
     };
-    FillCommand(platform::TheDesktop(), state_, std::move(toolbar)).Write();
+    FillCommand(shell_.desktop(), state_, std::move(toolbar)).Write();
     // The press leaves the toolbar out of its band on some roads (the list's fill activates the
     // browser over it), and a show() on a visible window restacks nothing: put it back,
     // however the press ended.

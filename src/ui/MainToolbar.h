@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class QToolButton;
 
@@ -21,11 +22,9 @@ class MainToolbar : public QWidget {
     // The command a key names, exactly and case-sensitively; nullopt for any other text.
     static std::optional<ToolbarCommand> CommandNamed(const QString& key);
 
-    explicit MainToolbar(AppState& state);
+    // The toolbar hands `shell` on to every window it opens.
+    MainToolbar(AppState& state, const Shell& shell);
     ~MainToolbar() override;
-
-    // The one window of this class, once created.
-    static MainToolbar* Instance();
 
     // Runs once after construction, with the window still hidden: loads the entries and the
     // options, and puts the window in its band. Returns what the load found that the user is
@@ -57,6 +56,7 @@ class MainToolbar : public QWidget {
     void BuildToolbar();
 
     AppState& state_;
+    const Shell shell_;
     bool loading_ = false;
     bool closing_ = false;
     QWidget* toolbar_ = nullptr;

@@ -1,22 +1,15 @@
 #include "ui/OptionsDialog.h"
 
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QPushButton>
 
 #include "core/AppState.h"
-#include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "core/Settings.h"
-#include "platform/Desktop.h"
 #include "ui/AboutDialog.h"
-#include "ui/MainToolbar.h"
-#include "ui/Resources.h"
 #include "ui/WindowUtil.h"
 
 namespace {
-OptionsDialog* g_current = nullptr;
-
-
 // A check box keeps its designed size unless its text would be cut off.
 void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int clientWidthPx) {
     SetGeometryTwips(c, left, top, width, height);
@@ -25,16 +18,9 @@ void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int c
 }
 }  // namespace
 
-OptionsDialog::OptionsDialog(QWidget* owner, AppState& state)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      state_(state) {
-    InitResources();
-    setObjectName("OptionsDialog");
-    setWindowTitle(QString::fromUtf8("Penrika for IE- 設定"));
-    setWindowIcon(QIcon(ImagePath("penrika")));
-    setFont(PGothic(9));
-    SetFixedClientTwips(this, 4170, 1740);
+OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell)
+    : QDialog(owner, kFixedDialogFlags), state_(state), shell_(shell) {
+    SetUpFixedWindow(this, "OptionsDialog", "Penrika for IE- 設定", PGothic(9), 4170, 1740);
 
     // Created in tab order.
     versionButton_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
@@ -54,46 +40,27 @@ OptionsDialog::OptionsDialog(QWidget* owner, AppState& state)
     setTabOrder(onTopBox_, confirmBox_);
     setTabOrder(confirmBox_, helpButton_);
     EnterPressesFocusedButton(this);
+    // Only OK and the window's close box close it.
+    EscapeClosesNothing(this);
 
     connect(okButton_, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(versionButton_, &QPushButton::clicked, this, &OptionsDialog::onVersion);
     connect(helpButton_, &QPushButton::clicked, this, &OptionsDialog::onHelp);
 }
 
-OptionsDialog::~OptionsDialog() {
-    if (g_current == this) g_current = nullptr;
-}
-
-OptionsDialog* OptionsDialog::Current() {
-    return g_current;
-}
-
-void OptionsDialog::ShowModal(QWidget* owner, AppState& state) {
-    OptionsDialog dialog(owner, state);
-    g_current = &dialog;
+void OptionsDialog::ShowModal(QWidget* owner, AppState& state, const Shell& shell) {
+    OptionsDialog dialog(owner, state, shell);
     dialog.Load();
     // Closing by any way but OK stores nothing: only OK writes.
     dialog.exec();
 }
 
 void OptionsDialog::Load() {
-    if (const MainToolbar* main = MainToolbar::Instance())
-        PlaceAtTopLeftOf(this, main);
-    else if (parentWidget())
-        PlaceAtTopLeftOf(this, parentWidget());
+    if (parentWidget()) PlaceAtTopLeftOf(this, parentWidget());
     if (state_.options.alwaysOnTop) onTopBox_->setChecked(true);
     if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
     versionButton_->setFocus();
-    ApplyTopmost(state_.options, IdOf(this));
-}
-
-void OptionsDialog::keyPressEvent(QKeyEvent* e) {
-    // Escape does not close this dialog; only OK and the window's close box do.
-    if (e->key() == Qt::Key_Escape) {
-        e->accept();
-        return;
-    }
-    QDialog::keyPressEvent(e);
+    ApplyTopmost(shell_.windows, state_.options, IdOf(this));
 }
 
 void OptionsDialog::SaveOptions() {
@@ -109,14 +76,14 @@ void OptionsDialog::onOk() {
     SaveOptions();
     // The options are what was actually stored.
     state_.options = LoadOptions();
-    platform::TheDesktop().SetMessagesOnTop(state_.options.alwaysOnTop);
+    shell_.messages.SetOnTop(state_.options.alwaysOnTop);
     hide();
     accept();
 }
 
 void OptionsDialog::onVersion() {
     setEnabled(false);
-    AboutDialog::ShowModal(this, state_.options);
+    AboutDialog::ShowModal(this, state_.options, shell_);
     // The dialog takes input again once the version window has closed.
     setEnabled(true);
     activateWindow();
@@ -124,5 +91,5 @@ void OptionsDialog::onVersion() {
 }
 
 void OptionsDialog::onHelp() {
-    ShowHelp(IdOf(this), 12);
+    shell_.help.Open(IdOf(this), 12);
 }

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "core/AppState.h"
+#include "ui/Shell.h"
 
 class QCheckBox;
 class QPushButton;
@@ -12,18 +13,12 @@ class OptionsDialog : public QDialog {
     Q_OBJECT
   public:
     // Shows the dialog modally over `owner` and returns when it has closed.
-    static void ShowModal(QWidget* owner, AppState& state);
-    // The dialog while it is open, else nullptr.
-    static OptionsDialog* Current();
+    static void ShowModal(QWidget* owner, AppState& state, const Shell& shell);
+    OptionsDialog(QWidget* owner, AppState& state, const Shell& shell);
 
-    OptionsDialog(QWidget* owner, AppState& state);
-    ~OptionsDialog() override;
-
-    // Places the dialog on the toolbar's corner, sets the boxes from the options, applies the band.
+    // Places the dialog on its owner's (the toolbar's) corner, sets the boxes from the options,
+    // applies the band.
     void Load();
-
-  protected:
-    void keyPressEvent(QKeyEvent* e) override;
 
   private:
     void onOk();
@@ -37,4 +32,5 @@ class OptionsDialog : public QDialog {
     QCheckBox* confirmBox_ = nullptr;
     QPushButton* helpButton_ = nullptr;
     AppState& state_;
+    const Shell shell_;
 };

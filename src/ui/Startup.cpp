@@ -5,16 +5,17 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "core/EntryFile.h"
-#include "core/FillCommand.h"
-#include "platform/Desktop.h"
+#include "core/Titles.h"
 #include "platform/SingleInstance.h"
 #include "ui/MainToolbar.h"
 #include "ui/Resources.h"
@@ -23,28 +24,25 @@
 namespace {
 // Held for the whole run by the copy that runs.
 std::unique_ptr<platform::SingleInstance> g_instance;
-
-platform::WindowId LastActiveWindow() {
-    // A modal dialog, when one is open, is the window the user was working in.
-    if (QWidget* modal = QApplication::activeModalWidget()) return IdOf(modal);
-    if (QWidget* active = QApplication::activeWindow()) return IdOf(active);
-    if (MainToolbar* main = MainToolbar::Instance()) return IdOf(main);
-    return 0;
-}
 }  // namespace
 
-void ActivatePrevInstance() {
+void ActivatePrevInstance(const Shell& shell, std::function<QWidget*()> toolbar) {
     g_instance = platform::SingleInstance::Claim();
     if (const std::string failure = g_instance->Failure(); !failure.empty()) {
-        platform::TheDesktop().MsgBox(failure + "\r\nPenrika を終了します。", platform::MsgOk,
-                                      ErrorTitle);
+        shell.messages.Box(failure + "\r\nPenrika を終了します。", MsgOk, ErrorTitle);
         std::exit(1);
     }
     if (g_instance->IsPrimary()) {
-        g_instance->Serve(LastActiveWindow);
+        g_instance->Serve([toolbar = std::move(toolbar)]() -> platform::WindowId {
+            // A modal dialog, when one is open, is the window the user was working in.
+            if (QWidget* modal = QApplication::activeModalWidget()) return IdOf(modal);
+            if (QWidget* active = QApplication::activeWindow()) return IdOf(active);
+            if (QWidget* main = toolbar ? toolbar() : nullptr) return IdOf(main);
+            return 0;
+        });
         return;
     }
-    platform::Desktop& d = platform::TheDesktop();
+    platform::WindowStack& d = shell.windows;
     platform::WindowId w = g_instance->RunningCopyWindow(2000);
     if (w != 0) {
         if (d.IsMinimized(w)) d.Restore(w);
@@ -103,25 +101,28 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
     return 0;
 }
 
-bool Main(AppState& state) {
-    ActivatePrevInstance();
-    auto* main = new MainToolbar(state);
+MainToolbar* Main(AppState& state, const Shell& shell) {
+    // The toolbar, once there is one, is what a later copy brings forward.
+    auto toolbar = std::make_shared<QPointer<MainToolbar>>();
+    ActivatePrevInstance(shell, [toolbar] { return toolbar->data(); });
+    auto* main = new MainToolbar(state, shell);
+    *toolbar = main;
     std::string notice;
     try {
         notice = main->Load();
     } catch (const EntryFileError& err) {
-        platform::TheDesktop().MsgBox(std::string(err.what()) + "\r\nPenrika を終了します。",
-                                      platform::MsgOk, ErrorTitle);
+        shell.messages.Box(std::string(err.what()) + "\r\nPenrika を終了します。", MsgOk,
+                           ErrorTitle);
         delete main;
-        return false;
+        return nullptr;
     }
     main->show();
     // Told once the program runs, over the toolbar (a save then writes the consistent pair, so
     // it is not told again).
     if (!notice.empty()) {
-        QTimer::singleShot(0, main, [notice] {
-            platform::TheDesktop().MsgBox(notice, platform::MsgOk, AppTitle);
+        QTimer::singleShot(0, main, [notice, &messages = shell.messages] {
+            messages.Box(notice, MsgOk, AppTitle);
         });
     }
-    return true;
+    return main;
 }

@@ -2,12 +2,14 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
 
-#include "core/FillCommand.h"
+#include "core/Placement.h"
+#include "ui/Resources.h"
 
 namespace {
 double Dpi(bool x) {
@@ -49,6 +51,20 @@ class EnterPresser : public QObject {
         if (!button) return false;
         // A held key presses once, so that holding Enter on 追加 does not add the entry twice.
         if (!k->isAutoRepeat()) button->click();
+        return true;
+    }
+};
+
+// Takes the Escape that a dialog would close itself on.
+class EscapeEater : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape)
+            return false;
+        e->accept();
         return true;
     }
 };
@@ -119,6 +135,20 @@ void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
 
 void EnterPressesFocusedButton(QWidget* window) {
     window->installEventFilter(new EnterPresser(window));
+}
+
+void EscapeClosesNothing(QWidget* window) {
+    window->installEventFilter(new EscapeEater(window));
+}
+
+void SetUpFixedWindow(QWidget* window, const char* objectName, const char* title, const QFont& font,
+                      int widthTwips, int heightTwips) {
+    InitResources();
+    window->setObjectName(objectName);
+    window->setWindowTitle(QString::fromUtf8(title));
+    window->setWindowIcon(QIcon(ImagePath("penrika")));
+    window->setFont(font);
+    SetFixedClientTwips(window, widthTwips, heightTwips);
 }
 
 long RoundHalfEven(double v) {

@@ -43,6 +43,17 @@ QPushButton* PlainButton(QWidget* parent, const char* objectName, const char* ca
 // In `window`, Enter presses the push button that has the keyboard focus, as Space already
 // does, without making any button the window's default.
 void EnterPressesFocusedButton(QWidget* window);
+// In `window` (a dialog), Escape closes nothing: only its own buttons and close box do.
+void EscapeClosesNothing(QWidget* window);
+
+// The window flags of the program's fixed-size dialogs: a title bar with a close box only.
+inline constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
+                                                     Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                                     Qt::WindowCloseButtonHint;
+// What a fixed-size window of the program is given first: its name, title, the program's icon,
+// its font and its client area in twips.
+void SetUpFixedWindow(QWidget* window, const char* objectName, const char* title, const QFont& font,
+                      int widthTwips, int heightTwips);
 
 // Text conversions at the boundary between the logic (UTF-8 std::string) and Qt.
 inline QString Q(const std::string& s) {

@@ -60,6 +60,8 @@ std::vector<Entry> Table() {
     return {state.entries.begin(), state.entries.begin() + state.entries.count()};
 }
 
+#ifndef _WIN32
+// `n` distinct rows, for the tests further down that run on POSIX systems only.
 std::vector<Entry> Rows(int n, const std::string& tag) {
     std::vector<Entry> rows;
     for (int i = 0; i < n; ++i) {
@@ -68,7 +70,6 @@ std::vector<Entry> Rows(int n, const std::string& tag) {
     return rows;
 }
 
-#ifndef _WIN32
 // Runs `save` in a child process whose files cannot grow past `maxBytes`, as on a full disk.
 // True when the child reported the save as failed.
 bool SaveFailsWithFileSizeLimit(const std::vector<Entry>& rows, rlim_t maxBytes) {

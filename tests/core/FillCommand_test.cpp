@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
+#include "core/Placement.h"
 #include "platform/Session.h"
 #include "support/FakeDesktop.h"
 
@@ -31,12 +32,13 @@ class FillRoad : public ::testing::Test {
     }
     void TearDown() override { state.options = {}; }
 
-    // The road with the browser FindBrowser recognised, on the desktop in use.
-    FillCommand Road() {
-        FillCommand road(platform::TheDesktop(), state, {toolbar, {}, {}});
+    // The road with the browser FindBrowser recognised, on `desk`.
+    FillCommand Road(FakeDesktop& desk) {
+        FillCommand road(desk.Parts(), state, desk.RoadToolbar(toolbar));
         road.SetBrowser({recognised, kCaption, false});
         return road;
     }
+    FillCommand Road() { return Road(d); }
 
     const std::string kCaption = "お申し込み - Chromium";
     FakeDesktop d;
@@ -56,7 +58,7 @@ TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
 
 TEST_F(FillRoad, ConfirmationShowsWhatWillBeTypedAndOkTypes) {
     state.options.confirmBeforeFill = true;
-    d.AnswerMsgBoxes({platform::MsgAnswerOk});
+    d.AnswerMsgBoxes({MsgAnswerOk});
     Road().FillForm("a+b{TAB}");
     ASSERT_EQ(d.msgBoxes().size(), 1u);
     EXPECT_EQ(d.msgBoxes()[0].prompt, "[ aB［Tab］ ]をフォームに記入します。");
@@ -82,7 +84,7 @@ TEST_F(FillRoad, TheConfirmationShowsTheKeysTheTextPresses) {
         {"{+}{~}{(}{)}{{}{}}", "[ +~(){} ]"},
     };
     for (const auto& [text, shown] : cases) {
-        d.AnswerMsgBoxes({platform::MsgAnswerCancel});
+        d.AnswerMsgBoxes({MsgAnswerCancel});
         Road().FillForm(text);
         ASSERT_FALSE(d.msgBoxes().empty());
         EXPECT_EQ(d.msgBoxes().back().prompt, std::string(shown) + "をフォームに記入します。");
@@ -92,7 +94,7 @@ TEST_F(FillRoad, TheConfirmationShowsTheKeysTheTextPresses) {
 
 TEST_F(FillRoad, CancelInTheConfirmationTypesNothingAndActivatesNothing) {
     state.options.confirmBeforeFill = true;
-    d.AnswerMsgBoxes({platform::MsgAnswerCancel});
+    d.AnswerMsgBoxes({MsgAnswerCancel});
     Road().FillForm("山田太郎");
     EXPECT_EQ(d.msgBoxes().size(), 1u);
     EXPECT_TRUE(d.activationRequests().empty());
@@ -117,7 +119,7 @@ TEST_F(FillRoad, TextsTypeAsTheirNotationSays) {
         FakeDesktop fresh;
         WindowId b = fresh.AddWindow({.caption = kCaption});
         recognised = b;
-        Road().FillForm(c.text);
+        Road(fresh).FillForm(c.text);
         EXPECT_EQ(fresh.Typed(b), c.typed) << c.text;
         EXPECT_TRUE(fresh.msgBoxes().empty()) << c.text;
     }
@@ -129,12 +131,12 @@ TEST_F(FillRoad, BadNotationTypesNothingAndSaysWhere) {
         WindowId b = fresh.AddWindow({.caption = kCaption});
         recognised = b;
         state.options.confirmBeforeFill = true;
-        Road().FillForm(text);
+        Road(fresh).FillForm(text);
         EXPECT_TRUE(fresh.typeCalls().empty()) << text;
         EXPECT_TRUE(fresh.activationRequests().empty()) << text;
         // One message, the error, and no confirmation for a text that cannot be typed.
         ASSERT_EQ(fresh.msgBoxes().size(), 1u) << text;
-        EXPECT_EQ(fresh.msgBoxes()[0].style, platform::MsgOk);
+        EXPECT_EQ(fresh.msgBoxes()[0].style, MsgOk);
         EXPECT_NE(fresh.msgBoxes()[0].prompt.find(ParseKeys(text).error), std::string::npos)
             << fresh.msgBoxes()[0].prompt;
         EXPECT_NE(fresh.msgBoxes()[0].prompt.find("文字目"), std::string::npos);
@@ -257,12 +259,12 @@ TEST_F(FillRoad, SendKeysChecksEverythingBeforeTheFirstStroke) {
 // --- The topmost band
 
 TEST_F(FillRoad, DropTopmostActsOnlyWhenAlwaysOnTopIsOn) {
-    DropTopmost(state.options, toolbar);
+    DropTopmost(d, state.options, toolbar);
     EXPECT_TRUE(d.topmostCalls().empty());
 
     state.options.alwaysOnTop = true;
     d.Get(toolbar).visible = false;
-    DropTopmost(state.options, toolbar);
+    DropTopmost(d, state.options, toolbar);
     EXPECT_EQ(d.topmostCalls(), (std::vector<fake::TopmostCall>{{toolbar, false, true}}));
     EXPECT_TRUE(d.Get(toolbar).visible);
     EXPECT_FALSE(d.Get(toolbar).topmost);
@@ -271,9 +273,9 @@ TEST_F(FillRoad, DropTopmostActsOnlyWhenAlwaysOnTopIsOn) {
 TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
     d.Get(toolbar).visible = false;
     state.options.alwaysOnTop = true;
-    ApplyTopmost(state.options, toolbar);
+    ApplyTopmost(d, state.options, toolbar);
     state.options.alwaysOnTop = false;
-    ApplyTopmost(state.options, toolbar);
+    ApplyTopmost(d, state.options, toolbar);
     EXPECT_EQ(d.topmostCalls(),
               (std::vector<fake::TopmostCall>{{toolbar, true, false}, {toolbar, false, false}}));
     EXPECT_FALSE(d.Get(toolbar).visible);
@@ -331,7 +333,7 @@ TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
         FakeDesktop fresh;
         const WindowId self = fresh.AddWindow({.caption = "Penrika", .own = true});
         fresh.SetStack({self});  // nothing below the toolbar
-        FillCommand(fresh, state, {self, {}, {}}).Write();
+        FillCommand(fresh.Parts(), state, fresh.RoadToolbar(self)).Write();
         ASSERT_EQ(fresh.msgBoxes().size(), 1u);
         const std::string expected =
             e.wayland ? std::string(MsgBrowserNotRecognised) + "\r\n" + MsgWaylandHint

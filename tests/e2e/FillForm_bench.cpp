@@ -12,8 +12,8 @@
 #include "core/FillCommand.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
-#include "e2e/support/ScratchDir.h"
 #include "platform/x11/X11Desktop.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -45,10 +45,10 @@ size_t Chars(const std::string& s) {
         std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-void Run(e2e::Browser browser, bool im) {
+void Run(platform::X11Desktop& desktop, e2e::Browser browser, bool im) {
     const char* name = e2e::BrowserName(browser);
     const char* mode = im ? "input method on" : "input method off";
-    e2e::ScratchDir dir("bench");
+    ScratchDir dir("bench");
     e2e::FormServer server(dir.path());
     e2e::BrowserOptions options;
     options.inputMethod = im;
@@ -65,7 +65,7 @@ void Run(e2e::Browser browser, bool im) {
         }
     }
     AppState state;
-    FillCommand road(platform::TheDesktop(), state, {});
+    FillCommand road(desktop.Parts(), state, {});
     road.SetBrowser({b.window(), b.display().Title(b.window()), false});
 
     // Latency: activation, Tab and ten Japanese characters (the page reports the field's
@@ -83,11 +83,11 @@ void Run(e2e::Browser browser, bool im) {
     const std::string text = MixedText(expected);
     const int before = server.LastSeq();
     b.TripleClick("l-name-idsp");
-    const std::uint64_t mapsBefore = platform::X11KeymapChanges(platform::TheDesktop());
+    const std::uint64_t mapsBefore = desktop.keyboard().mapChanges();
     auto t0 = Clock::now();
     road.FillForm(text + "~");
     double took = Ms(Clock::now() - t0);
-    const std::uint64_t maps = platform::X11KeymapChanges(platform::TheDesktop()) - mapsBefore;
+    const std::uint64_t maps = desktop.keyboard().mapChanges() - mapsBefore;
     std::optional<e2e::Event> sent = b.WaitSubmission(before, 120s);
     std::string got = sent ? sent->fields["name_idsp"] : "";
     size_t exact = 0;
@@ -104,14 +104,13 @@ void Run(e2e::Browser browser, bool im) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    std::unique_ptr<platform::Desktop> desktop = platform::CreateX11Desktop();
-    platform::SetDesktop(desktop.get());
+    platform::X11Desktop desktop;
     // Other paces with an input method can be tried without a rebuild:
     // PENRIKA_IM_TIMING="remapSettleMs,remapAfterMs,staleMapMs,keyGapMs".
     if (const char* t = std::getenv("PENRIKA_IM_TIMING")) {
-        platform::X11Keyboard::Timing* im = platform::X11TypingTiming(*desktop, true);
-        if (im && std::sscanf(t, "%d,%d,%d,%d", &im->remapSettleMs, &im->remapAfterMs,
-                              &im->staleMapMs, &im->keyGapMs) == 4) {
+        platform::X11Keyboard::Timing* im = &desktop.keyboard().timing(true);
+        if (std::sscanf(t, "%d,%d,%d,%d", &im->remapSettleMs, &im->remapAfterMs, &im->staleMapMs,
+                        &im->keyGapMs) == 4) {
             std::printf("input method pace: settle %d ms, after %d ms, stale %d ms, gap %d ms\n",
                         im->remapSettleMs, im->remapAfterMs, im->staleMapMs, im->keyGapMs);
         }
@@ -126,7 +125,7 @@ int main(int argc, char** argv) {
         for (bool im : {false, true}) {
             if (only && std::string(only) != (im ? "on" : "off")) continue;
             try {
-                Run(b, im);
+                Run(desktop, b, im);
             } catch (const std::exception& e) {
                 std::printf("%s, input method %s: failed: %s\n", e2e::BrowserName(b),
                             im ? "on" : "off", e.what());
@@ -134,6 +133,5 @@ int main(int argc, char** argv) {
             }
         }
     }
-    platform::SetDesktop(nullptr);
     return failed ? 1 : 0;
 }

@@ -15,12 +15,14 @@
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
 #include "e2e/support/Process.h"
-#include "e2e/support/ScratchDir.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/Xdotool.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
+#include "support/ScratchDir.h"
+#include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
+#include "ui/MessageBoxes.h"
 
 namespace {
 
@@ -39,14 +41,10 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     void SetUp() override {
         if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
         App();
-        desktop_ = platform::CreateX11Desktop();
-        platform::SetDesktop(desktop_.get());
+        desktop_ = std::make_unique<platform::X11Desktop>();
         state.options = {};
     }
-    void TearDown() override {
-        platform::SetDesktop(nullptr);
-        desktop_.reset();
-    }
+    void TearDown() override { desktop_.reset(); }
 
     // What Write knows after recognising the browser.
     void Recognise(e2e::BrowserSession& b) {
@@ -57,20 +55,22 @@ class FillFormE2e : public ::testing::TestWithParam<Browser> {
     // The user highlights the label; Penrika types the entry's text after it.
     void FillAfter(e2e::BrowserSession& b, const std::string& labelId, const std::string& text) {
         b.TripleClick(labelId);
-        FillCommand road(*desktop_, state, {});
+        FillCommand road(desktop_->Parts(), state, RoadToolbar(messages_));
         road.SetBrowser(browser_);
         road.FillForm(text);
     }
 
     BrowserTarget browser_;
 
-    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<platform::X11Desktop> desktop_;
+    MessageBoxes messages_;
+    HelpViewer help_;
 };
 
 // A page of the form server in a fresh browser with its own server and directory, laid out and
 // ready for clicks: the application form unless another page and its title are given.
 struct FormPage {
-    e2e::ScratchDir dir;
+    ScratchDir dir;
     e2e::FormServer server;
     e2e::BrowserSession b;
     FormPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {},
@@ -155,7 +155,7 @@ TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
     Recognise(b);
     FillTheApplicationForm(
         b, [&](const std::string& id, const std::string& text) { FillAfter(b, id, text); }, server);
-    EXPECT_TRUE(e2e::WaitFor([&] { return b.InputMethodState() == 2; }, 5s))
+    EXPECT_TRUE(WaitUntil([&] { return b.InputMethodState() == 2; }, 5s))
         << "the input method stays as the user left it";
 }
 
@@ -216,11 +216,11 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeyOfEveryCharacter) {
     if (!InstallPageLibraries()) return;
     FormPage page = KeysPage(GetParam(), "keys");
     Recognise(page.b);
-    const std::uint64_t mapChanges = platform::X11KeymapChanges(*desktop_);
+    const std::uint64_t mapChanges = desktop_->keyboard().mapChanges();
     FillTheKeysPage(
         page.b, [&](const std::string& id, const std::string& t) { FillAfter(page.b, id, t); },
         page.server);
-    EXPECT_EQ(platform::X11KeymapChanges(*desktop_), mapChanges)
+    EXPECT_EQ(desktop_->keyboard().mapChanges(), mapChanges)
         << "nothing here needs a key of its own";
 }
 
@@ -240,7 +240,7 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeysWithTheInputMethodOn) {
         [&](const std::string& id, const std::string& t) {
             FillAfter(b, id, t);
             // The input method is back on after each fill, as the user had it.
-            EXPECT_TRUE(e2e::WaitFor([&] { return b.InputMethodState() == 2; }, 5s));
+            EXPECT_TRUE(WaitUntil([&] { return b.InputMethodState() == 2; }, 5s));
         },
         page.server);
 }
@@ -257,7 +257,7 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
     other.resize(300, 40);
     other.move(600, 600);
     other.show();
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             QApplication::processEvents();
             return other.winId() != 0 && b.display().Viewable(other.winId());
@@ -271,13 +271,13 @@ TEST_P(FillFormE2e, FocusMovedAwayStopsTheTyping) {
     const std::vector<std::string> shown = MessagesOf([&] { FillAfter(b, "l-name", text); });
     const std::string reported = shown.empty() ? "" : shown.back();
     EXPECT_NE(reported.find("記入を中止しました"), std::string::npos) << reported;
-    ASSERT_TRUE(e2e::WaitFor([&] { return b.display().ActiveWindow() == otherId; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return b.display().ActiveWindow() == otherId; }, 5s));
     QApplication::processEvents();
     EXPECT_EQ(other.text().toStdString(), "") << "no keystroke may reach the other window";
 
     // What reached the browser is a strict prefix of the text.
     b.display().RequestActivate(b.window());
-    ASSERT_TRUE(e2e::WaitFor([&] { return b.display().ActiveWindow() == b.window(); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return b.display().ActiveWindow() == b.window(); }, 5s));
     const int before = server.LastSeq();
     b.ClickToFocus("mail");
     e2e::XdoKey("Return");
@@ -297,13 +297,13 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     e2e::FormServer& server = page.server;
     state.entries.Resize(1);
     state.entries[0] = {"お名前", "山田太郎~", ""};
-    platform::Desktop& d = platform::TheDesktop();
+    platform::X11WindowStack& d = desktop_->windows();
 
-    MainToolbar toolbar(state);
+    MainToolbar toolbar(state, {d, desktop_->keyboard(), desktop_->clipboard(), messages_, help_});
     toolbar.move(1100, 20);
     toolbar.show();
     const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             QApplication::processEvents();
             return d.IsVisible(self);
@@ -332,7 +332,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     b.TripleClick("l-name");
     e2e::Process other({"xmessage", "-title", "another program", "-geometry", "+300+300", "x"}, {});
     platform::WindowId otherId = 0;
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             for (platform::WindowId w : d.TopLevelWindows())
                 if (d.Caption(w) == "another program" && d.IsVisible(w)) otherId = w;
@@ -346,14 +346,14 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "項目が認識できません。");
     other.Stop();
-    ASSERT_TRUE(e2e::WaitFor([&] { return !d.IsVisible(otherId); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return !d.IsVisible(otherId); }, 5s));
 
     // The browser's own file dialog below the toolbar: refused, nothing typed.
     b.display().RequestActivate(b.window());
     ASSERT_TRUE(d.WaitActive(b.window(), 5000));
     e2e::XdoKey("ctrl+o");
     platform::WindowId dialog = 0;
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             for (platform::WindowId w : d.TopLevelWindows())
                 if (d.Owner(w) && !d.IsOwnWindow(w) && d.IsVisible(w)) dialog = w;
@@ -368,7 +368,7 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     d.RequestActivate(dialog);
     ASSERT_TRUE(d.WaitActive(dialog, 5000));
     e2e::XdoKey("Escape");
-    ASSERT_TRUE(e2e::WaitFor([&] { return !d.IsVisible(dialog); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return !d.IsVisible(dialog); }, 5s));
 
     // Nothing of either press reached the form.
     b.display().RequestActivate(b.window());

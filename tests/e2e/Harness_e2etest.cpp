@@ -8,12 +8,12 @@
 
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
-#include "e2e/support/ScratchDir.h"
 #include "e2e/support/UserSession.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/XDisplay.h"
 #include "e2e/support/Xdotool.h"
 #include "support/GuiApp.h"
+#include "support/ScratchDir.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -36,7 +36,7 @@ class Harness : public ::testing::TestWithParam<Browser> {
 };
 
 TEST_P(Harness, TripleClickTabTypeAndEnterReachTheServer) {
-    e2e::ScratchDir dir("harness");
+    ScratchDir dir("harness");
     e2e::FormServer server(dir.path());
     e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
     b.WaitReady("お申し込みフォーム");
@@ -69,7 +69,7 @@ TEST_P(Harness, TripleClickTabTypeAndEnterReachTheServer) {
 // The fixtures later tests rely on: the confirmation field refuses a paste that the field
 // before it takes, and the second page has two fields one Tab apart.
 TEST_P(Harness, PagesRefusePasteWhereAskedAndHaveTwoFieldsInARow) {
-    e2e::ScratchDir dir("harness-pages");
+    ScratchDir dir("harness-pages");
     e2e::FormServer server(dir.path());
     e2e::BrowserSession b(GetParam(), server, "form.html", dir.path());
     b.WaitReady("お申し込みフォーム");
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Browsers, Harness, ::testing::Values(Browser::Chromium,
 // unprivileged user beside fcitx5 + mozc, the test switches mozc on, and romaji typed on the
 // keyboard composes kana that the page sees being composed and committed.
 TEST_P(Harness, InputMethodSessionTurnsRomajiIntoKana) {
-    e2e::ScratchDir dir("harness-im");
+    ScratchDir dir("harness-im");
     e2e::FormServer server(dir.path());
     e2e::BrowserOptions options;
     options.inputMethod = true;
@@ -156,7 +156,7 @@ TEST_P(Harness, InputMethodSessionTurnsRomajiIntoKana) {
 // user on a Japanese desktop (the Qt 6 module of fcitx5 must be installed for that).
 TEST(InputMethodSession, RomajiInTheEditorsLabelBoxIsCommittedAsKana) {
     GuiApp();  // reads the clipboard
-    e2e::ScratchDir dir("editor-im");
+    ScratchDir dir("editor-im");
     e2e::UserSession user(dir.path(), "penrika", /*inputMethod=*/true);
     // A portable copy in the user's home, which keeps its entries and settings there.
     const std::filesystem::path exe = user.home() / "app" / "penrika";
@@ -171,11 +171,11 @@ TEST(InputMethodSession, RomajiInTheEditorsLabelBoxIsCommittedAsKana) {
         return 0;
     };
     std::uint32_t toolbar = 0, editor = 0;
-    ASSERT_TRUE(e2e::WaitFor([&] { return (toolbar = find("Penrika")) != 0; }, 30s)) << user.Log();
+    ASSERT_TRUE(WaitUntil([&] { return (toolbar = find("Penrika")) != 0; }, 30s)) << user.Log();
     std::vector<int> f = x.Frame(toolbar);
     ASSERT_EQ(f.size(), 4u);
     x.Click(f[0] + f[2] * 3 / 12, f[1] + f[3] / 2);  // データー編集, the second of six buttons
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             editor = find("Penrika for IE - データー編集");
             return editor && x.ActiveWindow() == editor;
@@ -194,7 +194,7 @@ TEST(InputMethodSession, RomajiInTheEditorsLabelBoxIsCommittedAsKana) {
     e2e::XdoKey("a i u Return");
     e2e::XdoKey("ctrl+a ctrl+c");
     QString copied;
-    EXPECT_TRUE(e2e::WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [&] {
             copied = QGuiApplication::clipboard()->text();
             return copied == "あいう";

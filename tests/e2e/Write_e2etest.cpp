@@ -25,11 +25,11 @@
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
 #include "e2e/support/Process.h"
-#include "e2e/support/ScratchDir.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/XDisplay.h"
 #include "e2e/support/Xdotool.h"
 #include "support/Launch.h"
+#include "support/ScratchDir.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -91,12 +91,12 @@ class OtherProgram {
     // Puts the text and the image on the clipboard; false when no other client can read them.
     bool Copy() {
         owner_ = Start("own");
-        return e2e::WaitFor([&] { return !offered().empty() && Holds(); }, 10s);
+        return WaitUntil([&] { return !offered().empty() && Holds(); }, 10s);
     }
     // Whether the clipboard holds exactly what it copied, as a further client reads it.
     bool Holds() {
         std::unique_ptr<e2e::Process> reader = Start("read");
-        e2e::WaitFor([&] { return !reader->Running(); }, 10s);
+        WaitUntil([&] { return !reader->Running(); }, 10s);
         return !reader->Running() && TempHome::ReadFile(dir_.path() / "text") == kOtherText &&
                TempHome::ReadFile(dir_.path() / "image.png") == offered();
     }
@@ -116,7 +116,7 @@ class OtherProgram {
             std::vector<std::string>{std::filesystem::read_symlink("/proc/self/exe").string()}, o);
     }
 
-    e2e::ScratchDir dir_{"clipboard"};
+    ScratchDir dir_{"clipboard"};
     std::unique_ptr<e2e::Process> owner_;
 };
 
@@ -131,7 +131,7 @@ class Penrika {
         Store(OptionKey, "Op_2", confirm ? "True" : "False");
         if (!rows.empty()) TempHome::WriteFile(app_.dataFile(), EncodeEntries(rows, rows.size()));
         pid_ = app_.Start();
-        e2e::WaitFor([&] { return (toolbar_ = Find("Penrika")) != 0; }, 15s);
+        WaitUntil([&] { return (toolbar_ = Find("Penrika")) != 0; }, 15s);
     }
     ~Penrika() {
         ::kill(pid_, SIGTERM);
@@ -160,7 +160,7 @@ class Penrika {
     // Waits for a window of that title (not the toolbar) to be shown and active.
     std::uint32_t WaitActiveWindow(const std::string& title) {
         std::uint32_t w = 0;
-        e2e::WaitFor(
+        WaitUntil(
             [&] {
                 w = Find(title, toolbar_);
                 return w && x_.ActiveWindow() == w;
@@ -246,10 +246,10 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         std::uint32_t box = p.WaitActiveWindow(title);
         if (!box) return false;
         e2e::XdoKey(key);
-        return e2e::WaitFor([&] { return !p.Find(title, p.toolbar()); }, 5s);
+        return WaitUntil([&] { return !p.Find(title, p.toolbar()); }, 5s);
     }
 
-    e2e::ScratchDir dir_{"write"};
+    ScratchDir dir_{"write"};
     std::unique_ptr<e2e::FormServer> server_;
     std::unique_ptr<e2e::BrowserSession> b_;
 };
@@ -291,7 +291,7 @@ TEST_P(WriteE2e, SeveralMatchesArePickedFromTheList) {
     });
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["number"], "03-1111-2222") << sent->raw;
-    EXPECT_TRUE(e2e::WaitFor([&] { return p.Find(kListTitle) == 0; }, 5s))
+    EXPECT_TRUE(WaitUntil([&] { return p.Find(kListTitle) == 0; }, 5s))
         << "the list closes after the pick";
 
     // A highlight of spaces only offers every entry: End and Space pick the third.
@@ -364,7 +364,7 @@ TEST_P(WriteE2e, AlwaysOnTopToolbarIsBackInTheBandAfterThePress) {
     Open("form.html", "お申し込みフォーム");
     Penrika p(b_->display(), {{"郵便番号", "100-0001~", ""}}, true);
     const std::string id = std::to_string(p.toolbar());
-    ASSERT_TRUE(e2e::WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] { return WindowState(id).find("_NET_WM_STATE_ABOVE") != std::string::npos; }, 5s));
     p.PlaceBeside(b_->window());
     std::optional<e2e::Event> sent = WriteInto(p, "l-zip");
@@ -388,22 +388,22 @@ TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
     std::optional<e2e::Event> sent = WriteInto(p, "l-note");
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["note"], "なし") << sent->raw;
-    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after a fill";
-    EXPECT_TRUE(e2e::WaitFor([&] { return !other.StillOwns(); }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return other.Holds(); }, 10s)) << "after a fill";
+    EXPECT_TRUE(WaitUntil([&] { return !other.StillOwns(); }, 5s));
 
     // Nothing highlighted: nothing copied, 項目が認識できません。
     b_->WaitLayout();
     p.PressWrite();
     EXPECT_TRUE(Answer(p, "Penrika：エラー")) << "no 項目が認識できません。 message";
-    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after the message";
+    EXPECT_TRUE(WaitUntil([&] { return other.Holds(); }, 10s)) << "after the message";
 
     // 番号 offers two entries; the list is cancelled.
     b_->TripleClick("l-number");
     p.PressWrite();
     ASSERT_NE(p.WaitActiveWindow(kListTitle), 0u) << "no candidate list";
     e2e::XdoKey("Escape");
-    EXPECT_TRUE(e2e::WaitFor([&] { return p.Find(kListTitle) == 0; }, 5s));
-    EXPECT_TRUE(e2e::WaitFor([&] { return other.Holds(); }, 10s)) << "after the cancelled list";
+    EXPECT_TRUE(WaitUntil([&] { return p.Find(kListTitle) == 0; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return other.Holds(); }, 10s)) << "after the cancelled list";
 }
 
 // A figure rather than a check: from the click on 記入 to the form's arrival after ten Japanese

@@ -1,5 +1,5 @@
 // The X11 desktop layer against a real X server and openbox: the window stack, states, the
-// topmost band, activation, the clipboard and typing.
+// topmost band, activation, the clipboard and typing; and the program's message boxes over it.
 #include <gtest/gtest.h>
 
 #include <xcb/xcb.h>
@@ -27,10 +27,11 @@
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
+#include "ui/MessageBoxes.h"
 #include "ui/WindowUtil.h"
 
-using platform::Desktop;
 using platform::WindowId;
+using platform::X11Desktop;
 
 namespace {
 
@@ -112,17 +113,17 @@ class X11DesktopTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         App();
-        desktop_ = platform::CreateX11Desktop().release();
-        platform::SetDesktop(desktop_);
+        desktop_ = new X11Desktop;
     }
     static void TearDownTestSuite() {
-        platform::SetDesktop(nullptr);
         delete desktop_;
         desktop_ = nullptr;
     }
-    void TearDown() override { d().SetMessagesOnTop(false); }
+    void TearDown() override { boxes().SetOnTop(false); }
 
-    Desktop& d() { return *desktop_; }
+    X11Desktop& d() { return *desktop_; }
+    // The program's message boxes, which these tests show over the X11 desktop's windows.
+    MessageBoxes& boxes() { return boxes_; }
 
     // Shows a window and waits until the window manager has it in the stack.
     bool ShowManaged(QWidget* w) {
@@ -130,14 +131,15 @@ class X11DesktopTest : public ::testing::Test {
         WindowId id = IdOf(w);
         return QTest::qWaitFor(
             [&] {
-                auto all = d().TopLevelWindows();
-                return std::find(all.begin(), all.end(), id) != all.end() && d().IsVisible(id);
+                auto all = d().windows().TopLevelWindows();
+                return std::find(all.begin(), all.end(), id) != all.end() &&
+                       d().windows().IsVisible(id);
             },
             5000);
     }
     bool Activate(WindowId w) {
-        d().RequestActivate(w);
-        return d().WaitActive(w, 3000);
+        d().windows().RequestActivate(w);
+        return d().windows().WaitActive(w, 3000);
     }
     // Shows `w`, makes it the active window and waits until its first field has the focus.
     bool ShowFocused(EditWindow& w) {
@@ -147,13 +149,14 @@ class X11DesktopTest : public ::testing::Test {
         return QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000);
     }
     int StackIndex(WindowId w) {
-        auto all = d().TopLevelWindows();
+        auto all = d().windows().TopLevelWindows();
         return static_cast<int>(std::find(all.begin(), all.end(), w) - all.begin());
     }
 
-    static Desktop* desktop_;
+    static X11Desktop* desktop_;
+    MessageBoxes boxes_;
 };
-Desktop* X11DesktopTest::desktop_ = nullptr;
+X11Desktop* X11DesktopTest::desktop_ = nullptr;
 
 // A window of another process, stopped by its PID when the test ends.
 struct ForeignWindow {
@@ -165,14 +168,14 @@ struct ForeignWindow {
             proc.waitForFinished(3000);
         }
     }
-    bool Start(Desktop& d, const QString& title) {
+    bool Start(X11Desktop& d, const QString& title) {
         proc.start("xmessage", {"-title", title, "-name", "penrika-foreign", "foreign window"});
         if (!proc.waitForStarted(3000)) return false;
         return QTest::qWaitFor(
             [&] {
-                for (WindowId w : d.TopLevelWindows())
-                    if (d.Caption(w) == title.toStdString()) id = w;
-                return id != 0 && d.IsVisible(id);
+                for (WindowId w : d.windows().TopLevelWindows())
+                    if (d.windows().Caption(w) == title.toStdString()) id = w;
+                return id != 0 && d.windows().IsVisible(id);
             },
             5000);
     }
@@ -190,37 +193,38 @@ TEST_F(X11DesktopTest, StackOwnAndForeignWindowsCaptionsAndOwnership) {
     ASSERT_TRUE(Activate(IdOf(&b)));
 
     const WindowId ida = IdOf(&a), idb = IdOf(&b);
-    std::vector<WindowId> below = d().WindowsBelow(idb);
+    std::vector<WindowId> below = d().windows().WindowsBelow(idb);
     ASSERT_GE(below.size(), 2u);
     EXPECT_EQ(below[0], f.id);
     EXPECT_EQ(below[1], ida);
-    std::vector<WindowId> all = d().TopLevelWindows();
+    std::vector<WindowId> all = d().windows().TopLevelWindows();
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(all.front(), idb);
-    EXPECT_TRUE(d().WindowsBelow(12345).empty());
+    EXPECT_TRUE(d().windows().WindowsBelow(12345).empty());
     // The bottom window has nothing below it of these three.
-    std::vector<WindowId> belowA = d().WindowsBelow(ida);
+    std::vector<WindowId> belowA = d().windows().WindowsBelow(ida);
     EXPECT_EQ(std::count(belowA.begin(), belowA.end(), f.id), 0);
 
-    EXPECT_EQ(d().Caption(ida), "ペンリカ試験 A — ü");
-    EXPECT_EQ(d().Caption(f.id), "foreign-window");
-    EXPECT_TRUE(d().IsOwnWindow(ida));
-    EXPECT_TRUE(d().IsOwnWindow(idb));
-    EXPECT_FALSE(d().IsOwnWindow(f.id));
-    EXPECT_FALSE(d().IsOwnWindow(0));
+    EXPECT_EQ(d().windows().Caption(ida), "ペンリカ試験 A — ü");
+    EXPECT_EQ(d().windows().Caption(f.id), "foreign-window");
+    EXPECT_TRUE(d().windows().IsOwnWindow(ida));
+    EXPECT_TRUE(d().windows().IsOwnWindow(idb));
+    EXPECT_FALSE(d().windows().IsOwnWindow(f.id));
+    EXPECT_FALSE(d().windows().IsOwnWindow(0));
 }
 
 TEST_F(X11DesktopTest, MinimisedWindowIsNotVisibleAndRestores) {
     EditWindow a(QStringLiteral("minimise me"));
     ASSERT_TRUE(ShowManaged(&a));
     const WindowId id = IdOf(&a);
-    EXPECT_FALSE(d().IsMinimized(id));
+    EXPECT_FALSE(d().windows().IsMinimized(id));
     a.showMinimized();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsMinimized(id); }, 3000));
-    EXPECT_FALSE(d().IsVisible(id));
-    d().Restore(id);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsVisible(id) && !d().IsMinimized(id); }, 3000));
-    EXPECT_TRUE(d().WaitActive(id, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().windows().IsMinimized(id); }, 3000));
+    EXPECT_FALSE(d().windows().IsVisible(id));
+    d().windows().Restore(id);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return d().windows().IsVisible(id) && !d().windows().IsMinimized(id); }, 3000));
+    EXPECT_TRUE(d().windows().WaitActive(id, 3000));
 }
 
 TEST_F(X11DesktopTest, TransientDialogHasItsOwner) {
@@ -229,8 +233,8 @@ TEST_F(X11DesktopTest, TransientDialogHasItsOwner) {
     QDialog dialog(&a);
     dialog.setWindowTitle(QStringLiteral("dialog"));
     ASSERT_TRUE(ShowManaged(&dialog));
-    EXPECT_EQ(d().Owner(IdOf(&dialog)), IdOf(&a));
-    EXPECT_EQ(d().Owner(IdOf(&a)), 0u);
+    EXPECT_EQ(d().windows().Owner(IdOf(&dialog)), IdOf(&a));
+    EXPECT_EQ(d().windows().Owner(IdOf(&a)), 0u);
 }
 
 TEST_F(X11DesktopTest, TopmostBandNeitherActivatesNorMoves) {
@@ -245,23 +249,23 @@ TEST_F(X11DesktopTest, TopmostBandNeitherActivatesNorMoves) {
     ASSERT_LT(StackIndex(idb), StackIndex(ida));
     const QRect before = a.frameGeometry();
 
-    d().SetTopmost(ida, true, false);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsTopmost(ida); }, 2000));
+    d().windows().SetTopmost(ida, true, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().windows().IsTopmost(ida); }, 2000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return StackIndex(ida) < StackIndex(idb); }, 2000));
     QTest::qWait(100);  // room for a wrong activation or move to show up
-    EXPECT_EQ(d().ActiveWindow(), idb);
+    EXPECT_EQ(d().windows().ActiveWindow(), idb);
     EXPECT_EQ(a.frameGeometry(), before);
 
     // The band survives being hidden and shown again when it is set while hidden.
     a.hide();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().IsVisible(ida); }, 2000));
-    d().SetTopmost(ida, true, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().windows().IsVisible(ida); }, 2000));
+    d().windows().SetTopmost(ida, true, false);
     EXPECT_FALSE(a.isVisible()) << "without show the window stays hidden";
     ASSERT_TRUE(ShowManaged(&a));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsTopmost(ida); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d().windows().IsTopmost(ida); }, 2000));
 
-    d().SetTopmost(ida, false, false);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !d().IsTopmost(ida); }, 2000));
+    d().windows().SetTopmost(ida, false, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d().windows().IsTopmost(ida); }, 2000));
     EXPECT_EQ(a.frameGeometry(), before);
 
     // With show, a hidden window comes up in the band without taking the focus.
@@ -270,10 +274,11 @@ TEST_F(X11DesktopTest, TopmostBandNeitherActivatesNorMoves) {
     c.hide();
     ASSERT_TRUE(Activate(idb));
     const WindowId idc = IdOf(&c);
-    d().SetTopmost(idc, true, true);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return d().IsVisible(idc) && d().IsTopmost(idc); }, 3000));
+    d().windows().SetTopmost(idc, true, true);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return d().windows().IsVisible(idc) && d().windows().IsTopmost(idc); }, 3000));
     QTest::qWait(100);
-    EXPECT_EQ(d().ActiveWindow(), idb);
+    EXPECT_EQ(d().windows().ActiveWindow(), idb);
 }
 
 TEST_F(X11DesktopTest, ActivationIsWaitedForAndBounded) {
@@ -282,25 +287,25 @@ TEST_F(X11DesktopTest, ActivationIsWaitedForAndBounded) {
     ASSERT_TRUE(ShowManaged(&a));
     ASSERT_TRUE(f.Start(d(), QStringLiteral("activate foreign")));
     ASSERT_TRUE(Activate(f.id));
-    EXPECT_EQ(d().ActiveWindow(), f.id);
+    EXPECT_EQ(d().windows().ActiveWindow(), f.id);
     ASSERT_TRUE(Activate(IdOf(&a)));
-    EXPECT_EQ(d().ActiveWindow(), IdOf(&a));
+    EXPECT_EQ(d().windows().ActiveWindow(), IdOf(&a));
 
     // A window that cannot become active: the wait ends at its timeout.
     EditWindow hidden(QStringLiteral("never shown"));
     QElapsedTimer t;
     t.start();
-    d().RequestActivate(IdOf(&hidden));
-    EXPECT_FALSE(d().WaitActive(IdOf(&hidden), 300));
+    d().windows().RequestActivate(IdOf(&hidden));
+    EXPECT_FALSE(d().windows().WaitActive(IdOf(&hidden), 300));
     EXPECT_GE(t.elapsed(), 250);
     EXPECT_LT(t.elapsed(), 2000);
 }
 
 TEST_F(X11DesktopTest, ClipboardClearTextAndWait) {
-    d().ClipboardClear();
-    EXPECT_FALSE(d().ClipboardHasText());
-    EXPECT_EQ(d().ClipboardText(), "");
-    EXPECT_FALSE(d().WaitClipboardText(200));
+    d().clipboard().Clear();
+    EXPECT_FALSE(d().clipboard().HasText());
+    EXPECT_EQ(d().clipboard().Text(), "");
+    EXPECT_FALSE(d().clipboard().WaitText(200));
 
     // Text put there by another program, a moment later.
     QProcess other;
@@ -308,11 +313,11 @@ TEST_F(X11DesktopTest, ClipboardClearTextAndWait) {
         other.start("xmessage", {"-title", "clip", "x"});  // keeps the display busy meanwhile
         QGuiApplication::clipboard()->setText(QStringLiteral("郵便番号 abc"));
     });
-    EXPECT_TRUE(d().WaitClipboardText(3000));
-    EXPECT_TRUE(d().ClipboardHasText());
-    EXPECT_EQ(d().ClipboardText(), "郵便番号 abc");
-    d().ClipboardClear();
-    EXPECT_FALSE(d().ClipboardHasText());
+    EXPECT_TRUE(d().clipboard().WaitText(3000));
+    EXPECT_TRUE(d().clipboard().HasText());
+    EXPECT_EQ(d().clipboard().Text(), "郵便番号 abc");
+    d().clipboard().Clear();
+    EXPECT_FALSE(d().clipboard().HasText());
     other.kill();
     other.waitForFinished(3000);
 }
@@ -322,7 +327,7 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     EditWindow w(QStringLiteral("typing"));
     ASSERT_TRUE(ShowFocused(w));
     const WindowId id = IdOf(&w);
-    ASSERT_TRUE(d().WaitModifiersReleased(1000));
+    ASSERT_TRUE(d().keyboard().WaitModifiersReleased(1000));
 
     const QString text = QStringLiteral("Abc xyz+^%~{}()@-_ 山田太郎やまタロウｷｬﾝｾﾙ１２３　end");
     std::vector<KeyStroke> strokes = Chars(text);
@@ -347,15 +352,15 @@ TEST_F(X11DesktopTest, TypesMixedTextExactlyAndRestoresTheKeyboard) {
     strokes.push_back(tab);
     for (const KeyStroke& k : Chars(QStringLiteral("二つ目"))) strokes.push_back(k);
 
-    ASSERT_EQ(TypeStrokes(d(), strokes, id), strokes.size());
+    ASSERT_EQ(TypeStrokes(d().keyboard(), strokes, id), strokes.size());
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return w.second->text() == QStringLiteral("二つ目"); }, 3000));
     EXPECT_EQ(w.first->text(), text + "B!");
     EXPECT_EQ(returns, 1);
     EXPECT_EQ(w.second->text(), QStringLiteral("二つ目"));
     // No key is left down, and the keyboard gets its own map back after the fill.
-    EXPECT_TRUE(d().WaitModifiersReleased(0));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    EXPECT_TRUE(d().keyboard().WaitModifiersReleased(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d().keyboard().MapChanged(); }, 3000));
     EXPECT_EQ(KeyboardMap(), mapBefore);
 }
 
@@ -365,9 +370,9 @@ TEST_F(X11DesktopTest, TextTheLayoutCarriesGoesOnItsOwnKeys) {
     KeyPressWatch watch;
     EditWindow w(QStringLiteral("layout keys"));
     ASSERT_TRUE(ShowFocused(w));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().keyboard().MapChanged(); }, 3000));
     w.first->installEventFilter(&watch);
-    const std::uint64_t changes = platform::X11KeymapChanges(d());
+    const std::uint64_t changes = d().keyboard().mapChanges();
     const QString text = QStringLiteral("Taro.Yamada+1@example.jp ~!\"#$%&'()*,-/:;<=>?[]^_`{|}");
     for (bool capsLock : {false, true}) {
         if (capsLock) {
@@ -375,14 +380,15 @@ TEST_F(X11DesktopTest, TextTheLayoutCarriesGoesOnItsOwnKeys) {
         }
         w.first->clear();
         watch.presses.clear();
-        ASSERT_EQ(TypeStrokes(d(), Chars(text), IdOf(&w)), static_cast<std::size_t>(text.size()));
+        ASSERT_EQ(TypeStrokes(d().keyboard(), Chars(text), IdOf(&w)),
+                  static_cast<std::size_t>(text.size()));
         EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
             << "Caps Lock " << capsLock << ": " << w.first->text().toStdString();
         for (const KeyPressWatch::Press& p : watch.presses)
             EXPECT_LT(p.scanCode, 136u) << "a spare key was used";
     }
     ASSERT_EQ(QProcess::execute("xdotool", {"key", "Caps_Lock"}), 0);
-    EXPECT_EQ(platform::X11KeymapChanges(d()), changes);
+    EXPECT_EQ(d().keyboard().mapChanges(), changes);
 }
 
 // Every change of the keyboard map makes every client on the display reload its keyboard (a
@@ -398,10 +404,10 @@ TEST_F(X11DesktopTest, ALongTextChangesTheKeyboardMapInFewSteps) {
 
     QString text;
     for (char32_t c = U'あ'; c < U'あ' + 60; ++c) text += QString::fromUcs4(&c, 1);
-    ASSERT_EQ(TypeStrokes(d(), Chars(text), id), static_cast<std::size_t>(text.size()));
+    ASSERT_EQ(TypeStrokes(d().keyboard(), Chars(text), id), static_cast<std::size_t>(text.size()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == text; }, 3000))
         << w.first->text().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().keyboard().MapChanged(); }, 3000));
 
     RoundTrip(watcher);
     int notifies = 0;
@@ -431,18 +437,18 @@ TEST_F(X11DesktopTest, InputMethodCountsOnlyWhileItsServerRuns) {
     const xcb_atom_t server = atom("@server=penrika-test");
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, servers, XCB_ATOM_ATOM, 32, 1, &server);
     RoundTrip(c);
-    EXPECT_FALSE(platform::X11InputMethodPresent(d())) << "a server left in the list only";
+    EXPECT_FALSE(d().keyboard().InputMethodPresent()) << "a server left in the list only";
 
     const xcb_window_t owner = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     xcb_set_selection_owner(c, owner, server, XCB_CURRENT_TIME);
     RoundTrip(c);
-    EXPECT_TRUE(platform::X11InputMethodPresent(d()));
+    EXPECT_TRUE(d().keyboard().InputMethodPresent());
 
     xcb_destroy_window(c, owner);
     RoundTrip(c);
-    EXPECT_FALSE(platform::X11InputMethodPresent(d()));
+    EXPECT_FALSE(d().keyboard().InputMethodPresent());
     xcb_delete_property(c, root, servers);
     xcb_disconnect(c);
 }
@@ -465,23 +471,23 @@ TEST_F(X11DesktopTest, TypingStopsWhenTheFocusMovesAway) {
     QTimer watch;
     QElapsedTimer lastAsk;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (target.first->text().size() < 10 || d().ActiveWindow() == other.id) return;
+        if (target.first->text().size() < 10 || d().windows().ActiveWindow() == other.id) return;
         // Asked again now and then: openbox may ignore a request while it is busy with keys.
         if (!lastAsk.isValid() || lastAsk.elapsed() > 100) {
-            d().RequestActivate(other.id);
+            d().windows().RequestActivate(other.id);
             lastAsk.start();
         }
     });
     watch.start(5);
-    std::size_t sent = TypeStrokes(d(), strokes, id);
+    std::size_t sent = TypeStrokes(d().keyboard(), strokes, id);
     watch.stop();
     EXPECT_LT(sent, strokes.size());
     EXPECT_GE(sent, 10u);
-    EXPECT_EQ(d().ActiveWindow(), other.id);
+    EXPECT_EQ(d().windows().ActiveWindow(), other.id);
     QTest::qWait(200);  // let typed keys reach the widget before looking
     EXPECT_TRUE(text.startsWith(target.first->text()));
     EXPECT_LE(static_cast<std::size_t>(target.first->text().size()), sent);
-    EXPECT_TRUE(d().WaitModifiersReleased(0));
+    EXPECT_TRUE(d().keyboard().WaitModifiersReleased(0));
 }
 
 TEST_F(X11DesktopTest, ShortcutUsesTheKeyboardsOwnKey) {
@@ -492,13 +498,13 @@ TEST_F(X11DesktopTest, ShortcutUsesTheKeyboardsOwnKey) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.first->hasFocus(); }, 2000));
     w.first->setText(QStringLiteral("コピー元"));
     w.first->selectAll();
-    d().ClipboardClear();
+    d().clipboard().Clear();
     KeyStroke copy;
     copy.ch = U'c';
     copy.ctrl = true;
-    ASSERT_EQ(TypeStrokes(d(), {copy}, id), 1u);
-    EXPECT_TRUE(d().WaitClipboardText(3000));
-    EXPECT_EQ(d().ClipboardText(), "コピー元");
+    ASSERT_EQ(TypeStrokes(d().keyboard(), {copy}, id), 1u);
+    EXPECT_TRUE(d().clipboard().WaitText(3000));
+    EXPECT_EQ(d().clipboard().Text(), "コピー元");
 }
 
 // {ADD} {SUBTRACT} {MULTIPLY} {DIVIDE} press the keypad's keys, which applications can tell from
@@ -507,12 +513,12 @@ TEST_F(X11DesktopTest, KeypadNamesPressTheKeypadKeys) {
     KeyPressWatch watch;
     EditWindow w(QStringLiteral("keypad"));
     ASSERT_TRUE(ShowFocused(w));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::X11KeymapChanged(d()); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d().keyboard().MapChanged(); }, 3000));
     w.first->installEventFilter(&watch);
     KeyParseResult keys = ParseKeys("{ADD}{subtract}{Multiply 2}{divide}");
     ASSERT_TRUE(keys.ok()) << keys.error;
-    ASSERT_EQ(TypeStrokes(d(), keys.strokes, IdOf(&w)), 5u);
-    EXPECT_FALSE(platform::X11KeymapChanged(d()));
+    ASSERT_EQ(TypeStrokes(d().keyboard(), keys.strokes, IdOf(&w)), 5u);
+    EXPECT_FALSE(d().keyboard().MapChanged());
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.first->text() == "+-**/"; }, 3000))
         << w.first->text().toStdString();
     ASSERT_EQ(watch.presses.size(), 5u);
@@ -520,14 +526,14 @@ TEST_F(X11DesktopTest, KeypadNamesPressTheKeypadKeys) {
 }
 
 TEST_F(X11DesktopTest, ModifierHeldByTheUserIsWaitedFor) {
-    ASSERT_TRUE(d().WaitModifiersReleased(0));
+    ASSERT_TRUE(d().keyboard().WaitModifiersReleased(0));
     ASSERT_EQ(QProcess::execute("xdotool", {"keydown", "shift"}), 0);
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(d().WaitModifiersReleased(200));
+    EXPECT_FALSE(d().keyboard().WaitModifiersReleased(200));
     EXPECT_GE(t.elapsed(), 150);
     QTimer::singleShot(100, [] { QProcess::execute("xdotool", {"keyup", "shift"}); });
-    EXPECT_TRUE(d().WaitModifiersReleased(3000));
+    EXPECT_TRUE(d().keyboard().WaitModifiersReleased(3000));
 }
 
 // Answers the next message box with Escape after checking what it shows.
@@ -535,7 +541,7 @@ struct BoxAnswerer {
     QString title, text, buttons;
     bool icon = false, topmost = false;
     WindowId id = 0;
-    void EscapeWhenShown(Desktop& d, bool expectTopmost) {
+    void EscapeWhenShown(X11Desktop& d, bool expectTopmost) {
         QTimer::singleShot(0, [this, &d, expectTopmost] {
             (void)QTest::qWaitFor(
                 [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }, 3000);
@@ -546,8 +552,9 @@ struct BoxAnswerer {
             icon = box->icon() != QMessageBox::NoIcon;
             for (QAbstractButton* b : box->buttons()) buttons += b->text() + "|";
             id = IdOf(box);
-            topmost = expectTopmost ? QTest::qWaitFor([&] { return d.IsTopmost(id); }, 2000)
-                                    : d.IsTopmost(id);
+            topmost = expectTopmost
+                          ? QTest::qWaitFor([&] { return d.windows().IsTopmost(id); }, 2000)
+                          : d.windows().IsTopmost(id);
             QTest::keyClick(box, Qt::Key_Escape);
         });
     }
@@ -562,16 +569,16 @@ TEST_F(X11DesktopTest, AConfirmationClosedWithoutOkIsNoYes) {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->done(QMessageBox::Ok);
     });
-    EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
-              platform::MsgAnswerCancel);
+    EXPECT_EQ(boxes().Box("[ 山田 ]をフォームに記入します。", MsgOkCancelInfo, "Penrika"),
+              MsgAnswerCancel);
 }
 
 TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     BoxAnswerer confirm;
-    d().SetMessagesOnTop(true);
+    boxes().SetOnTop(true);
     confirm.EscapeWhenShown(d(), true);
-    EXPECT_EQ(d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
-              platform::MsgAnswerCancel);
+    EXPECT_EQ(boxes().Box("[ 山田 ]をフォームに記入します。", MsgOkCancelInfo, "Penrika"),
+              MsgAnswerCancel);
     EXPECT_EQ(confirm.title, QStringLiteral("Penrika"));
     EXPECT_EQ(confirm.text, QStringLiteral("[ 山田 ]をフォームに記入します。"));
     EXPECT_TRUE(confirm.buttons.contains("OK|"));
@@ -580,10 +587,9 @@ TEST_F(X11DesktopTest, MessageBoxStylesAndEscape) {
     EXPECT_TRUE(confirm.topmost) << "a box over a toolbar kept on top must not hide below it";
 
     BoxAnswerer notice;
-    d().SetMessagesOnTop(false);
+    boxes().SetOnTop(false);
     notice.EscapeWhenShown(d(), false);
-    EXPECT_EQ(d().MsgBox("一行目\r\n二行目", platform::MsgOk, "Penrika：エラー"),
-              platform::MsgAnswerOk);
+    EXPECT_EQ(boxes().Box("一行目\r\n二行目", MsgOk, "Penrika：エラー"), MsgAnswerOk);
     EXPECT_EQ(notice.buttons, QStringLiteral("OK|"));
     EXPECT_EQ(notice.text, QStringLiteral("一行目\n二行目"));
     EXPECT_FALSE(notice.icon);
@@ -618,7 +624,7 @@ TEST_F(X11DesktopTest, AMessageBoxLiesOnTheScreenWhereverTheToolbarSits) {
             boxFrame = box->frameGeometry();
             QTest::keyClick(box, Qt::Key_Escape);
         });
-        d().MsgBox("項目は登録されていません。", platform::MsgOk, "Penrika");
+        boxes().Box("項目は登録されていません。", MsgOk, "Penrika");
         EXPECT_TRUE(area.contains(boxFrame)) << boxFrame.x() << "," << boxFrame.y();
     }
 }
@@ -633,10 +639,10 @@ TEST_F(X11DesktopTest, AConfirmationIsAnsweredWhenTheKeyComesUp) {
         bool focusCancel;
         int answer;
     } cases[] = {
-        {"Enter", Qt::Key_Return, false, platform::MsgAnswerOk},
-        {"Enter on Cancel", Qt::Key_Return, true, platform::MsgAnswerCancel},
-        {"Space on Cancel", Qt::Key_Space, true, platform::MsgAnswerCancel},
-        {"Escape", Qt::Key_Escape, false, platform::MsgAnswerCancel},
+        {"Enter", Qt::Key_Return, false, MsgAnswerOk},
+        {"Enter on Cancel", Qt::Key_Return, true, MsgAnswerCancel},
+        {"Space on Cancel", Qt::Key_Space, true, MsgAnswerCancel},
+        {"Escape", Qt::Key_Escape, false, MsgAnswerCancel},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -668,9 +674,8 @@ TEST_F(X11DesktopTest, AConfirmationIsAnsweredWhenTheKeyComesUp) {
             closedByRelease = !box->isVisible();
             if (box->isVisible()) box->reject();
         });
-        EXPECT_EQ(
-            d().MsgBox("[ 山田 ]をフォームに記入します。", platform::MsgOkCancelInfo, "Penrika"),
-            c.answer);
+        EXPECT_EQ(boxes().Box("[ 山田 ]をフォームに記入します。", MsgOkCancelInfo, "Penrika"),
+                  c.answer);
         EXPECT_EQ(openAfter,
                   (std::vector<std::string>{"held repeat", "held repeat up", "held key up", "press",
                                             "repeat up", "repeat"}));

@@ -6,18 +6,8 @@
 
 #include <cstdio>
 #include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
 
 std::string Capture(const std::string& command) {
     std::string out;

@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-// Polls `done` until it holds or the timeout passes; true when it held.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+#include "support/Wait.h"
 
 // Runs a shell command and returns its standard output.
 std::string Capture(const std::string& command);

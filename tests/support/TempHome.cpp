@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #ifdef _WIN32
@@ -46,10 +45,6 @@ void ClearSettings() {
 }  // namespace
 
 TempHome::TempHome() {
-    std::random_device random;
-    do {
-        root_ = fs::temp_directory_path() / ("penrika-test." + std::to_string(random()));
-    } while (!fs::create_directory(root_));
     ClearSettings();
     fs::create_directories(appDir());
     fs::create_directories(configHome());
@@ -65,8 +60,6 @@ TempHome::~TempHome() {
     hadConfig_ ? SetEnv("XDG_CONFIG_HOME", oldConfig_) : UnsetEnv("XDG_CONFIG_HOME");
     hadData_ ? SetEnv("XDG_DATA_HOME", oldData_) : UnsetEnv("XDG_DATA_HOME");
     ClearSettings();
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 std::string TempHome::ReadFile(const fs::path& p) {

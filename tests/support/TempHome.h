@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/ScratchDir.h"
+
 class TempHome {
   public:
     TempHome();
@@ -12,18 +14,18 @@ class TempHome {
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
-    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& root() const { return root_.path(); }
     // Stands in for the program's directory (AppDir).
-    std::filesystem::path appDir() const { return root_ / "app"; }
-    std::filesystem::path configHome() const { return root_ / "config"; }
-    std::filesystem::path dataHome() const { return root_ / "data"; }
+    std::filesystem::path appDir() const { return root() / "app"; }
+    std::filesystem::path configHome() const { return root() / "config"; }
+    std::filesystem::path dataHome() const { return root() / "data"; }
     std::filesystem::path settingsFile() const { return configHome() / "Tamsel" / "Penrika.ini"; }
 
     static std::string ReadFile(const std::filesystem::path& p);
     static void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 
   private:
-    std::filesystem::path root_;
+    ScratchDir root_;
     std::string oldConfig_, oldData_;
     bool hadConfig_ = false, hadData_ = false;
 };

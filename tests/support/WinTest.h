@@ -1,51 +1,29 @@
-// What the Windows tests share: text between UTF-8 and UTF-16, the build's Linux paths as Wine
-// shows them, waiting on a condition, and a few window reads and clicks through Win32 alone.
+// What the Windows tests share: text between UTF-8 and UTF-16 (as the program converts it), the
+// build's Linux paths as Wine shows them, and a few window reads and clicks through Win32 alone.
 #pragma once
 
+#include "platform/win32/Win32Support.h"
+
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "support/Wait.h"
+
 namespace wintest {
 
-inline std::wstring Widen(std::string_view utf8) {
-    std::wstring w(utf8.size(), L'\0');
-    w.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), int(w.size()))));
-    return w;
-}
-
-inline std::string Utf8(std::wstring_view text) {
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
+using platform::win32::ToUtf8;
+using platform::win32::ToWide;
 
 // The Linux paths the build passes in, as Wine shows them (drive Z: is the root).
 inline std::wstring WinePath(std::string_view linuxPath) {
-    std::wstring path = L"Z:" + Widen(linuxPath);
+    std::wstring path = L"Z:" + ToWide(linuxPath);
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     return path;
-}
-
-// Polls `done` until it holds or `timeout` passes; `pause` runs between polls (a test with an
-// event loop of its own keeps it running there).
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                      const std::function<void()>& pause = [] { Sleep(20); }) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        pause();
-    }
-    return true;
 }
 
 // A window's text, asked of it (a hung program gives up after two seconds).
@@ -93,7 +71,7 @@ class Process {
         std::wstring cmd = L"\"" + exe + L"\"";
         if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             dir.empty() ? nullptr : dir.c_str(), &si, &pi_))
-            ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
+            ADD_FAILURE() << "cannot start " << ToUtf8(exe) << ": error " << GetLastError();
     }
     ~Process() {
         if (Running()) {

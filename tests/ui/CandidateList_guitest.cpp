@@ -75,7 +75,7 @@ class SelectListTest : public ::testing::Test {
     // The fill road the toolbar hands the list, into the fake browser.
     std::function<void(const std::string&)> Fill() {
         return [this](const std::string& text) {
-            FillCommand road(desk_, state, {IdOf(toolbar_.get()), {}, {}});
+            FillCommand road(desk_.Parts(), state, desk_.RoadToolbar(IdOf(toolbar_.get())));
             road.SetBrowser({browser_, "お申込み - Chromium", false});
             road.FillForm(text);
         };
@@ -83,8 +83,8 @@ class SelectListTest : public ::testing::Test {
 
     // Opens the window as the Write command does, but without blocking the test.
     std::unique_ptr<CandidateList> Open() {
-        auto dlg =
-            std::make_unique<CandidateList>(toolbar_.get(), state.options, candidates, Fill());
+        auto dlg = std::make_unique<CandidateList>(desk_.shell(), toolbar_.get(), state.options,
+                                                   candidates, Fill());
         dlg->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
         return dlg;
@@ -262,7 +262,7 @@ TEST_F(SelectListTest, MouseClickPicksThatRow) {
 
 TEST_F(SelectListTest, DecliningTheConfirmationStillClosesAndErases) {
     state.options.confirmBeforeFill = true;
-    desk_.AnswerMsgBoxes({platform::MsgAnswerCancel});
+    desk_.AnswerMsgBoxes({MsgAnswerCancel});
     SetCandidates({{"a", "A"}, {"b", "B"}});
     auto dlg = Open();
     QTest::keyClick(dlg->List(), Qt::Key_Down);
@@ -329,7 +329,7 @@ TEST_F(SelectListTest, ClosingTheWindowOtherwiseChangesNothing) {
         EXPECT_SOON_EQ(dlg->pos(), QPoint(700, 500));
         closed = dlg->close();
     });
-    CandidateList::ShowModal(toolbar_.get(), state.options, candidates, Fill());
+    CandidateList::ShowModal(desk_.shell(), toolbar_.get(), state.options, candidates, Fill());
     EXPECT_TRUE(closed);
     EXPECT_TRUE(desk_.typeCalls().empty());
     EXPECT_FALSE(toolbar_->isVisible());
@@ -349,7 +349,7 @@ TEST_F(SelectListTest, TheListLiesOnTheScreenWhereverTheToolbarSits) {
         toolbar_->move(place.at);
         EXPECT_SOON_EQ(toolbar_->frameGeometry().topLeft(), place.at);
         {
-            CandidateList asked(toolbar_.get(), state.options, candidates, Fill());
+            CandidateList asked(desk_.shell(), toolbar_.get(), state.options, candidates, Fill());
             EXPECT_TRUE(area.contains(AskedFrame(&asked, toolbar_.get())))
                 << "where the list asks to be";
         }

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer t;
     t.start();
-    EntryEditor w(state);
+    EntryEditor w(state, desk.shell());
     w.Load();
     const double loaded = Ms(t);
     w.show();

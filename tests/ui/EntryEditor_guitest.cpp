@@ -91,7 +91,7 @@ class EditorTest : public ::testing::Test {
 
     EntryEditor& Open(const std::vector<Entry>& rows) {
         SetTable(rows);
-        w_ = std::make_unique<EntryEditor>(state);
+        w_ = std::make_unique<EntryEditor>(state, desk_.shell());
         w_->Load();
         w_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(w_.get()));
@@ -646,19 +646,19 @@ TEST_F(EditorTest, AFillTextThatCannotBeTypedIsWarnedAboutButStored) {
 // what it types and how to write the character itself, and may store it written literally.
 TEST_F(EditorTest, AFillTextThatTypesOtherThanItReadsIsOfferedWrittenLiterally) {
     Open({});
-    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    desk_.AnswerMsgBoxes({MsgAnswerYes});
     Compose("メール", "taro+shop@example.com");
     Press("cmdInsert");
     ASSERT_EQ(desk_.msgBoxes().size(), 1u);
     const fake::MsgBoxCall offer = desk_.msgBoxes()[0];
-    EXPECT_EQ(offer.style, platform::MsgYesNoQuestion);
+    EXPECT_EQ(offer.style, MsgYesNoQuestion);
     EXPECT_EQ(offer.title, "Penrika");
     for (const char* part : {"taroShop@example.com", "{+}", "「taro{+}shop@example.com」"})
         EXPECT_NE(offer.prompt.find(part), std::string::npos) << part << "\n" << offer.prompt;
     EXPECT_EQ(GridRows()[0], (Entry{"メール", "taro{+}shop@example.com", ""}));
 
     // No keeps it as written.
-    desk_.AnswerMsgBoxes({platform::MsgAnswerNo});
+    desk_.AnswerMsgBoxes({MsgAnswerNo});
     Compose("URL", "https://example.jp/~taro");
     Press("cmdInsert");
     ASSERT_EQ(desk_.msgBoxes().size(), 2u);
@@ -667,7 +667,7 @@ TEST_F(EditorTest, AFillTextThatTypesOtherThanItReadsIsOfferedWrittenLiterally) 
     EXPECT_EQ(GridRows()[1][1], "https://example.jp/~taro");
 
     // 修正 offers the same; the keys written in braces stay keys.
-    desk_.AnswerMsgBoxes({platform::MsgAnswerYes});
+    desk_.AnswerMsgBoxes({MsgAnswerYes});
     ClickRow(2);
     Compose("電話", "{TAB}(03)1234");
     Press("cmdRevision");
@@ -741,7 +741,7 @@ TEST_F(EditorTest, ShowModalOpensOnTheOwnersCornerInTheBandAndReturnsWhenClosed)
             editorId = IdOf(editor);
             QTest::mouseClick(editor->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
         });
-        EntryEditor::ShowModal(&owner, state);
+        EntryEditor::ShowModal(&owner, state, desk_.shell());
         EXPECT_TRUE(shown);
         EXPECT_EQ(editorAt, owner.frameGeometry().topLeft());
         ASSERT_FALSE(desk_.topmostCalls().empty());
@@ -751,12 +751,11 @@ TEST_F(EditorTest, ShowModalOpensOnTheOwnersCornerInTheBandAndReturnsWhenClosed)
 
 TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAfterwards) {
     WriteSetting(OptionKey, "Op_1", "True");
-    MainToolbar main(state);
+    MainToolbar main(state, desk_.shell());
     main.Load();
     main.move(300, 200);
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    ASSERT_EQ(MainToolbar::Instance(), &main);
     platform::WindowId editorId = 0;
     QPoint editorAt;
     WhenEditorOpens([&](EntryEditor* editor) {
@@ -784,7 +783,7 @@ TEST_F(EditorTest, TheToolbarsGridButtonOpensItOnTheToolbarAndDropsTheToolbarAft
 // Opened on the toolbar's corner, the editor still lies wholly on the toolbar's screen wherever
 // the toolbar sits (its OK must not end up beyond the right or the bottom edge).
 TEST_F(EditorTest, TheEditorLiesOnTheScreenWhereverTheToolbarSits) {
-    MainToolbar main(state);
+    MainToolbar main(state, desk_.shell());
     main.Load();
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
@@ -794,7 +793,7 @@ TEST_F(EditorTest, TheEditorLiesOnTheScreenWhereverTheToolbarSits) {
         main.move(place.at);
         EXPECT_SOON_EQ(main.frameGeometry().topLeft(), place.at);
         {
-            EntryEditor asked(state, &main);
+            EntryEditor asked(state, desk_.shell(), &main);
             asked.Load();
             EXPECT_TRUE(area.contains(AskedFrame(&asked, &main))) << "where the editor asks to be";
         }

@@ -29,7 +29,7 @@ class ToolbarTest : public ::testing::Test {
     void SetUp() override {
         App();
         state.options = {};
-        main_ = std::make_unique<MainToolbar>(state);
+        main_ = std::make_unique<MainToolbar>(state, desk_.shell());
         main_->move(200, 150);
         main_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));

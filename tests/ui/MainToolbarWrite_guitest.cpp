@@ -47,14 +47,18 @@ class WriteTest : public ::testing::Test {
                     {"郵便番号", "100-0001", "自宅"},
                     {"電話番号", "03-1111-2222", ""},
                     {"郵便", "〒", ""}});
-        main_ = std::make_unique<MainToolbar>(state);
-        self_ = IdOf(main_.get());
+        BuildOn(desk_);
     }
     void TearDown() override {
         main_.reset();
         state.entries.Resize(0);
     }
 
+    // A fresh toolbar over `desk`.
+    void BuildOn(fake::FakeDesktop& desk) {
+        main_ = std::make_unique<MainToolbar>(state, desk.shell());
+        self_ = IdOf(main_.get());
+    }
     // The toolbar on top, then `below` in order.
     void Stack(std::vector<platform::WindowId> below) {
         below.insert(below.begin(), self_);
@@ -103,6 +107,7 @@ TEST_F(WriteTest, NoUsableWindowBelowSendsNothing) {
         SCOPED_TRACE(c.name);
         {
             fake::FakeDesktop desk;
+            BuildOn(desk);
             desk.SetClipboard("お名前");
             platform::WindowId w = desk.AddWindow(c.window);
             desk.SetStack({self_, w});
@@ -114,7 +119,7 @@ TEST_F(WriteTest, NoUsableWindowBelowSendsNothing) {
             EXPECT_TRUE(desk.activationRequests().empty());
             EXPECT_EQ(desk.Clipboard(), std::optional<std::string>("お名前")) << "left untouched";
         }
-        platform::SetDesktop(&desk_);  // the scoped fake uninstalled itself
+        BuildOn(desk_);  // the scoped fake is gone
     }
     // Nothing at all below the toolbar: the walk ends instead of running on.
     Stack({});
@@ -172,6 +177,7 @@ TEST_F(WriteTest, TheUsersClipboardIsPutBackHoweverThePressEnds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fake::FakeDesktop desk;
+        BuildOn(desk);
         fake::Window w{.caption = "フォーム - Chromium", .refusesFocus = c.refusesFocus};
         w.selection = c.highlight;
         platform::WindowId browser = desk.AddWindow(w);
@@ -199,7 +205,7 @@ TEST_F(WriteTest, TheUsersClipboardIsPutBackHoweverThePressEnds) {
         EXPECT_EQ(LastBesidesTheBand(log), "clipboard restore")
             << "after the typing and the message box";
     }
-    platform::SetDesktop(&desk_);  // the scoped fakes uninstalled themselves
+    BuildOn(desk_);  // the scoped fakes are gone
 }
 
 TEST_F(WriteTest, FocusDroppingRightAfterActivationStillCopiesOnce) {
@@ -289,6 +295,7 @@ TEST_F(WriteTest, TheClipboardComesBackOnlyOnceTheListIsClosed) {
     for (bool cancel : {true, false}) {
         SCOPED_TRACE(cancel ? "cancelled" : "picked");
         fake::FakeDesktop desk;
+        BuildOn(desk);
         fake::Window w{.caption = "フォーム - Chromium"};
         w.selection = "番号";
         platform::WindowId browser = desk.AddWindow(w);
@@ -309,7 +316,7 @@ TEST_F(WriteTest, TheClipboardComesBackOnlyOnceTheListIsClosed) {
         EXPECT_EQ(desk.Clipboard(), std::optional<std::string>("ユーザーのコピー"));
         EXPECT_EQ(LastBesidesTheBand(desk.log()), "clipboard restore");
     }
-    platform::SetDesktop(&desk_);
+    BuildOn(desk_);
 }
 
 }  // namespace
@@ -334,6 +341,7 @@ TEST_F(WriteTest, EveryPressEndsWithTheToolbarBackInTheBand) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fake::FakeDesktop desk;
+        BuildOn(desk);
         fake::Window w{.caption = "フォーム - Chromium"};
         w.selection = c.highlight;
         const platform::WindowId browser = desk.AddWindow(w);
@@ -362,7 +370,7 @@ TEST_F(WriteTest, EveryPressEndsWithTheToolbarBackInTheBand) {
         EXPECT_GT(last(placed), last(activated)) << "back in the band after the browser came up";
         EXPECT_GT(last(placed), last(dropped));
     }
-    platform::SetDesktop(&desk_);
+    BuildOn(desk_);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainToolbar.h"
+#include "ui/MessageBoxes.h"
 #include "ui/WindowUtil.h"
 
 namespace {
@@ -74,8 +75,15 @@ std::string RunWhileModal(std::vector<Step> steps, const std::function<void()>& 
     return failed;
 }
 
+// The one window of that kind while it exists, else nullptr.
+template <class T>
+T* Opened() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w)) return t;
+    return nullptr;
+}
 OptionsDialog* Dialog() {
-    return OptionsDialog::Current();
+    return Opened<OptionsDialog>();
 }
 template <class T>
 T* Child(QWidget* w, const char* name) {
@@ -92,9 +100,8 @@ class OptionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        desktop_ = platform::CreateX11Desktop({ShowHelpWindow, CloseHelpWindow});
-        platform::SetDesktop(desktop_.get());
-        main_ = std::make_unique<MainToolbar>(state);
+        desktop_ = std::make_unique<platform::X11Desktop>();
+        main_ = std::make_unique<MainToolbar>(state, shell());
         main_->move(260, 180);
         main_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
@@ -103,7 +110,9 @@ class OptionTest : public ::testing::Test {
     void TearDown() override {
         CloseHelpWindow();
         main_.reset();
-        platform::SetDesktop(nullptr);
+    }
+    Shell shell() {
+        return {desktop_->windows(), desktop_->keyboard(), desktop_->clipboard(), messages_, help_};
     }
 
     static void Store(const char* op1, const char* op2) {
@@ -113,8 +122,8 @@ class OptionTest : public ::testing::Test {
     }
     static std::string Op(int n) { return ReadSetting(OptionKey, "Op_" + std::to_string(n)); }
     void Open(std::vector<Step> steps) {
-        const std::string failed =
-            RunWhileModal(std::move(steps), [&] { OptionsDialog::ShowModal(main_.get(), state); });
+        const std::string failed = RunWhileModal(
+            std::move(steps), [&] { OptionsDialog::ShowModal(main_.get(), state, shell()); });
         EXPECT_EQ(failed, "");
         EXPECT_EQ(Dialog(), nullptr);
     }
@@ -127,7 +136,9 @@ class OptionTest : public ::testing::Test {
     }
 
     TempHome home_;
-    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<platform::X11Desktop> desktop_;
+    MessageBoxes messages_;
+    HelpViewer help_;
     std::unique_ptr<MainToolbar> main_;
 };
 
@@ -185,7 +196,7 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
              QTest::keyClick(focused(), Qt::Key_Escape);
              QTest::keyClick(d, Qt::Key_Escape);
              QApplication::processEvents();
-             EXPECT_EQ(AboutDialog::Current(), nullptr);
+             EXPECT_EQ(Opened<AboutDialog>(), nullptr);
              EXPECT_TRUE(d->isVisible());
              EXPECT_FALSE(Child<QCheckBox>(d, "chkOption1")->isChecked());
              checked = true;
@@ -224,7 +235,7 @@ TEST_F(OptionTest, AlwaysOnTopPutsTheDialogInTheBand) {
         Open({
             {"dialog in or out of the band",
              [&] {
-                 return DialogShown() && platform::TheDesktop().IsTopmost(IdOf(Dialog())) == above;
+                 return DialogShown() && desktop_->windows().IsTopmost(IdOf(Dialog())) == above;
              },
              [] { Dialog()->close(); }},
         });
@@ -306,7 +317,7 @@ TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {
 }
 
 QWidget* About() {
-    return AboutDialog::Current();
+    return Opened<AboutDialog>();
 }
 
 TEST_F(OptionTest, EnterOrSpaceOnAFocusedButtonPressesItInBothWindows) {
@@ -382,11 +393,11 @@ TEST_F(OptionTest, VersionWindowAsDesigned) {
     Open({
         Click("version", "cmdVersion"),
         {"version window shown", [] { return Shown(About()); },
-         [] {
+         [this] {
              QWidget* a = About();
              EXPECT_EQ(a->windowTitle(), QString::fromUtf8("Penrika  for IE- ﾊﾞｰｼﾞｮﾝ情報"));
              EXPECT_EQ(a->size(), QSize(TwipsToPxX(4650), TwipsToPxY(2745)));
-             EXPECT_TRUE(platform::TheDesktop().IsTopmost(IdOf(a)));
+             EXPECT_TRUE(desktop_->windows().IsTopmost(IdOf(a)));
              struct Want {
                  const char* name;
                  const char* text;
@@ -447,14 +458,14 @@ TEST_F(OptionTest, TheDialogAndTheVersionWindowLieOnTheScreenWhereverTheToolbarS
         main_->move(place.at);
         EXPECT_SOON_EQ(main_->frameGeometry().topLeft(), place.at);
         {
-            OptionsDialog asked(main_.get(), state);
+            OptionsDialog asked(main_.get(), state, shell());
             asked.Load();
             EXPECT_TRUE(area.contains(AskedFrame(&asked, main_.get())))
                 << "where the dialog asks to be";
             // The version window opens over the dialog as the window manager placed it.
             asked.show();
             EXPECT_SOON(asked.frameGeometry().height() > asked.height());
-            AboutDialog about(&asked);
+            AboutDialog about(&asked, shell());
             about.Load(state.options);
             EXPECT_TRUE(area.contains(AskedFrame(&about, main_.get())))
                 << "where the version window asks to be";

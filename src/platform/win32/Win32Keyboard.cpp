@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/qt/QtSupport.h"
+
 namespace platform {
 namespace {
 
@@ -90,6 +92,46 @@ void AppendUnicode(std::vector<INPUT>& out, char32_t c) {
     }
 }
 
+// The integrity level of a process's token (low, medium, high, system), or -1 when it cannot
+// be read, as for a process running as administrator when this one does not.
+long IntegrityOf(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return -1;
+    long level = -1;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<BYTE> buf(size);
+    if (size && GetTokenInformation(token, TokenIntegrityLevel, buf.data(), size, &size)) {
+        PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buf.data())->Label.Sid;
+        level = static_cast<long>(*GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1));
+    }
+    CloseHandle(token);
+    return level;
+}
+
+// Windows drops keys sent to a window of a process above ours in integrity (one run as
+// administrator) without saying so: such a window is not typed into at all.
+bool RefusesOurKeys(HWND target) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(target, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return true;
+    const long theirs = IntegrityOf(process);
+    CloseHandle(process);
+    const long ours = IntegrityOf(GetCurrentProcess());
+    return theirs < 0 ? ours >= 0 && ours < SECURITY_MANDATORY_HIGH_RID : theirs > ours;
+}
+
+// Lets the target's thread take in the keys: it answers a message only from its message loop,
+// and a second answer comes only after it has gone back for the input queued before the first.
+// A program that does not answer within a second is not waited for.
+void Settle(HWND target) {
+    for (int i = 0; i < 2; ++i) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result);
+    }
+}
+
 }  // namespace
 
 VirtualKey VirtualKeyOf(NamedKey key) {
@@ -142,7 +184,7 @@ SHORT Win32Keyboard::KeyOf(char32_t c) const {
     return VkKeyScanExW(static_cast<wchar_t>(c), Layout());
 }
 
-char32_t Win32Keyboard::ShiftedChar(char32_t c) const {
+char32_t Win32Keyboard::ShiftedChar(char32_t c) {
     const SHORT k = KeyOf(c);
     if (k == -1 || HIBYTE(k) != 0) return 0;
     BYTE state[256] = {};
@@ -161,16 +203,27 @@ bool Win32Keyboard::ModifiersHeld() const {
     return false;
 }
 
-std::size_t Win32Keyboard::Type(const std::vector<KeyStroke>& strokes,
-                                const std::function<bool()>& stillTarget,
-                                const std::function<void(int ms)>& pause) {
+bool Win32Keyboard::WaitModifiersReleased(int timeoutMs) {
+    return RunEventsUntil([&] { return !ModifiersHeld(); }, timeoutMs, 5);
+}
+
+std::size_t Win32Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId target) {
+    HWND h = reinterpret_cast<HWND>(target);
+    const bool own = windows_.IsOwnWindow(target);
+    if (!target || (!own && RefusesOurKeys(h))) return 0;
+    const std::size_t sent = TypeWhileInFront(strokes, h);
+    if (sent && !own) Settle(h);
+    return sent;
+}
+
+std::size_t Win32Keyboard::TypeWhileInFront(const std::vector<KeyStroke>& strokes, HWND target) {
     // Between strokes the target's thread takes the keys in; the pause keeps our own windows
     // answering too, which read keys meant for them only from our event loop.
     constexpr int kKeyGapMs = 2;
     constexpr int kFinishMs = 20;
     std::size_t sent = 0;
     for (const KeyStroke& s : strokes) {
-        if (!stillTarget()) break;
+        if (GetForegroundWindow() != target) break;
         std::vector<INPUT> inputs = InputsOf(s, [this](char32_t c) { return KeyOf(c); });
         const UINT n = static_cast<UINT>(inputs.size());
         if (n && SendInput(n, inputs.data(), sizeof(INPUT)) != n) {
@@ -188,9 +241,9 @@ std::size_t Win32Keyboard::Type(const std::vector<KeyStroke>& strokes,
             break;
         }
         ++sent;
-        pause(kKeyGapMs);
+        RunEventsFor(kKeyGapMs);
     }
-    if (sent) pause(kFinishMs);
+    if (sent) RunEventsFor(kFinishMs);
     return sent;
 }
 

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/KeyStroke.h"
+#include "platform/Keyboard.h"
+#include "platform/WindowStack.h"
 
 namespace platform {
 
@@ -28,23 +30,28 @@ VirtualKey VirtualKeyOf(NamedKey key);
 // states it needs in the high byte; -1 when the layout has no key for it).
 std::vector<INPUT> InputsOf(const KeyStroke& stroke, const std::function<SHORT(char32_t)>& keyOf);
 
-class Win32Keyboard {
+class Win32Keyboard : public Keyboard {
   public:
-    // The character the keyboard types with Shift on the key that types `c` alone; 0 when the
-    // layout has no such key.
-    char32_t ShiftedChar(char32_t c) const;
+    // Tells the program's own windows, which take keys from its event loop, by `windows`.
+    explicit Win32Keyboard(WindowStack& windows) : windows_(windows) {}
+
+    bool WaitModifiersReleased(int timeoutMs) override;
+    char32_t ShiftedChar(char32_t c) override;
+    // A window that Windows would not let our keys reach (one of a process run as
+    // administrator) gets none. A stroke refused by the system stops typing and has its keys
+    // released.
+    std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override;
+
     // Shift, Ctrl, Alt or a Windows key held down by the user.
     bool ModifiersHeld() const;
-    // Types the strokes one by one while `stillTarget` holds before each; returns how many went
-    // out. A stroke refused by the system (a window of higher integrity in front) stops typing
-    // and has its keys released.
-    std::size_t Type(const std::vector<KeyStroke>& strokes,
-                     const std::function<bool()>& stillTarget,
-                     const std::function<void(int ms)>& pause);
 
   private:
+    // Types the strokes one by one while `target` stays in front; returns how many went out.
+    std::size_t TypeWhileInFront(const std::vector<KeyStroke>& strokes, HWND target);
     SHORT KeyOf(char32_t c) const;
     HKL Layout() const;
+
+    WindowStack& windows_;
 };
 
 }  // namespace platform

@@ -1,13 +1,12 @@
 #include "platform/x11/X11Connection.h"
 
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
+
+#include "platform/qt/QtSupport.h"
 
 namespace platform {
 namespace {
@@ -280,29 +279,8 @@ bool X11Connection::Drain() {
 
 bool X11Connection::WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs,
                               bool userInput) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::unique_ptr<QSocketNotifier> notifier;
-    QEventLoop loop;
-    QTimer tick;
-    tick.setSingleShot(true);
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    if (conn_) {
-        notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_),
-                                                     QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    }
-    for (;;) {
-        bool arrived = Drain();
-        if (done()) return true;
-        if (arrived) continue;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        tick.start(static_cast<int>(std::min<long long>(left.count(), pollMs)));
-        loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-        tick.stop();
-    }
+    return RunEventsUntil(done, timeoutMs, pollMs, userInput,
+                          conn_ ? xcb_get_file_descriptor(conn_) : -1, [this] { return Drain(); });
 }
 
 void X11Connection::Pause(int ms, bool userInput) {

@@ -1,24 +1,31 @@
-// The desktop on X11: EWMH window manager, XTest keystrokes, the X clipboard.
+// The desktop on X11: the window stack, the keyboard and the clipboard over one connection to
+// the display of its own. Needs a running QApplication on the xcb platform.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
 #include "platform/Desktop.h"
-
+#include "platform/qt/QtClipboard.h"
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
+#include "platform/x11/X11WindowStack.h"
 
 namespace platform {
-// Needs a running QApplication on the xcb platform. Without `help` the help commands do nothing.
-std::unique_ptr<Desktop> CreateX11Desktop(HelpHooks help = {});
 
-// The typing pace of an X11 desktop with or without an input method (for measuring); nullptr
-// for any other desktop.
-X11Keyboard::Timing* X11TypingTiming(Desktop& desktop, bool inputMethod);
-// Whether the X11 desktop's spare keycodes currently carry symbols of its own.
-bool X11KeymapChanged(Desktop& desktop);
-// How many times the X11 desktop has changed the keyboard map so far.
-std::uint64_t X11KeymapChanges(Desktop& desktop);
-// Whether the X11 desktop sees an input method server running (it types at that pace then).
-bool X11InputMethodPresent(Desktop& desktop);
+class X11Desktop {
+  public:
+    X11Desktop() : windows_(x_), keyboard_(x_, windows_, clipboard_) {}
+    X11Desktop(const X11Desktop&) = delete;
+    X11Desktop& operator=(const X11Desktop&) = delete;
+
+    Desktop Parts() { return {windows_, keyboard_, clipboard_}; }
+    X11WindowStack& windows() { return windows_; }
+    X11Keyboard& keyboard() { return keyboard_; }
+    QtClipboard& clipboard() { return clipboard_; }
+
+  private:
+    X11Connection x_;
+    X11WindowStack windows_;
+    QtClipboard clipboard_;
+    X11Keyboard keyboard_;
+};
+
 }  // namespace platform

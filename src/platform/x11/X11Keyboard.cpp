@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <thread>
 
 #include "core/Utf8.h"
+#include "platform/posix/InputMethodSwitch.h"
 
 namespace platform {
 namespace {
@@ -127,7 +129,8 @@ std::vector<xcb_keycode_t> SpareKeycodes(const X11KeyMap& map, xcb_keycode_t low
     return out;
 }
 
-X11Keyboard::X11Keyboard(X11Connection& x) : x_(x) {
+X11Keyboard::X11Keyboard(X11Connection& x, X11WindowStack& windows, Clipboard& clipboard)
+    : x_(x), windows_(windows), clipboard_(clipboard) {
     restoreTimer_.setSingleShot(true);
     restoreTimer_.callOnTimeout([this] { RestoreNow(); });
 }
@@ -440,9 +443,48 @@ bool X11Keyboard::ModifiersHeld() {
     return held;
 }
 
-std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
-                              const std::function<bool()>& stillTarget, bool readOwnInput,
-                              const Route& route) {
+bool X11Keyboard::WaitModifiersReleased(int timeoutMs) {
+    return x_.WaitUntil([&] { return !ModifiersHeld(); }, timeoutMs);
+}
+
+std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId target) {
+    // Qt hands keys to whichever of its windows has the focus when it reads them, so keys for a
+    // window of ours must be read while they are typed, not after.
+    const bool own = windows_.IsOwnWindow(target);
+    Route route;
+    route.paste = !own;
+    std::unique_ptr<InputMethodSwitch> imOff;
+    const bool characters = std::any_of(strokes.begin(), strokes.end(), [](const KeyStroke& k) {
+        return k.ch && !k.ctrl && !k.alt;
+    });
+    if (characters && InputMethodPresent()) {
+        imOff = std::make_unique<InputMethodSwitch>();
+        route.ownKeys = imOff->KeysPassThrough();
+        // An input method that stays on gets every character on spare keys, which it passes
+        // through as they are: exact everywhere, even where a page refuses a paste.
+        route.paste = route.paste && route.ownKeys;
+        // A key that arrives before the field has heard of the switch may still go the old way
+        // (and be lost).
+        if (imOff->found() == InputMethodSwitch::Found::SwitchedOff)
+            x_.Pause(kInputMethodBackMs, own);
+    }
+    std::unique_ptr<ClipboardContents> saved;
+    route.beforePaste = [&] { saved = clipboard_.Take(); };
+    const std::size_t sent = TypeRouted(
+        strokes, static_cast<xcb_window_t>(target),
+        [&] { return target && windows_.ActiveWindow() == target && windows_.HasFocus(target); },
+        own, route);
+    // What the clipboard held goes back once the target has read the pasted text.
+    if (saved) clipboard_.PutBack(std::move(saved));
+    // The input method may still be reading the last key when it is switched on again.
+    if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
+        x_.Pause(kInputMethodBackMs, own);
+    return sent;
+}
+
+std::size_t X11Keyboard::TypeRouted(const std::vector<KeyStroke>& strokes, xcb_window_t target,
+                                    const std::function<bool()>& stillTarget, bool readOwnInput,
+                                    const Route& route) {
     if (!x_.Valid() || strokes.empty() || !stillTarget()) return 0;
     x_.Drain();
     if (!LoadMap()) return 0;

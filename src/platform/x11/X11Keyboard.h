@@ -1,14 +1,14 @@
 // Typing through XTest. A character the keyboard's layout carries is typed on its own key, at
 // the level that gives it (Shift where needed), so that a page sees the very key a user would
-// press (keydown filters and input masks read it); the input method is switched off for it by
-// the desktop. A character no key carries goes by paste: the text offered on the clipboard,
-// Ctrl+V, and the next key only once the target has read it. Where paste is not to be had (our
-// own windows, which read the clipboard on our own thread) such characters are typed as
-// Unicode keysyms on spare (empty) keycodes from the top of the range, as many mapped in one go
-// as there are spares; a keycode gets another symbol only once the target has read its last
-// press, and all changes of one moment go out in one request, since every request makes every
-// client on the display reload its keyboard. The strokes arrive as StrokesToSend makes them:
-// what each means as a key is not decided here.
+// press (keydown filters and input masks read it); a Japanese input method is switched off for
+// it while the keys go (or, where it cannot be, passed by spare keys). A character no key carries
+// goes by paste: the text offered on the clipboard, Ctrl+V, and the next key only once the target
+// has read it. Where paste is not to be had (our own windows, which read the clipboard on our own
+// thread) such characters are typed as Unicode keysyms on spare (empty) keycodes from the top of
+// the range, as many mapped in one go as there are spares; a keycode gets another symbol only once
+// the target has read its last press, and all changes of one moment go out in one request, since
+// every request makes every client on the display reload its keyboard. The strokes arrive as
+// StrokesToSend makes them: what each means as a key is not decided here.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -21,8 +21,11 @@
 #include <set>
 #include <vector>
 
+#include "platform/Clipboard.h"
 #include "platform/KeyStroke.h"
+#include "platform/Keyboard.h"
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11WindowStack.h"
 
 namespace platform {
 
@@ -44,7 +47,7 @@ inline constexpr xcb_keycode_t kLowestSpareKeycode = 136;
 std::vector<xcb_keycode_t> SpareKeycodes(const X11KeyMap& map, xcb_keycode_t lowest,
                                          const std::set<xcb_keycode_t>& ours);
 
-class X11Keyboard {
+class X11Keyboard : public Keyboard {
   public:
     struct Timing {
         int keyGapMs = 4;          // between two strokes
@@ -71,8 +74,9 @@ class X11Keyboard {
         return t;
     }
 
-    explicit X11Keyboard(X11Connection& x);
-    ~X11Keyboard();  // gives the spare keycodes their empty symbols back
+    // Typing checks the target's focus on `windows`; a paste keeps what `clipboard` held.
+    X11Keyboard(X11Connection& x, X11WindowStack& windows, Clipboard& clipboard);
+    ~X11Keyboard() override;  // gives the spare keycodes their empty symbols back
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
@@ -84,9 +88,12 @@ class X11Keyboard {
     // True while the user (or anyone) holds Shift, Ctrl, Alt or Super.
     bool ModifiersHeld();
 
-    // The character this keyboard types with Shift on the key that types `c` alone; 0 when no
-    // key types `c` on its first level or that key's second level is no character.
-    char32_t ShiftedChar(char32_t c);
+    bool WaitModifiersReleased(int timeoutMs) override;
+    // 0 also when that key's second level is no character.
+    char32_t ShiftedChar(char32_t c) override;
+    // Keys for a window of ours are typed while it reads them, and without paste (it would read
+    // the clipboard on this very thread).
+    std::size_t Type(const std::vector<KeyStroke>& strokes, WindowId target) override;
 
     // How characters reach the target.
     struct Route {
@@ -101,14 +108,6 @@ class X11Keyboard {
     // Whether some character of `strokes` would go by paste on `route`.
     bool WouldPaste(const std::vector<KeyStroke>& strokes, const Route& route);
 
-    // Types `strokes` (as StrokesToSend leaves them); before each one `stillTarget()` must hold,
-    // else typing stops. Returns the number of strokes dealt with. Every key pressed here is
-    // released on every path. The waits in between hold this program's own mouse and key events
-    // back unless `readOwnInput` (the target is a window of this program). A paste the target
-    // does not read in time stops the typing too.
-    std::size_t Type(const std::vector<KeyStroke>& strokes, xcb_window_t target,
-                     const std::function<bool()>& stillTarget, bool readOwnInput,
-                     const Route& route);
     // The keyboard map changes made so far (each one makes every client reload its keyboard).
     std::uint64_t mapChanges() const { return mapChanges_; }
 
@@ -119,6 +118,14 @@ class X11Keyboard {
 
   private:
     using Clock = std::chrono::steady_clock;
+    // Types `strokes` on `route`; before each one `stillTarget()` must hold, else typing stops.
+    // Returns the number of strokes dealt with. Every key pressed here is released on every
+    // path. The waits in between hold this program's own mouse and key events back unless
+    // `readOwnInput` (the target is a window of this program). A paste the target does not read
+    // in time stops the typing too.
+    std::size_t TypeRouted(const std::vector<KeyStroke>& strokes, xcb_window_t target,
+                           const std::function<bool()>& stillTarget, bool readOwnInput,
+                           const Route& route);
     struct Plan {
         xcb_keycode_t keycode = 0;  // a key of the keyboard's own map, or 0
         xcb_keysym_t spareSym = 0;  // else: the symbol to type on a spare keycode
@@ -147,7 +154,13 @@ class X11Keyboard {
     void Fake(std::uint8_t type, xcb_keycode_t kc);
     void Sync();
 
+    // After the input method is switched off or on: the field's toolkit hears of it on its own
+    // connection to the input method, in its own time.
+    static constexpr int kInputMethodBackMs = 50;
+
     X11Connection& x_;
+    X11WindowStack& windows_;
+    Clipboard& clipboard_;
     Timing plainTiming_;
     Timing imTiming_ = InputMethodTiming();
     Timing timing_;  // the pace of the text being typed

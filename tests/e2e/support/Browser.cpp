@@ -128,7 +128,7 @@ BrowserSession::~BrowserSession() = default;
 void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
     auto lastAsk = std::chrono::steady_clock::now() - 1h;
     std::string seen;
-    bool ok = WaitFor(
+    bool ok = WaitUntil(
         [&] {
             if (!session_.Running()) return true;
             if (!window_) {
@@ -168,7 +168,7 @@ Event BrowserSession::WaitLayout(Millis timeout) {
     int after = server_.LastSeq();
     int i = 0;
     std::optional<Event> e;
-    WaitFor(
+    WaitUntil(
         [&] {
             x_->MoveMouse(cx + (i++ % 2), cy);
             e = server_.WaitEvent("layout", after, 100ms, tag_);

@@ -59,7 +59,7 @@ bool FormServer::InstallNpm(const std::vector<std::string>& packages, std::strin
     Process::Options o;
     o.output = dir / "npm.log";
     Process npm(argv, o);
-    WaitFor([&] { return !npm.Running(); }, 300s, 100ms);
+    WaitUntil([&] { return !npm.Running(); }, 300s, 100ms);
     npm.Stop();
     if (log) *log = ReadText(o.output);
     for (const std::string& p : missing)
@@ -80,7 +80,7 @@ FormServer::FormServer(const fs::path& dir, fs::path pages) {
                                  "--pages", pages.string(), "--log", log_.string(), "--port-file",
                                  portFile.string(), "--npm", PENRIKA_NPM_DIR},
         o);
-    bool up = WaitFor([&] { return fs::exists(portFile) || !process_->Running(); }, 15s);
+    bool up = WaitUntil([&] { return fs::exists(portFile) || !process_->Running(); }, 15s);
     if (!up || !fs::exists(portFile))
         throw Error("form server did not start: " + Tail(ReadText(output)));
     port_ = std::stoi(ReadText(portFile));
@@ -114,7 +114,7 @@ std::optional<Event> FormServer::WaitEvent(const std::string& kind, int afterSeq
                                            const std::string& tag,
                                            const std::function<bool(const Event&)>& match) const {
     std::optional<Event> found;
-    WaitFor(
+    WaitUntil(
         [&] {
             for (Event& e : Events()) {
                 if (e.seq <= afterSeq || e.kind != kind) continue;

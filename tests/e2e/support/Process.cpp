@@ -83,12 +83,12 @@ void Process::Stop(Millis grace) {
     if (pid_ <= 0) return;
     if (Running()) {
         ::kill(-pid_, SIGTERM);
-        WaitFor([&] { return !Running(); }, grace, 10ms);
+        WaitUntil([&] { return !Running(); }, grace, 10ms);
     }
     // Whatever is left of the group (the leader or the children it started) goes now, and is
     // gone before this returns (bounded: zombies that nobody reaps still count as members).
     ::kill(-pid_, SIGKILL);
-    WaitFor([&] { return ::kill(-pid_, 0) != 0; }, 2s, 10ms);
+    WaitUntil([&] { return ::kill(-pid_, 0) != 0; }, 2s, 10ms);
     if (!reaped_) {
         int status;
         ::waitpid(pid_, &status, 0);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "e2e/support/Util.h"
+#include "support/ScratchDir.h"
 
 namespace fs = std::filesystem;
 
@@ -33,7 +34,7 @@ UserSession::UserSession(const fs::path& dir, const std::string& name, bool inpu
     gid_ = pw->pw_gid;
     // The unprivileged user must reach its home inside our private directories: let it
     // pass through them (search only), up to the base of the scratch directories.
-    const fs::path base = fs::weakly_canonical(ScratchBase());
+    const fs::path base = fs::weakly_canonical(ScratchDir::Base());
     for (fs::path p = fs::weakly_canonical(home_).parent_path();; p = p.parent_path()) {
         auto [mismatch, end] = std::mismatch(base.begin(), base.end(), p.begin(), p.end());
         if (mismatch != base.end()) break;  // outside the base: not ours to open
@@ -92,7 +93,7 @@ static std::vector<pid_t> ProcessesWithHome(const fs::path& home) {
 
 static void KillProcessesWithHome(const fs::path& home) {
     // Until none is left (a dying process still shows its environment for a moment).
-    WaitFor(
+    WaitUntil(
         [&] {
             std::vector<pid_t> left = ProcessesWithHome(home);
             for (pid_t p : left) ::kill(p, SIGKILL);
@@ -136,7 +137,7 @@ std::string UserSession::RunAsUser(const std::vector<std::string>& argv) {
               "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
               "XDG_RUNTIME_DIR=" + (home_ / "run").string()};
     Process p(argv, po);
-    WaitFor([&] { return !p.Running(); }, 5s);
+    WaitUntil([&] { return !p.Running(); }, 5s);
     p.Stop();
     return ReadText(out);
 }
@@ -145,7 +146,7 @@ bool UserSession::SetInputMethod(bool on) {
     if (!inputMethod_) return false;
     // fcitx5 loads mozc on first use; a request made before then is lost, and keys typed
     // while it loads are dropped. Ask until the state says so and mozc has loaded.
-    return WaitFor(
+    return WaitUntil(
         [&] {
             RunAsUser({"fcitx5-remote", on ? "-o" : "-c"});
             if (InputMethodState() != (on ? 2 : 1)) return false;

@@ -3,20 +3,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace e2e {
-
-bool WaitFor(const std::function<bool()>& done, Millis timeout, Millis step) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(step);
-    }
-}
 
 std::runtime_error Error(const std::string& what) {
     return std::runtime_error("e2e: " + what);
@@ -45,11 +35,6 @@ fs::path SourceDir() {
 #else
     return fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
 #endif
-}
-
-fs::path ScratchBase() {
-    const char* work = std::getenv("PENRIKA_TEST_WORK");
-    return work && *work ? fs::path(work) : fs::temp_directory_path();
 }
 
 }  // namespace e2e

@@ -1,5 +1,5 @@
-// Small pieces the end-to-end harness shares: waiting on a condition, and the file and error
-// helpers its classes have in common.
+// Small pieces the end-to-end harness shares: the file and error helpers its classes have in
+// common (and the tests' one polling wait).
 #pragma once
 
 #include <chrono>
@@ -8,13 +8,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/Wait.h"
+
 namespace e2e {
 
 using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
-
-// Polls `done` every `step` until it holds (true) or `timeout` has passed (false).
-bool WaitFor(const std::function<bool()>& done, Millis timeout, Millis step = 20ms);
 
 // The harness's own failures, marked as such.
 std::runtime_error Error(const std::string& what);
@@ -28,7 +27,5 @@ std::string Tail(const std::string& s, std::size_t n = 3000);
 
 // The source tree: the pages, the form server and the session script live there.
 std::filesystem::path SourceDir();
-// Where scratch directories go: the private work directory of with-x.sh when there is one.
-std::filesystem::path ScratchBase();
 
 }  // namespace e2e

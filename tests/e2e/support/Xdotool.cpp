@@ -12,7 +12,7 @@ static void RunXdotool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"xdotool"};
     argv.insert(argv.end(), args.begin(), args.end());
     Process p(argv, {});
-    if (!WaitFor([&] { return !p.Running(); }, 60s)) throw Error("xdotool did not finish");
+    if (!WaitUntil([&] { return !p.Running(); }, 60s)) throw Error("xdotool did not finish");
 }
 
 void XdoType(const std::string& text, int delayMs) {

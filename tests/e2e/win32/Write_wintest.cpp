@@ -24,7 +24,7 @@ using namespace wintest;
 
 std::string Bytes(std::wstring_view text, UINT codePage) {
     if (text.empty()) return {};
-    if (codePage == CP_UTF8) return Utf8(text);
+    if (codePage == CP_UTF8) return ToUtf8(text);
     BOOL lossy = FALSE;
     BOOL* check = codePage == CP_UTF8 ? nullptr : &lossy;
     int n =
@@ -86,7 +86,7 @@ void Type(std::wstring_view text) {
 void Screenshot(const std::string& name) {
     wchar_t dir[MAX_PATH];
     if (!GetEnvironmentVariableW(L"PENRIKA_WINE_SHOT", dir, MAX_PATH)) return;
-    std::wstring request = WinePath(Utf8(dir)) + L"\\" + Widen(name) + L".shot";
+    std::wstring request = WinePath(ToUtf8(dir)) + L"\\" + ToWide(name) + L".shot";
     std::ofstream(fs::path(request)).put('\n');
     EXPECT_TRUE(WaitUntil([&] { return !fs::exists(fs::path(request)); }))
         << "no screenshot " << name;
@@ -102,7 +102,7 @@ class TestForm {
     HWND Label(std::wstring_view label) const {
         for (HWND w = GetWindow(window_, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
             if ((GetWindowLongW(w, GWL_STYLE) & ES_READONLY) && TextOf(w) == label) return w;
-        ADD_FAILURE() << "no label " << Utf8(label);
+        ADD_FAILURE() << "no label " << ToUtf8(label);
         return nullptr;
     }
     HWND Input(std::wstring_view label) const { return GetWindow(Label(label), GW_HWNDNEXT); }
@@ -120,7 +120,8 @@ class TestForm {
             if (FocusOf(window_) == box) return true;
             if (polls++ % 10 == 0) ClickMiddle(box);
             return false;
-        })) << "in front: \"" << Utf8(TextOf(GetForegroundWindow())) << "\", focus elsewhere";
+        })) << "in front: \""
+            << ToUtf8(TextOf(GetForegroundWindow())) << "\", focus elsewhere";
         SendMessageW(box, EM_SETSEL, 0, -1);
     }
     // Polls the box of `label` until it shows `expected`; says what it shows otherwise.
@@ -128,8 +129,8 @@ class TestForm {
         HWND box = Input(label);
         if (WaitUntil([&] { return TextOf(box) == expected; }))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << Utf8(label) << " shows \"" << Utf8(TextOf(box))
-                                             << "\", not \"" << Utf8(expected) << "\"";
+        return ::testing::AssertionFailure() << ToUtf8(label) << " shows \"" << ToUtf8(TextOf(box))
+                                             << "\", not \"" << ToUtf8(expected) << "\"";
     }
 
   private:
@@ -142,7 +143,8 @@ TEST(WinForm, SelectedLabelCopiesAndTabGoesFromInputToInput) {
     ASSERT_TRUE(form.Window()) << "no form window";
     ASSERT_NO_FATAL_FAILURE(form.SelectLabel(L"郵便番号"));
     Press({VK_CONTROL, 'C'});
-    EXPECT_TRUE(WaitUntil([] { return ClipboardText() == L"郵便番号"; })) << Utf8(ClipboardText());
+    EXPECT_TRUE(WaitUntil([] { return ClipboardText() == L"郵便番号"; }))
+        << ToUtf8(ClipboardText());
 
     // From the label's selection, Right and Tab reach its box; from there Tab skips the next
     // label, as a browser does.
@@ -225,7 +227,7 @@ class WinWrite : public ::testing::Test {
         std::ifstream in(dir_ / "Penrika.dat", std::ios::binary);
         std::string saved{std::istreambuf_iterator<char>(in), {}};
         EXPECT_EQ(saved, dataFile_);
-        EXPECT_EQ(Utf8(Value(L"Setting", L"Set_6")), Utf8(count_));
+        EXPECT_EQ(ToUtf8(Value(L"Setting", L"Set_6")), ToUtf8(count_));
     }
 
     static void SetValue(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
@@ -323,7 +325,7 @@ TEST_F(WinWrite, TheOptionsDialogWorksFromTheKeyboardAndStoresTheOptionsAsText) 
     Press({VK_SPACE});
     EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); })) << "the dialog stayed";
     EXPECT_TRUE(WaitUntil([&] { return Value(L"Option", L"Op_1") == L"False"; }))
-        << Utf8(Value(L"Option", L"Op_1"));
+        << ToUtf8(Value(L"Option", L"Op_1"));
     EXPECT_EQ(Value(L"Option", L"Op_2"), L"True");
     CloseAndCheckSaved();
 }
@@ -334,7 +336,7 @@ TEST_F(WinWrite, AStartWhileACopyRunsBringsItsToolbarForwardAndEnds) {
     Process second((dir_ / "penrika.exe").wstring(), dir_.wstring());
     EXPECT_EQ(second.WaitExit(10s), 0u) << "the second copy did not end";
     EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == toolbar_; }))
-        << "in front: \"" << Utf8(TextOf(GetForegroundWindow())) << "\"";
+        << "in front: \"" << ToUtf8(TextOf(GetForegroundWindow())) << "\"";
     EXPECT_TRUE(penrika_->Running());
     CloseAndCheckSaved();
 }

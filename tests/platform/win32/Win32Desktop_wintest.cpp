@@ -26,13 +26,13 @@ namespace {
 using platform::WindowId;
 
 std::string TextOf(HWND h) {
-    return wintest::Utf8(wintest::TextOf(h));
+    return wintest::ToUtf8(wintest::TextOf(h));
 }
 
 // Waits with our event loop running: the desktop layer and the single instance answer there.
 bool Soon(const std::function<bool()>& done, int timeoutMs = 10000) {
-    return wintest::WaitUntil(done, std::chrono::milliseconds(timeoutMs),
-                              [] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
+    return WaitUntil(done, std::chrono::milliseconds(timeoutMs),
+                     [] { QApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
 
 // The keys each stroke presses, counted down (+1) and up (-1) per virtual key.
@@ -99,19 +99,20 @@ class Win32DesktopTest : public ::testing::Test {
             if (i % 2 == 1) inputs_.push_back(child);
         }
         ASSERT_GE(inputs_.size(), 2u);
-        desktop_ = platform::CreateWin32Desktop();
+        desktop_ = std::make_unique<platform::Win32Desktop>();
     }
 
     static QApplication* app_;
     std::unique_ptr<wintest::Process> form_;
     HWND formWindow_ = nullptr;
     std::vector<HWND> inputs_;
-    std::unique_ptr<platform::Desktop> desktop_;
+    std::unique_ptr<platform::Win32Desktop> desktop_;
 };
 QApplication* Win32DesktopTest::app_ = nullptr;
 
 TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnly) {
-    platform::Desktop& d = *desktop_;
+    platform::Win32WindowStack& d = desktop_->windows();
+    platform::Win32Keyboard& keyboard = desktop_->keyboard();
     const WindowId form = reinterpret_cast<WindowId>(formWindow_);
     QWidget toolbar;
     toolbar.setWindowTitle("Penrika");
@@ -152,19 +153,19 @@ TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnl
         if (focus != inputs_[0]) wintest::ClickMiddle(inputs_[0]);
         return focus == inputs_[0];
     })) << "focus on " << focus << ", in front " << GetForegroundWindow();
-    ASSERT_TRUE(d.WaitModifiersReleased(1000));
+    ASSERT_TRUE(keyboard.WaitModifiersReleased(1000));
 
     // Japanese, an emoji, blanks, Tab to the next box, a shifted letter.
     KeyParseResult keys = ParseKeys("山田　太郎😀 ok{TAB}x+a");
     ASSERT_TRUE(keys.ok());
-    EXPECT_EQ(TypeStrokes(d, keys.strokes, form), keys.strokes.size());
+    EXPECT_EQ(TypeStrokes(keyboard, keys.strokes, form), keys.strokes.size());
     EXPECT_TRUE(Soon([&] { return TextOf(inputs_[0]) == "山田　太郎😀 ok"; }))
         << TextOf(inputs_[0]);
     EXPECT_TRUE(Soon([&] { return TextOf(inputs_[1]) == "xA"; })) << TextOf(inputs_[1]);
 
     // Keys for a window that is not in front go nowhere.
     KeyParseResult more = ParseKeys("zzz");
-    EXPECT_EQ(TypeStrokes(d, more.strokes, own), 0u);
+    EXPECT_EQ(TypeStrokes(keyboard, more.strokes, own), 0u);
     app_->processEvents();
     EXPECT_EQ(TextOf(inputs_[1]), "xA");
 }
