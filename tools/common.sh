@@ -13,18 +13,20 @@ debian_mirror=${debian_mirror:-http://deb.debian.org/debian}
 
 # What building and running needs: the toolbar's SVG icons need Qt's SVG image plugin, typing
 # Japanese into the editor needs fcitx5's Qt 6 input method module, and Qt's own menus and
-# buttons speak Japanese with Qt's translations.
+# buttons speak Japanese with Qt's translations. On Wayland the windows need Qt's Wayland
+# platform, the desktop layer the Wayland client library and KDE's protocol descriptions.
 run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-dev libqt6svg6
     libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
     libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic qt6-translations-l10n
-    fcitx5-frontend-qt6)
-# Debian 13 ships Qt's SVG image plugin in a package of its own.
-[ "$debian_release" -ge 13 ] && run_packages+=(qt6-svg-plugins)
+    fcitx5-frontend-qt6 libwayland-dev plasma-wayland-protocols qt6-wayland)
+# Debian 13 ships Qt's SVG image plugin in a package of its own, and has the layer shell for
+# Qt 6 that keeps the toolbar above the windows on Wayland.
+[ "$debian_release" -ge 13 ] && run_packages+=(qt6-svg-plugins liblayershellqtinterface-dev)
 # What the tests need besides: a private X server, window manager and session bus, X tools,
 # the browsers, the Japanese input method, GoogleTest.
 test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox dbus-daemon x11-utils x11-xserver-utils
     xdotool imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11
-    python3 procps)
+    python3 procps sway xwayland kwin-wayland)
 # The test pages load real web libraries (an input mask) installed with npm at test time; a
 # machine whose Node.js comes with npm has it already.
 command -v npm >/dev/null 2>&1 || test_packages+=(npm)

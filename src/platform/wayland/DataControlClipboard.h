@@ -1,0 +1,79 @@
+// The clipboard on Wayland through the data-control protocol (wlroots, KWin): read and set while
+// another program has the keyboard, which a Wayland client's own clipboard cannot. Also offers a
+// text for a paste and tells when the target has read it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Clipboard.h"
+#include "platform/wayland/WaylandConnection.h"
+
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_device_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+namespace platform {
+
+class DataControlClipboard : public Clipboard {
+  public:
+    explicit DataControlClipboard(WaylandConnection& w);
+    ~DataControlClipboard() override;
+    DataControlClipboard(const DataControlClipboard&) = delete;
+    DataControlClipboard& operator=(const DataControlClipboard&) = delete;
+
+    // Whether the compositor lets this program at the clipboard.
+    bool Available() const { return device_ != nullptr; }
+
+    std::string Text() override;
+    void Clear() override;
+    bool WaitText(int timeoutMs) override;
+    std::unique_ptr<ClipboardContents> Take() override;
+    void PutBack(std::unique_ptr<ClipboardContents> saved) override;
+
+    // Puts `text` (UTF-8) on the clipboard from this program, for a paste.
+    void OfferText(const std::string& text);
+    // How many times a program has read the offered text's content since OfferText.
+    int offeredReads() const { return offeredReads_; }
+    // Waits until the offered text has been read once more than `reads`; false on timeout.
+    bool WaitRead(int reads, int timeoutMs);
+
+    // The primary selection's text: what is highlighted now ("" when the compositor keeps none).
+    std::string PrimaryText();
+
+  private:
+    struct Offer {
+        zwlr_data_control_offer_v1* offer = nullptr;
+        std::vector<std::string> types;
+    };
+    // What a source of ours offers, by type.
+    using Formats = std::vector<std::pair<std::string, std::string>>;
+    struct Source;
+
+    static void OnDataOffer(void* d, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* o);
+    static void OnSelection(void* d, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* o);
+    static void OnFinished(void* d, zwlr_data_control_device_v1*);
+    static void OnPrimary(void* d, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* o);
+
+    // Reads the offer's content in that type in full; "" on failure.
+    std::string Receive(zwlr_data_control_offer_v1* offer, const std::string& type);
+    void SetSelection(Formats formats, bool countReads);
+    void DropOffer(zwlr_data_control_offer_v1* o);
+
+    WaylandConnection& w_;
+    zwlr_data_control_manager_v1* manager_ = nullptr;
+    zwlr_data_control_device_v1* device_ = nullptr;
+    std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> offers_;
+    zwlr_data_control_offer_v1* selection_ = nullptr;
+    zwlr_data_control_offer_v1* primary_ = nullptr;
+    // Our source that holds the clipboard now, nullptr when another program's does.
+    std::unique_ptr<Source> source_;
+    std::uint64_t selectionSerial_ = 0;
+    int offeredReads_ = 0;
+};
+
+}  // namespace platform
