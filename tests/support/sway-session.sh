@@ -6,7 +6,8 @@
 # sockets. The command finds WAYLAND_DISPLAY (an absolute path: programs that get another
 # XDG_RUNTIME_DIR still reach it), XDG_RUNTIME_DIR, DISPLAY (sway's Xwayland), SWAYSOCK,
 # DBUS_SESSION_BUS_ADDRESS and PENRIKA_WAYLAND_SESSION=sway. Everything started here is stopped
-# by PID when the command ends; the exit status is the command's.
+# by PID when the command ends; the exit status is the command's. When the command fails, the end
+# of sway's log follows its output (PENRIKA_SWAY_DEBUG=1: sway's debug log).
 set -u
 work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-sway.XXXXXX")
 sway_pid=""
@@ -93,7 +94,7 @@ for_window [class=".*"] floating enable
 EOF
 export SWAYSOCK="$work/run/sway-ipc.sock" PENRIKA_TEST_WORK="$work"
 WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1 \
-    "${as_user[@]}" sway --config "$work/sway.config" >"$work/sway.log" 2>&1 &
+    "${as_user[@]}" sway ${PENRIKA_SWAY_DEBUG:+-d} --config "$work/sway.config" >"$work/sway.log" 2>&1 &
 sway_pid=$!
 
 # Up once it answers on its IPC socket, served by the same loop as its Wayland socket.
@@ -124,4 +125,12 @@ export PENRIKA_WAYLAND_SESSION=sway
 child=$!
 wait "$child"
 rc=$?
+if ! kill -0 "$sway_pid" 2>/dev/null; then
+    wait "$sway_pid"
+    echo "sway-session: sway ended during the command (status $?)" >&2
+    tail -n 20 "$work/sway.log" >&2
+elif [ "$rc" -ne 0 ]; then
+    echo "sway-session: the command failed ($rc); the end of sway's log:" >&2
+    tail -n 20 "$work/sway.log" >&2
+fi
 exit "$rc"
