@@ -5,15 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 
 #include "core/FillCommand.h"
+#include "e2e/support/Pointer.h"
+#include "platform/SettingsStore.h"
 #include "platform/wayland/DataControlClipboard.h"
+#include "platform/wayland/LayerShell.h"
 #include "platform/wayland/WaylandDesktop.h"
 #include "support/GuiApp.h"
 #include "support/ScratchDir.h"
@@ -192,6 +198,91 @@ TEST_F(WaylandDesktopTest, TypingStopsWhenAnotherWindowBecomesActive) {
     EXPECT_SOON(static_cast<std::size_t>(e->Text().size()) == sent);
     EXPECT_TRUE(text.startsWith(e->Text()));
     EXPECT_EQ(thief->Text(), QString());
+}
+
+// The toolbar as a layer surface: above the windows without taking the keyboard from the one
+// that has it, clicked like any window, dragged by a button to where the user wants it (a drag
+// is no click), and opening there next time.
+TEST_F(WaylandDesktopTest, TheToolbarStaysAboveKeepsNoKeyboardAndMovesWhereItIsDragged) {
+    if (!platform::LayerShellAvailable()) GTEST_SKIP() << "no layer shell for Qt 6 in this build";
+    auto e = StartEditor("browser-like");
+    ASSERT_TRUE(e->id && Activate(e->id));
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    auto pointer = e2e::Pointer::Connect(screen.width(), screen.height());
+
+    auto makeToolbar = [](int& clicks) {
+        auto bar = std::make_unique<QWidget>();
+        bar->setWindowTitle("toolbar");
+        auto* row = new QHBoxLayout(bar.get());
+        row->setContentsMargins(0, 0, 0, 0);
+        for (int i = 0; i < 2; ++i) {
+            auto* b = new QToolButton(bar.get());
+            b->setFixedSize(40, 30);
+            QObject::connect(b, &QToolButton::clicked, [&clicks] { ++clicks; });
+            row->addWidget(b);
+        }
+        bar->setFixedSize(80, 30);
+        return bar;
+    };
+    int clicks = 0;
+    auto bar = makeToolbar(clicks);
+    // Placed before it is first shown, as the program places its toolbar.
+    d().windows.SetTopmost(IdOf(bar.get()), true, true);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(bar->windowHandle(), 5000));
+    // At first in the lower right corner.
+    QPoint at(screen.width() - 80 - 24 + 20, screen.height() - 30 - 48 + 15);
+    // A click as a hand gives it: the pointer moves over the toolbar until the toolbar hears it
+    // (the compositor routes the pointer to a surface only once its first frame is up), then
+    // the button goes.
+    struct Hover : QObject {
+        int seen = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            const auto t = e->type();
+            if (t == QEvent::Enter || t == QEvent::HoverEnter || t == QEvent::HoverMove ||
+                t == QEvent::MouseMove)
+                ++seen;
+            return false;
+        }
+    };
+    auto clickOn = [&](QWidget* w) {
+        Hover hover;
+        w->installEventFilter(&hover);
+        for (QWidget* c : w->findChildren<QWidget*>()) c->installEventFilter(&hover);
+        bool heard = false;
+        for (int i = 0; i < 50 && !heard; ++i) {
+            pointer->MoveTo(at.x() + i % 2, at.y());
+            heard = QTest::qWaitFor([&] { return hover.seen > 0; }, 100);
+        }
+        EXPECT_TRUE(heard) << "the toolbar never heard the pointer";
+        pointer->Click(at.x(), at.y());
+    };
+    clickOn(bar.get());
+    EXPECT_SOON_EQ(clicks, 1);
+    EXPECT_EQ(d().windows.ActiveWindow(), e->id);
+
+    // A drag from the first button 300 px left and 200 up.
+    pointer->MoveTo(at.x(), at.y());
+    pointer->Button(true);
+    for (int step = 1; step <= 10; ++step) {
+        pointer->MoveTo(at.x() - 30 * step, at.y() - 20 * step);
+        QTest::qWait(10);  // a hand's pace
+    }
+    pointer->Button(false);
+    EXPECT_SOON(platform::FetchValue("Software\\Tamsel\\Penrika\\Toolbar", "Left").has_value());
+    EXPECT_EQ(clicks, 1);
+    at -= QPoint(300, 200);
+    clickOn(bar.get());
+    EXPECT_SOON_EQ(clicks, 2);
+    EXPECT_EQ(d().windows.ActiveWindow(), e->id);
+
+    // Opened again, it is where it was left.
+    bar.reset();
+    int again = 0;
+    auto next = makeToolbar(again);
+    d().windows.SetTopmost(IdOf(next.get()), true, true);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(next->windowHandle(), 5000));
+    clickOn(next.get());
+    EXPECT_SOON_EQ(again, 1);
 }
 
 }  // namespace

@@ -32,52 +32,64 @@ std::optional<int> StoredNumber(const char* name) {
     return n;
 }
 
-// Moves the layer surface with a drag that starts on any of its widgets.
+// Moves the layer surface by a drag that starts on any of its widgets. It moves when the button
+// is let go: while it stands still, every position the compositor reports is measured from the
+// same corner (a surface moved during the drag would report positions from a corner the
+// compositor applies in its own time).
 class Dragger : public QObject {
   public:
     Dragger(QWidget* top, LayerShellQt::Window* layer) : QObject(top), top_(top), layer_(layer) {}
 
     bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseMove &&
+            e->type() != QEvent::MouseButtonRelease)
+            return false;
         auto* m = static_cast<QMouseEvent*>(e);
+        const QPoint at = m->scenePosition().toPoint();
         switch (e->type()) {
             case QEvent::MouseButtonPress:
                 if (m->button() == Qt::LeftButton) {
-                    press_ = m->scenePosition().toPoint();
+                    press_ = at;
                     dragging_ = false;
                 }
                 return false;
-            case QEvent::MouseMove: {
+            case QEvent::MouseMove:
                 if (!(m->buttons() & Qt::LeftButton)) return false;
-                const QPoint d = m->scenePosition().toPoint() - press_;
-                if (!dragging_ && d.manhattanLength() < kDragThreshold) return false;
-                dragging_ = true;
-                if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setDown(false);
-                MoveBy(d);
+                if (!dragging_ && (at - press_).manhattanLength() < kDragThreshold) return false;
+                if (!dragging_) {
+                    dragging_ = true;
+                    if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setDown(false);
+                    top_->setCursor(Qt::SizeAllCursor);
+                }
                 return true;
-            }
-            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonRelease: {
                 if (!dragging_ || m->button() != Qt::LeftButton) return false;
                 dragging_ = false;
+                top_->unsetCursor();
                 // A drag is no click.
                 if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setDown(false);
-                StoreValues(kPlaceKey, {{"Left", std::to_string(layer_->margins().left())},
-                                        {"Top", std::to_string(layer_->margins().top())}});
+                const QMargins moved = MovedBy(at - press_);
+                layer_->setMargins(moved);
+                top_->update();
+                StoreValues(kPlaceKey, {{"Left", std::to_string(moved.left())},
+                                        {"Top", std::to_string(moved.top())}});
                 return true;
+            }
             default:
                 return false;
         }
     }
 
   private:
-    void MoveBy(QPoint d) {
-        QMargins m = layer_->margins();
+    QMargins MovedBy(QPoint d) const {
+        const QMargins m = layer_->margins();
         const QRect screen = top_->screen() ? top_->screen()->geometry() : QRect();
         int left = m.left() + d.x(), top = m.top() + d.y();
         if (!screen.isEmpty()) {
             left = std::clamp(left, 0, std::max(0, screen.width() - top_->width()));
             top = std::clamp(top, 0, std::max(0, screen.height() - top_->height()));
         }
-        layer_->setMargins(QMargins(left, top, 0, 0));
+        return QMargins(left, top, 0, 0);
     }
 
     QWidget* top_;
