@@ -19,14 +19,20 @@ fi
 failed=0
 rootfs=""
 cleanup() {
-    if [ -n "${pid:-}" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
+    if [ -n "${pid:-}" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
     pid=""
     [ -n "$rootfs" ] || return 0
-    for m in tmp/.X11-unix dev proc; do umount -l "$rootfs/$m" 2>/dev/null; done
+    for m in tmp/.X11-unix dev proc; do umount -l "$rootfs/$m" 2>/dev/null || true; done
     # What a session there left running has the root's files open.
     for p in /proc/[0-9]*; do
         [ "$(readlink "$p/root" 2>/dev/null)" = "$rootfs" ] && kill -KILL "${p#/proc/}" 2>/dev/null
     done
+    # Never remove a root while the machine's /dev or /proc is still mounted in it.
+    if grep -q " $rootfs/" /proc/mounts; then
+        echo "clean machine: $rootfs still has mounts; left in place" >&2
+        rootfs=""
+        return 1
+    fi
     rm -rf "$rootfs"
     rootfs=""
 }
@@ -109,15 +115,15 @@ check_release() {  # check_release 12|13: one fresh root of that release, its pa
         check "the help window opens in Japanese ($(xdotool getwindowname "$help" 2>/dev/null))" \
             test -n "$help"
     fi
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
     pid=""
 
     # In a Wayland session (headless sway, as tests/support/sway-session.sh runs it) the installed
     # program opens natively: a layer-shell toolbar where the release has Qt's layer shell (13),
     # an ordinary Wayland window otherwise. The root's own X sockets from here on: Xwayland's
     # display must not meet this machine's.
-    umount -l "$rootfs/tmp/.X11-unix"
+    umount -l "$rootfs/tmp/.X11-unix" || true
     check "apt installs a Wayland compositor beside it" \
         in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends sway xwayland x11-xserver-utils dbus-daemon >/dev/null 2>&1'
     cp "$root/tests/support/sway-session.sh" "$rootfs/tmp/sway-session.sh"
