@@ -56,8 +56,7 @@ TEST_P(SwayHarness, RealClicksSelectALabelAndFocusFieldsOfANativeWindow) {
     EXPECT_EQ(Trimmed(b.TripleClick("l-name-idsp")), "お　名前");
 
     // Moved elsewhere on the output, the window is found again.
-    auto& sway = dynamic_cast<e2e::SwayScreen&>(b.screen());
-    ASSERT_TRUE(sway.Command(b.window(), "move position 200 80"));
+    ASSERT_TRUE(b.screen().Move(b.window(), 200, 80));
     b.WaitLayout();
     EXPECT_EQ(Trimmed(b.TripleClick("l-mail")), "メール");
 }

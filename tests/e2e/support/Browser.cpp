@@ -125,6 +125,9 @@ user_pref("ui.key.menuAccessKeyFocuses", false);
     }
     std::vector<std::string> env = {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"};
     if (wayland) env.insert(env.end(), {"MOZ_ENABLE_WAYLAND=1", "GDK_BACKEND=wayland"});
+    // The seat's keyboard is the user's when a browser starts: after the program's own virtual
+    // keyboard has gone with it, a Chromium started before another key crashes (sway 1.7).
+    if (wayland) screen_->Key("Shift_L");
     session_.Start(argv, env);
 }
 

@@ -24,6 +24,9 @@ class Screen {
     virtual void RequestActivate(std::uint32_t w) = 0;
     // The window's rectangle on the screen (x, y, width, height); empty when unknown.
     virtual std::vector<int> Frame(std::uint32_t w) = 0;
+    // Moves the window's top-left corner there, as the window manager's user would; false when
+    // it cannot be moved.
+    virtual bool Move(std::uint32_t w, int x, int y) = 0;
 
     // Real pointer input; each returns once the server has taken the events.
     virtual void MoveMouse(int x, int y) = 0;

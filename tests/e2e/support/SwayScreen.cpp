@@ -112,6 +112,10 @@ std::vector<int> SwayScreen::Frame(std::uint32_t w) {
             r.value("height").toInt()};
 }
 
+bool SwayScreen::Move(std::uint32_t w, int x, int y) {
+    return Command(w, "move position " + std::to_string(x) + " " + std::to_string(y));
+}
+
 void SwayScreen::MoveMouse(int x, int y) {
     pointer_.MoveTo(x, y);
 }

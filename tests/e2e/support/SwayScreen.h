@@ -21,6 +21,7 @@ class SwayScreen : public Screen {
     std::uint32_t ActiveWindow() override;
     void RequestActivate(std::uint32_t w) override;
     std::vector<int> Frame(std::uint32_t w) override;
+    bool Move(std::uint32_t w, int x, int y) override;
     void MoveMouse(int x, int y) override;
     void Click(int x, int y, int count = 1) override;
     void Key(const std::string& keys) override;  // the compositor's virtual keyboard

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "e2e/support/Process.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/Xdotool.h"
 
@@ -123,6 +124,13 @@ void XDisplay::Click(int x, int y, int count) {
         // click by the time between them, so keep well inside their double-click interval.
         if (i + 1 < count) std::this_thread::sleep_for(40ms);
     }
+}
+
+bool XDisplay::Move(std::uint32_t w, int x, int y) {
+    Process p({"xdotool", "windowmove", "--sync", std::to_string(w), std::to_string(x),
+               std::to_string(y)},
+              {});
+    return WaitUntil([&] { return !p.Running(); }, 10s);
 }
 
 void XDisplay::Key(const std::string& keys) {

@@ -25,6 +25,7 @@ class XDisplay : public Screen {
     void RequestActivate(std::uint32_t w) override;
     // The window's rectangle on the screen (x, y, width, height).
     std::vector<int> Frame(std::uint32_t w) override;
+    bool Move(std::uint32_t w, int x, int y) override;  // xdotool windowmove
 
     // From now on, the server tells this client of every window mapped on the screen.
     void WatchMaps();
