@@ -305,7 +305,9 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         b_ = std::make_unique<e2e::BrowserSession>(GetParam(), *server_, page, dir_.path());
         b_->WaitReady(title);
         // On Wayland at the output's left edge, leaving room on its right for the toolbar.
-        if (InWaylandSession()) ASSERT_TRUE(b_->screen().Move(b_->window(), 0, 40));
+        if (InWaylandSession()) {
+            ASSERT_TRUE(b_->screen().Move(b_->window(), 0, 40));
+        }
         b_->WaitLayout();
     }
 
