@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QPointer>
+#include <memory>
 #include <vector>
 
 #include "core/EntryFile.h"
@@ -7,6 +8,7 @@
 #ifdef _WIN32
 #include "platform/win32/Win32Desktop.h"
 #else
+#include "platform/wayland/WaylandDesktop.h"
 #include "platform/x11/X11Desktop.h"
 #endif
 #include "ui/HelpViewer.h"
@@ -17,23 +19,34 @@
 int main(int argc, char** argv) {
     if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
 #ifndef _WIN32
-    // The desktop layer speaks X11; under Wayland the program runs through XWayland.
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    // Wayland natively where the compositor lets the program see and type into other programs'
+    // windows; X11 otherwise (through XWayland in a Wayland session).
+    const bool wayland = platform::ChooseWayland();
 #endif
     QApplication app(argc, argv);
     QApplication::setApplicationName("Penrika");
+    // The name the desktop knows the program by: its windows' app id on Wayland, which the
+    // desktop file and KWin's grant of its interfaces go by.
+    QGuiApplication::setDesktopFileName("jp.tamsel.Penrika");
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtTranslations();
     // The parts of the desktop this program runs on, and the program's own message boxes and
     // help, for every window.
 #ifdef _WIN32
-    platform::Win32Desktop desktop;
+    platform::Win32Desktop win32;
+    const platform::Desktop desktop = win32.Parts();
 #else
-    platform::X11Desktop desktop;
+    std::unique_ptr<platform::WaylandDesktop> native;
+    std::unique_ptr<platform::X11Desktop> x11;
+    const platform::Desktop desktop =
+        wayland ? (native = std::make_unique<platform::WaylandDesktop>(
+                       QGuiApplication::desktopFileName().toStdString()))
+                      ->Parts()
+                : (x11 = std::make_unique<platform::X11Desktop>())->Parts();
 #endif
     MessageBoxes messages;
     HelpViewer help;
-    const Shell shell{desktop.windows(), desktop.keyboard(), desktop.clipboard(), messages, help};
+    const Shell shell{desktop.windows, desktop.keyboard, desktop.clipboard, messages, help};
     // The entries and options, for the whole run.
     AppState state;
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.

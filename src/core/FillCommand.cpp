@@ -71,7 +71,7 @@ void FillCommand::Write() {
     if (toolbar_.place) toolbar_.place();
     if (!browser_.Recognised()) {
         std::string message = MsgBrowserNotRecognised;
-        if (platform::RunsUnderWayland()) message += std::string("\r\n") + MsgWaylandHint;
+        if (platform::RunsThroughXWayland()) message += std::string("\r\n") + MsgWaylandHint;
         Tell(message, ErrorTitle);
         return;
     }

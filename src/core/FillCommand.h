@@ -18,8 +18,8 @@
 
 // Texts the fill road shows.
 inline constexpr const char* MsgBrowserNotRecognised = "プラウザが認識できません。";
-// Added when the walk finds no browser in a Wayland session, where a browser that runs as a
-// Wayland program is out of the program's sight.
+// Added when the walk finds no browser in a Wayland session the program sees through XWayland,
+// where a browser that runs as a Wayland program is out of its sight.
 inline constexpr const char* MsgWaylandHint =
     "Wayland のデスクトップでは、ブラウザーを X11 で動かしてください（Firefox は "
     "MOZ_ENABLE_WAYLAND=0、Chromium は --ozone-platform=x11 を付けて起動）。X11 のセッションに"

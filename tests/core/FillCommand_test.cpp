@@ -309,27 +309,31 @@ TEST(KeepWithin, MovesAWindowOnlyAsFarAsTheAreaNeeds) {
 }  // namespace
 
 #ifndef _WIN32
-// --- In a Wayland session a browser may be out of sight: the message says what to do.
+// --- In a Wayland session seen through XWayland a browser may be out of sight: the message says
+// what to do. Where the program speaks to the compositor itself, it sees every window.
 
 TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
     struct Env {
         const char* sessionType;
         const char* waylandDisplay;
-        bool wayland;
-    } cases[] = {{"wayland", nullptr, true},
-                 {nullptr, "wayland-0", true},
-                 {"x11", nullptr, false},
-                 {"x11", "", false},
-                 {nullptr, nullptr, false}};
+        const char* qpa;
+        bool wayland;  // the hint is given
+    } cases[] = {{"wayland", nullptr, "xcb", true},
+                 {nullptr, "wayland-0", nullptr, true},
+                 {"wayland", "wayland-0", "wayland", false},
+                 {"x11", nullptr, "xcb", false},
+                 {"x11", "", nullptr, false},
+                 {nullptr, nullptr, nullptr, false}};
     for (const Env& e : cases) {
         SCOPED_TRACE(std::string(e.sessionType ? e.sessionType : "-") + " / " +
-                     (e.waylandDisplay ? e.waylandDisplay : "-"));
+                     (e.waylandDisplay ? e.waylandDisplay : "-") + " / " + (e.qpa ? e.qpa : "-"));
         auto set = [](const char* name, const char* value) {
             value ? ::setenv(name, value, 1) : ::unsetenv(name);
         };
         set("XDG_SESSION_TYPE", e.sessionType);
         set("WAYLAND_DISPLAY", e.waylandDisplay);
-        EXPECT_EQ(platform::RunsUnderWayland(), e.wayland);
+        set("QT_QPA_PLATFORM", e.qpa);
+        EXPECT_EQ(platform::RunsThroughXWayland(), e.wayland);
         FakeDesktop fresh;
         const WindowId self = fresh.AddWindow({.caption = "Penrika", .own = true});
         fresh.SetStack({self});  // nothing below the toolbar
@@ -343,5 +347,6 @@ TEST_F(FillRoad, NoBrowserInAWaylandSessionSaysHowToRunItUnderX11) {
     }
     ::unsetenv("XDG_SESSION_TYPE");
     ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
 }
 #endif

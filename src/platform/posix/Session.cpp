@@ -12,4 +12,9 @@ bool RunsUnderWayland() {
     return display && *display;
 }
 
+bool RunsThroughXWayland() {
+    const char* qpa = std::getenv("QT_QPA_PLATFORM");
+    return RunsUnderWayland() && !(qpa && std::strncmp(qpa, "wayland", 7) == 0);
+}
+
 }  // namespace platform

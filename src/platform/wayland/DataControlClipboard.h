@@ -3,6 +3,7 @@
 // text for a paste and tells when the target has read it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,9 +38,11 @@ class DataControlClipboard : public Clipboard {
 
     // Puts `text` (UTF-8) on the clipboard from this program, for a paste.
     void OfferText(const std::string& text);
-    // How many times a program has read the offered text's content since OfferText.
+    // How many times a program has asked for the offered text's content since OfferText.
     int offeredReads() const { return offeredReads_; }
-    // Waits until the offered text has been read once more than `reads`; false on timeout.
+    // Waits until the offered text has been asked for once more than `reads` and handed over
+    // in full, and the reader has had a moment to take it in (a browser drops a paste whose
+    // clipboard changes while it still reads); false on timeout.
     bool WaitRead(int reads, int timeoutMs);
 
     // The primary selection's text: what is highlighted now ("" when the compositor keeps none).
@@ -74,6 +77,8 @@ class DataControlClipboard : public Clipboard {
     std::unique_ptr<Source> source_;
     std::uint64_t selectionSerial_ = 0;
     int offeredReads_ = 0;
+    // How many of the offered text's hand-overs have been written in full.
+    std::shared_ptr<std::atomic<int>> offeredWritten_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace platform

@@ -7,4 +7,8 @@ bool RunsUnderWayland() {
     return false;
 }
 
+bool RunsThroughXWayland() {
+    return false;
+}
+
 }  // namespace platform

@@ -1,0 +1,18 @@
+// The toolbar as a layer-shell surface where Qt's layer shell is there (Debian 13 on): above
+// every window in the compositor's top layer (or below them, in the bottom layer), never taking
+// the keyboard, so that the browser keeps it while the user clicks 記入.
+#pragma once
+
+class QWidget;
+
+namespace platform {
+
+// Whether this build and session can make layer surfaces.
+bool LayerShellAvailable();
+// Makes `widget` (created, not yet shown) a layer surface at its position, in the top layer when
+// `above`; false when that cannot be done, and then the widget stays an ordinary window.
+bool MakeLayerSurface(QWidget* widget, bool above);
+// Moves a layer surface made by MakeLayerSurface into the top layer or out of it.
+void SetLayerAbove(QWidget* widget, bool above);
+
+}  // namespace platform

@@ -1,0 +1,42 @@
+#include "platform/wayland/WaylandDesktop.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/Session.h"
+#include "platform/wayland/DataControlClipboard.h"
+#include "platform/wayland/VirtualKeyboard.h"
+#include "platform/wayland/WlrWindowStack.h"
+
+namespace platform {
+
+bool WaylandDesktop::Suits(const std::set<std::string>& g) {
+    const bool stack = g.count("zwlr_foreign_toplevel_manager_v1");
+    const bool keys = g.count("zwp_virtual_keyboard_manager_v1");
+    const bool clipboard = g.count("zwlr_data_control_manager_v1");
+    return stack && keys && clipboard;
+}
+
+WaylandDesktop::WaylandDesktop(const std::string& appId) {
+    windows_ = std::make_unique<WlrWindowStack>(w_, appId);
+    clipboard_ = std::make_unique<DataControlClipboard>(w_);
+    keyboard_ = std::make_unique<VirtualKeyboard>(w_, *windows_, *clipboard_);
+}
+
+WaylandDesktop::~WaylandDesktop() = default;
+
+Desktop WaylandDesktop::Parts() {
+    return {*windows_, *keyboard_, *clipboard_};
+}
+
+bool ChooseWayland() {
+    if (const char* qpa = std::getenv("QT_QPA_PLATFORM"); qpa && *qpa)
+        return std::string_view(qpa).starts_with("wayland");
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const bool wayland = RunsUnderWayland() && display && *display &&
+                         WaylandDesktop::Suits(WaylandConnection::GlobalsOffered());
+    setenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb", 1);
+    return wayland;
+}
+
+}  // namespace platform
