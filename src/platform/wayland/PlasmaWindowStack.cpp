@@ -11,6 +11,7 @@
 
 #include "plasma-window-management-client.h"
 #include "platform/qt/QtSupport.h"
+#include "platform/wayland/LayerShell.h"
 
 namespace platform {
 namespace {
@@ -299,10 +300,11 @@ std::vector<WindowId> PlasmaWindowStack::WindowsBelow(WindowId w) {
     const WindowId listed = Listed(w);
     auto it = std::find(stack.begin(), stack.end(), listed);
     if (it != stack.end() && listed) return {std::make_reverse_iterator(it), stack.rend()};
-    // A widget of ours that KWin does not list while it is shown lies in a layer above every
-    // window (the toolbar's layer-shell surface): all of them are below it.
+    // The toolbar's layer-shell surface, which KWin does not list, never takes the keyboard:
+    // the windows below it are all those the user works in, nearest first (out of the top
+    // layer too, where it lies below them only while it is not used).
     QWidget* widget = OwnWidget(w);
-    if (widget && !listed && widget->isVisible()) return {stack.rbegin(), stack.rend()};
+    if (widget && widget == layered_ && widget->isVisible()) return {stack.rbegin(), stack.rend()};
     return {};
 }
 
@@ -354,6 +356,17 @@ void PlasmaWindowStack::SetState(WindowId w, std::uint32_t flag, bool on) {
 void PlasmaWindowStack::SetTopmost(WindowId w, bool above, bool show) {
     if (!w || !manager_) return;
     QWidget* widget = OwnWidget(w);
+    // The first window placed before it is shown is the toolbar.
+    if (widget && !layered_ && !widget->isVisible() && MakeLayerSurface(widget, above))
+        layered_ = widget;
+    if (widget && widget == layered_) {
+        SetLayerAbove(widget, above);
+        if (show && !widget->isVisible()) {
+            widget->setAttribute(Qt::WA_ShowWithoutActivating);
+            widget->show();
+        }
+        return;
+    }
     if (widget) {
         // KWin forgets the band when the window is hidden: put it back each time KWin lists the
         // widget's window anew.

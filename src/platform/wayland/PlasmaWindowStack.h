@@ -1,8 +1,8 @@
 // The window stack on KWin through its window list (org_kde_plasma_window_management, the one
 // Plasma's task bar reads): every window with its title, app id, process, state and parent, the
-// full stacking order, and activation and the keep-above band on request. KWin lists only
-// windows it manages: a layer-shell surface of ours (the toolbar) is not among them and lies
-// above them all.
+// full stacking order, and activation and the keep-above band on request. The toolbar is a
+// layer-shell surface where Qt's layer shell is there, as on wlroots: KWin does not list it, and
+// it lies above every window it lists (or below them all, out of the top layer).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <QPointer>
+#include <QWidget>
 
 #include "platform/WindowStack.h"
 #include "platform/wayland/WaylandConnection.h"
@@ -89,7 +92,9 @@ class PlasmaWindowStack : public WindowStack {
     org_kde_plasma_window_management* manager_ = nullptr;
     std::uint32_t version_ = 0;
     std::map<WindowId, std::unique_ptr<Window>> windows_;
-    WindowId nextId_ = 1;
+    // Ids of their own, far from the small numbers Qt gives its Wayland windows: a widget's id
+    // never names a listed window.
+    WindowId nextId_ = WindowId{0x504c} << (sizeof(WindowId) * 8 - 16);
     // The stacking order as KWin last sent it, bottom to top: uuids, or internal ids (as text)
     // where the protocol is older.
     std::vector<std::string> stacking_;
@@ -97,6 +102,9 @@ class PlasmaWindowStack : public WindowStack {
     std::uint64_t activations_ = 0;
     // Our widgets (by their ids) that are to be in the keep-above band, or out of it.
     std::map<WindowId, bool> wantAbove_;
+    // The program's first window to be placed before it is shown, the toolbar: in the
+    // compositor's top layer where it can, above every window without taking the keyboard.
+    QPointer<QWidget> layered_;
 };
 
 }  // namespace platform
