@@ -7,8 +7,10 @@
 # PENRIKA_WAYLAND_SESSION=kwin exported, and a private HOME and XDG directories. Everything
 # started here is stopped by PID when the command ends; the exit status is the command's.
 #   tests/support/kwin-session.sh CMD...
-# KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 lets the tests bind the window list and fake input, which
-# KWin otherwise grants only to programs whose desktop file names them.
+# The command's program (and those in $PENRIKA_KWIN_TRUSTED, colon-separated) may bind KWin's
+# window list, fake input and key states, which KWin grants only to programs whose desktop file
+# names them: KWin 6 through KWIN_WAYLAND_NO_PERMISSION_CHECKS=1, KWin 5 (which has no such
+# switch) through desktop files written here.
 set -u
 [ $# -gt 0 ] || { echo "usage: kwin-session.sh CMD..." >&2; exit 2; }
 user=${PENRIKA_E2E_USER:-nobody}
