@@ -3,7 +3,7 @@
 # other release's inside a root of its own, tools/in-debian.sh), makes a fresh minimal root of
 # each release with mmdebstrap, installs its package there with apt (so apt resolves its
 # dependencies exactly as on a user's machine) and starts the installed penrika on a private X
-# display. One line per check; exits non-zero when any fails. Needs root (chroot and mounts).
+# display and in a headless Wayland session. One line per check; exits non-zero when any fails. Needs root (chroot and mounts).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${run_packages[@]}" "${package_packages[@]}" "${check_packages[@]}"
 
@@ -23,6 +23,10 @@ cleanup() {
     pid=""
     [ -n "$rootfs" ] || return 0
     for m in tmp/.X11-unix dev proc; do umount -l "$rootfs/$m" 2>/dev/null; done
+    # What a session there left running has the root's files open.
+    for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/root" 2>/dev/null)" = "$rootfs" ] && kill -KILL "${p#/proc/}" 2>/dev/null
+    done
     rm -rf "$rootfs"
     rootfs=""
 }
@@ -104,6 +108,27 @@ check_release() {  # check_release 12|13: one fresh root of that release, its pa
         done
         check "the help window opens in Japanese ($(xdotool getwindowname "$help" 2>/dev/null))" \
             test -n "$help"
+    fi
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    pid=""
+
+    # In a Wayland session (headless sway, as tests/support/sway-session.sh runs it) the installed
+    # program opens natively: a layer-shell toolbar where the release has Qt's layer shell (13),
+    # an ordinary Wayland window otherwise. The root's own X sockets from here on: Xwayland's
+    # display must not meet this machine's.
+    umount -l "$rootfs/tmp/.X11-unix"
+    check "apt installs a Wayland compositor beside it" \
+        in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends sway xwayland x11-xserver-utils dbus-daemon >/dev/null 2>&1'
+    cp "$root/tests/support/sway-session.sh" "$rootfs/tmp/sway-session.sh"
+    in_root bash /tmp/sway-session.sh sh -c "WAYLAND_DEBUG=client timeout 8 $exec_line \
+        >/tmp/penrika-wayland.log 2>&1; true" >/dev/null 2>&1
+    if [ "$release" -ge 13 ]; then
+        check "on Wayland the toolbar is a layer-shell surface" \
+            grep -q 'get_layer_surface(.*"penrika")' "$rootfs/tmp/penrika-wayland.log"
+    else
+        check "on Wayland the toolbar is a Wayland window" \
+            grep -q 'set_app_id("jp.tamsel.Penrika")' "$rootfs/tmp/penrika-wayland.log"
     fi
     cleanup
 }

@@ -44,8 +44,8 @@ printf 'penrika (%s) %s; urgency=medium\n\n  * Built from the source tree.\n\n -
     gzip -9n >"$doc/changelog.gz"
 
 # Shared libraries: computed. What Qt loads at run time by name: the packages holding the SVG
-# image and icon plugins and the Japanese translations on this release (Debian 13 moved the
-# plugins out of the library's package), then the font, named.
+# image and icon plugins, the Wayland platform and the Japanese translations on this release
+# (Debian 13 moved the SVG plugins out of the library's package), then the font, named.
 mkdir -p "$stage/DEBIAN"  # how dpkg-shlibdeps knows the package's root
 shlibs=$(cd "$work" && printf 'Source: penrika\n\nPackage: penrika\nArchitecture: any\n' >debian/control &&
     dpkg-shlibdeps -O debian/penrika/usr/bin/penrika | sed -n 's/^shlibs:Depends=//p')
@@ -53,7 +53,7 @@ shlibs=$(cd "$work" && printf 'Source: penrika\n\nPackage: penrika\nArchitecture
 plugins=$(qtpaths6 --plugin-dir 2>/dev/null || qmake6 -query QT_INSTALL_PLUGINS)
 translations=$(qtpaths6 --query QT_INSTALL_TRANSLATIONS 2>/dev/null || qmake6 -query QT_INSTALL_TRANSLATIONS)
 loaded=$(dpkg -S "$plugins/imageformats/libqsvg.so" "$plugins/iconengines/libqsvgicon.so" \
-    "$translations/qtbase_ja.qm" | cut -d: -f1 | sort -u | paste -sd, | sed 's/,/, /g')
+    "$plugins/platforms/libqwayland-generic.so" "$translations/qtbase_ja.qm" | cut -d: -f1 | sort -u | paste -sd, | sed 's/,/, /g')
 [ -n "$loaded" ] || { echo "no package holds Qt's SVG plugins or translations" >&2; exit 1; }
 runtime="$loaded, fonts-ipafont-gothic"
 cat >"$stage/DEBIAN/control" <<CONTROL

@@ -264,6 +264,9 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
     std::size_t sent = 0;
     lastKeycode_ = 0;
     while (sent < strokes.size()) {
+        // Whatever changed the active window before the compositor takes our next key is known
+        // here once it has answered.
+        w_.RoundTrip();
         if (windows_.ActiveWindow() != target) break;
         if (byPaste(strokes[sent])) {
             // The characters no key carries, as many as come in a row.

@@ -1,5 +1,7 @@
 #include "platform/wayland/WaylandDesktop.h"
 
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <cstdlib>
 #include <string_view>
 
@@ -33,7 +35,10 @@ bool ChooseWayland() {
     if (const char* qpa = std::getenv("QT_QPA_PLATFORM"); qpa && *qpa)
         return std::string_view(qpa).starts_with("wayland");
     const char* display = std::getenv("WAYLAND_DISPLAY");
-    const bool wayland = RunsUnderWayland() && display && *display &&
+    // Qt's Wayland platform is a package of its own: without it, X11 it is.
+    const bool plugin = QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                                          QStringLiteral("/platforms/libqwayland-generic.so"));
+    const bool wayland = RunsUnderWayland() && display && *display && plugin &&
                          WaylandDesktop::Suits(WaylandConnection::GlobalsOffered());
     setenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb", 1);
     return wayland;

@@ -165,11 +165,16 @@ void WlrWindowStack::SetTopmost(WindowId w, bool above, bool show) {
 }
 
 void WlrWindowStack::RequestActivate(WindowId w) {
-    if (QWidget* widget = OwnWidget(w)) {
-        widget->activateWindow();
-        return;
-    }
     Toplevel* t = Find(w);
+    if (QWidget* widget = OwnWidget(w)) {
+        // A program cannot give itself the keyboard on Wayland; the window list can, for our
+        // window of that title.
+        const std::string title = widget->windowTitle().toStdString();
+        for (auto& [id, other] : toplevels_) {
+            if (other.appId == appId_ && other.title == title) t = &other;
+        }
+        if (!t) widget->activateWindow();
+    }
     if (!t || !w_.seat()) return;
     zwlr_foreign_toplevel_handle_v1_activate(t->handle, w_.seat());
     wl_display_flush(w_.display());

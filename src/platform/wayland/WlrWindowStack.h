@@ -5,6 +5,8 @@
 // one the user was working in.
 #pragma once
 
+#include <QPointer>
+#include <QWidget>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -16,7 +18,6 @@
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_foreign_toplevel_handle_v1;
 struct wl_array;
-class QWidget;
 
 namespace platform {
 
@@ -78,7 +79,7 @@ class WlrWindowStack : public WindowStack {
     std::vector<WindowId> order_;
     // The program's first window to be placed, the toolbar: in the compositor's top layer
     // where it can, above every window without taking the keyboard.
-    QWidget* layered_ = nullptr;
+    QPointer<QWidget> layered_;
 };
 
 }  // namespace platform

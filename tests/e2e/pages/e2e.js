@@ -24,7 +24,10 @@
       const r = el.getBoundingClientRect();
       rects[el.id] = [r.left, r.top, r.width, r.height];
     }
-    send({ kind: "layout", origin, rects, scale: window.devicePixelRatio });
+    // Where the pointer is in the viewport: on Wayland the page knows no screen position, and
+    // the test finds the viewport from where it put the pointer.
+    send({ kind: "layout", origin, client: [e.clientX, e.clientY], rects,
+           scale: window.devicePixelRatio });
   });
   let timer = 0;
   document.addEventListener("selectionchange", () => {

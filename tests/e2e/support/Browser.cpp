@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -41,7 +42,8 @@ BrowserSession::BrowserSession(Browser b, const FormServer& server, const std::s
     if (!BrowserInstalled(b)) throw Error(std::string(BrowserName(b)) + " is not installed");
     tag_ = std::string(BrowserName(b)) + std::to_string(++g_sessions) + "p" +
            std::to_string(::getpid());
-    x_ = std::make_unique<XDisplay>();
+    screen_ = Screen::Open();
+    const bool wayland = !screen_->PagesKnowTheirPlace();
 
     fs::path profile = session_.home() / "profile";
 
@@ -66,8 +68,9 @@ BrowserSession::BrowserSession(Browser b, const FormServer& server, const std::s
                 "--lang=ja",
                 "--user-data-dir=" + profile.string(),
                 "--window-position=0,0",
-                "--window-size=" + w + "," + h,
-                url};
+                "--window-size=" + w + "," + h};
+        if (wayland) argv.push_back("--ozone-platform=wayland");
+        argv.push_back(url);
         fs::create_directories(profile / "Default");
         WriteFile(profile / "Default" / "Preferences",
                   R"({"translate":{"enabled":false},"autofill":{"profile_enabled":false,)"
@@ -120,10 +123,18 @@ user_pref("browser.region.update.enabled", false);
 user_pref("ui.key.menuAccessKeyFocuses", false);
 )");
     }
-    session_.Start(argv, {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"});
+    std::vector<std::string> env = {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"};
+    if (wayland) env.insert(env.end(), {"MOZ_ENABLE_WAYLAND=1", "GDK_BACKEND=wayland"});
+    session_.Start(argv, env);
 }
 
 BrowserSession::~BrowserSession() = default;
+
+XDisplay& BrowserSession::display() {
+    auto* x = dynamic_cast<XDisplay*>(screen_.get());
+    if (!x) throw Error("not on X11");
+    return *x;
+}
 
 void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
     auto lastAsk = std::chrono::steady_clock::now() - 1h;
@@ -133,17 +144,17 @@ void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
             if (!session_.Running()) return true;
             if (!window_) {
                 seen.clear();
-                for (std::uint32_t w : x_->ClientWindows()) {
-                    std::string t = x_->Title(w);
+                for (std::uint32_t w : screen_->ClientWindows()) {
+                    std::string t = screen_->Title(w);
                     seen += "[" + t + "] ";
-                    if (t.rfind(title, 0) == 0 && x_->Viewable(w)) window_ = w;
+                    if (t.rfind(title, 0) == 0 && screen_->Viewable(w)) window_ = w;
                 }
                 if (!window_) return false;
             }
-            if (x_->ActiveWindow() == window_) return true;
+            if (screen_->ActiveWindow() == window_) return true;
             auto now = std::chrono::steady_clock::now();
             if (now - lastAsk > 500ms) {
-                x_->RequestActivate(window_);
+                screen_->RequestActivate(window_);
                 lastAsk = now;
             }
             return false;
@@ -160,7 +171,7 @@ void BrowserSession::WaitReady(const std::string& title, Millis timeout) {
 
 Event BrowserSession::WaitLayout(Millis timeout) {
     if (!window_) throw Error("WaitLayout before WaitReady");
-    std::vector<int> f = x_->Frame(window_);
+    std::vector<int> f = screen_->Frame(window_);
     if (f.size() != 4) throw Error("cannot read the window's geometry");
     // The middle of the window is page, whatever the browser puts around it; wiggling the
     // pointer there makes the page report, once it has loaded.
@@ -170,7 +181,7 @@ Event BrowserSession::WaitLayout(Millis timeout) {
     std::optional<Event> e;
     WaitUntil(
         [&] {
-            x_->MoveMouse(cx + (i++ % 2), cy);
+            screen_->MoveMouse(cx + (i++ % 2), cy);
             e = server_.WaitEvent("layout", after, 100ms, tag_);
             return e.has_value();
         },
@@ -178,6 +189,26 @@ Event BrowserSession::WaitLayout(Millis timeout) {
     if (!e) throw Error("the page did not report its layout\n" + Log());
     // A later report (the page moved) replaces it.
     while (std::optional<Event> newer = server_.WaitEvent("layout", e->seq, 0ms, tag_)) e = newer;
+    if (!screen_->PagesKnowTheirPlace()) {
+        // The viewport lies where the pointer is less where the page saw it. The pointer goes
+        // somewhere it was not while wiggling, and the report of that move is the one whose
+        // place in the viewport is new.
+        std::vector<std::pair<double, double>> seen;
+        for (const Event& l : server_.Events())
+            if (l.kind == "layout" && l.tag == tag_ && l.seq > after)
+                seen.emplace_back(l.clientX, l.clientY);
+        const int px = cx + 7, py = cy + 5;
+        const int mark = server_.LastSeq();
+        screen_->MoveMouse(px, py);
+        e = server_.WaitEvent("layout", mark, timeout, tag_, [&](const Event& l) {
+            return std::find(seen.begin(), seen.end(), std::pair{l.clientX, l.clientY}) ==
+                   seen.end();
+        });
+        if (!e) throw Error("the page did not report the pointer's move\n" + Log());
+        const double s = e->scale > 0 ? e->scale : 1.0;
+        e->originX = px / s - e->clientX;
+        e->originY = py / s - e->clientY;
+    }
     layout_ = e;
     return *e;
 }
@@ -197,7 +228,7 @@ std::pair<int, int> BrowserSession::CenterOf(const std::string& id) {
 std::string BrowserSession::TripleClick(const std::string& id, Millis timeout) {
     auto [x, y] = CenterOf(id);
     int after = server_.LastSeq();
-    x_->Click(x, y, 3);
+    screen_->Click(x, y, 3);
     std::optional<Event> e = server_.WaitEvent("click", after, timeout, tag_,
                                                [](const Event& ev) { return ev.clicks >= 3; });
     if (!e) throw Error("the page saw no triple click on " + id);
@@ -211,7 +242,7 @@ void BrowserSession::ClickToFocus(const std::string& id, Millis timeout) {
         if (attempt) WaitLayout();
         auto [x, y] = CenterOf(id);
         int after = server_.LastSeq();
-        x_->Click(x, y, 1);
+        screen_->Click(x, y, 1);
         if (server_.WaitEvent("focus", after, timeout / 3, tag_,
                               [&](const Event& ev) { return ev.text == id; }))
             return;

@@ -1,8 +1,9 @@
 // End-to-end harness: a local form server, real browsers with fresh profiles on the test's X
-// display, real mouse input through XTest, and the server's log as the judge of what arrived.
+// display or natively in its Wayland session, real mouse input (XTest, the compositor's virtual
+// pointer), and the server's log as the judge of what arrived.
 //
-// Meant for gtests running under tests/support/with-x.sh (DISPLAY, HOME and XDG already
-// private).
+// Meant for gtests running under tests/support/with-x.sh or sway-session.sh (the display, HOME
+// and XDG already private).
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +19,7 @@
 #include "e2e/support/Event.h"
 #include "e2e/support/UserSession.h"
 #include "e2e/support/Util.h"
+#include "e2e/support/Screen.h"
 #include "e2e/support/XDisplay.h"
 
 namespace e2e {
@@ -46,14 +48,16 @@ class BrowserSession {
     Browser browser() const { return browser_; }
     const std::string& tag() const { return tag_; }  // marks this session's events
     std::uint32_t window() const { return window_; }
-    XDisplay& display() { return *x_; }
+    Screen& screen() { return *screen_; }
+    XDisplay& display();  // the X11 screen; throws in a Wayland session
 
     // Waits until the window whose title begins with `title` (the page's <title>) is mapped
     // and active, asking for activation when the window manager does not give it. Throws on
     // timeout, naming what was seen.
     void WaitReady(const std::string& title, Millis timeout = 45s);
     // Moves the pointer over the page until the page reports where its elements are; the
-    // newest such report. Throws on timeout.
+    // newest such report (its origin found from the pointer where the page cannot tell it).
+    // Throws on timeout.
     Event WaitLayout(Millis timeout = 15s);
     // Screen position (device pixels) of the centre of the element with that id, from the
     // newest layout; throws when the element is unknown.
@@ -82,7 +86,7 @@ class BrowserSession {
     const FormServer& server_;
     std::string page_, tag_;
     BrowserOptions options_;
-    std::unique_ptr<XDisplay> x_;
+    std::unique_ptr<Screen> screen_;
     UserSession session_;
     std::uint32_t window_ = 0;
     std::optional<Event> layout_;

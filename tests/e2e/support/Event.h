@@ -20,6 +20,7 @@ struct Event {
     // layout: viewport origin on the screen, device pixels per CSS pixel, element rectangles
     // (left, top, width, height in CSS pixels, relative to the viewport).
     double originX = 0, originY = 0, scale = 1;
+    double clientX = 0, clientY = 0;  // layout: where the pointer was in the viewport
     std::map<std::string, std::vector<double>> rects;
     std::string raw;  // the line as logged
 };

@@ -32,6 +32,8 @@ std::optional<Event> ParseEvent(const std::string& line) {
         e.fields[it.key().toStdString()] = it.value().toString().toStdString();
     QJsonArray origin = o.value("origin").toArray();
     if (origin.size() == 2) e.originX = origin[0].toDouble(), e.originY = origin[1].toDouble();
+    QJsonArray client = o.value("client").toArray();
+    if (client.size() == 2) e.clientX = client[0].toDouble(), e.clientY = client[1].toDouble();
     e.scale = o.value("scale").toDouble(1.0);
     QJsonObject rects = o.value("rects").toObject();
     for (auto it = rects.begin(); it != rects.end(); ++it) {

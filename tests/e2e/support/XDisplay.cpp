@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "e2e/support/Util.h"
+#include "e2e/support/Xdotool.h"
 
 namespace e2e {
 
@@ -122,6 +123,14 @@ void XDisplay::Click(int x, int y, int count) {
         // click by the time between them, so keep well inside their double-click interval.
         if (i + 1 < count) std::this_thread::sleep_for(40ms);
     }
+}
+
+void XDisplay::Key(const std::string& keys) {
+    XdoKey(keys);
+}
+
+void XDisplay::Type(const std::string& text) {
+    XdoType(text);
 }
 
 void XDisplay::WatchMaps() {

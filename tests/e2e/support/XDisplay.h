@@ -6,23 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "e2e/support/Screen.h"
+
 namespace e2e {
 
 // A small X client for what the tests do as the user: find windows, activate, move and click.
-class XDisplay {
+class XDisplay : public Screen {
   public:
     XDisplay();  // $DISPLAY; throws when it cannot connect
-    ~XDisplay();
+    ~XDisplay() override;
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
 
-    std::vector<std::uint32_t> ClientWindows();  // _NET_CLIENT_LIST
-    std::string Title(std::uint32_t w);          // _NET_WM_NAME, else WM_NAME
-    bool Viewable(std::uint32_t w);
-    std::uint32_t ActiveWindow();  // _NET_ACTIVE_WINDOW
-    void RequestActivate(std::uint32_t w);
+    std::vector<std::uint32_t> ClientWindows() override;  // _NET_CLIENT_LIST
+    std::string Title(std::uint32_t w) override;          // _NET_WM_NAME, else WM_NAME
+    bool Viewable(std::uint32_t w) override;
+    std::uint32_t ActiveWindow() override;  // _NET_ACTIVE_WINDOW
+    void RequestActivate(std::uint32_t w) override;
     // The window's rectangle on the screen (x, y, width, height).
-    std::vector<int> Frame(std::uint32_t w);
+    std::vector<int> Frame(std::uint32_t w) override;
 
     // From now on, the server tells this client of every window mapped on the screen.
     void WatchMaps();
@@ -31,8 +33,10 @@ class XDisplay {
     std::uint32_t WaitMapped(const std::string& title, std::chrono::milliseconds timeout);
 
     // Real pointer input through XTest; each returns once the server has taken the events.
-    void MoveMouse(int x, int y);
-    void Click(int x, int y, int count = 1);
+    void MoveMouse(int x, int y) override;
+    void Click(int x, int y, int count = 1) override;
+    void Key(const std::string& keys) override;  // xdotool (Xdotool.h)
+    void Type(const std::string& text) override;
 
   private:
     struct Impl;

@@ -1,0 +1,159 @@
+#include "e2e/support/Keyboard.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "e2e/support/Util.h"
+#include "virtual-keyboard-unstable-v1-client.h"
+
+namespace e2e {
+
+namespace {
+
+std::uint32_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+class VirtualKeyboard : public Keyboard {
+  public:
+    VirtualKeyboard() {
+        d_ = wl_display_connect(nullptr);
+        if (!d_) throw Error("cannot connect to $WAYLAND_DISPLAY");
+        static const wl_registry_listener listener = {OnGlobal,
+                                                      [](void*, wl_registry*, std::uint32_t) {}};
+        wl_registry* r = wl_display_get_registry(d_);
+        wl_registry_add_listener(r, &listener, this);
+        wl_display_roundtrip(d_);
+        wl_registry_destroy(r);
+        if (!seat_ || !manager_) throw Error("the compositor offers no virtual keyboard");
+        kb_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager_, seat_);
+
+        ctx_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        const xkb_rule_names names = {"evdev", "pc105", "us", "", ""};
+        map_ = xkb_keymap_new_from_names(ctx_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (!map_) throw Error("cannot make a US keymap");
+        char* text = xkb_keymap_get_as_string(map_, XKB_KEYMAP_FORMAT_TEXT_V1);
+        const std::size_t size = std::strlen(text) + 1;
+        int fd = memfd_create("test-keymap", MFD_CLOEXEC);
+        if (fd < 0 || write(fd, text, size) != static_cast<ssize_t>(size))
+            throw Error("cannot hand the keymap over");
+        std::free(text);
+        zwp_virtual_keyboard_v1_keymap(kb_, XKB_KEYMAP_FORMAT_TEXT_V1, fd,
+                                       static_cast<std::uint32_t>(size));
+        close(fd);
+        Sync();
+        // The seat takes a keyboard's keymap at its first key, and Chromium's composition in
+        // progress is dropped then: that happens here rather than in what the test types.
+        Press({}, 0, Code(xkb_keysym_from_name("Shift_L", XKB_KEYSYM_NO_FLAGS), "Shift_L"));
+    }
+
+    void Keys(const std::string& keys) override {
+        std::istringstream in(keys);
+        for (std::string k; in >> k;) {
+            std::uint32_t mods = 0;
+            std::vector<xkb_keycode_t> held;
+            for (std::size_t plus; (plus = k.find('+')) != std::string::npos;
+                 k.erase(0, plus + 1)) {
+                const std::string m = k.substr(0, plus);
+                const char* sym = m == "ctrl" ? "Control_L" : m == "shift" ? "Shift_L"
+                                                : m == "alt"               ? "Alt_L"
+                                                                           : nullptr;
+                if (!sym) throw Error("no modifier " + m);
+                held.push_back(Code(xkb_keysym_from_name(sym, XKB_KEYSYM_NO_FLAGS), m));
+                mods |= 1u << xkb_keymap_mod_get_index(
+                            map_, m == "ctrl" ? XKB_MOD_NAME_CTRL
+                                  : m == "shift" ? XKB_MOD_NAME_SHIFT
+                                                 : XKB_MOD_NAME_ALT);
+            }
+            const xkb_keysym_t sym = xkb_keysym_from_name(k.c_str(), XKB_KEYSYM_NO_FLAGS);
+            Press(held, mods, Code(sym, k));
+        }
+    }
+
+    void Type(const std::string& text) override {
+        for (char c : text) {
+            const xkb_keysym_t sym = xkb_utf32_to_keysym(static_cast<unsigned char>(c));
+            // A capital or a sign on a shifted key is typed with Shift, as a person would.
+            xkb_keycode_t code = Code(sym, std::string(1, c), /*allowShift=*/true);
+            if (shifted_) {
+                Press({Code(xkb_keysym_from_name("Shift_L", XKB_KEYSYM_NO_FLAGS), "Shift")},
+                      1u << xkb_keymap_mod_get_index(map_, XKB_MOD_NAME_SHIFT), code);
+            } else {
+                Press({}, 0, code);
+            }
+        }
+    }
+
+  private:
+    static void OnGlobal(void* data, wl_registry* r, std::uint32_t name, const char* interface,
+                         std::uint32_t) {
+        auto* self = static_cast<VirtualKeyboard*>(data);
+        if (!self->seat_ && std::strcmp(interface, wl_seat_interface.name) == 0)
+            self->seat_ = static_cast<wl_seat*>(wl_registry_bind(r, name, &wl_seat_interface, 1));
+        else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+            self->manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
+                wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    }
+
+    // The key that gives `sym` in the first level (or the second, Shift, when allowed).
+    xkb_keycode_t Code(xkb_keysym_t sym, const std::string& name, bool allowShift = false) {
+        shifted_ = false;
+        for (int level = 0; level < (allowShift ? 2 : 1); ++level) {
+            for (xkb_keycode_t c = xkb_keymap_min_keycode(map_); c <= xkb_keymap_max_keycode(map_);
+                 ++c) {
+                const xkb_keysym_t* syms = nullptr;
+                if (xkb_keymap_key_get_syms_by_level(map_, c, 0, level, &syms) == 1 &&
+                    syms[0] == sym) {
+                    shifted_ = level == 1;
+                    return c;
+                }
+            }
+        }
+        throw Error("no key for " + name);
+    }
+
+    void Press(const std::vector<xkb_keycode_t>& held, std::uint32_t mods, xkb_keycode_t code) {
+        // Wayland keys are evdev codes, XKB's less 8.
+        for (xkb_keycode_t h : held) zwp_virtual_keyboard_v1_key(kb_, NowMs(), h - 8, 1);
+        if (mods) zwp_virtual_keyboard_v1_modifiers(kb_, mods, 0, 0, 0);
+        zwp_virtual_keyboard_v1_key(kb_, NowMs(), code - 8, 1);
+        zwp_virtual_keyboard_v1_key(kb_, NowMs(), code - 8, 0);
+        for (xkb_keycode_t h : held) zwp_virtual_keyboard_v1_key(kb_, NowMs(), h - 8, 0);
+        if (mods) zwp_virtual_keyboard_v1_modifiers(kb_, 0, 0, 0, 0);
+        Sync();
+        // Typing speed of a quick typist, as xdotool's default delay: a client that reads its
+        // events late must still see the keys one by one.
+        std::this_thread::sleep_for(12ms);
+    }
+
+    void Sync() {
+        if (wl_display_roundtrip(d_) < 0) throw Error("the compositor closed the connection");
+    }
+
+    wl_display* d_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
+    zwp_virtual_keyboard_v1* kb_ = nullptr;
+    xkb_context* ctx_ = nullptr;
+    xkb_keymap* map_ = nullptr;
+    bool shifted_ = false;
+};
+
+}  // namespace
+
+Keyboard& Keyboard::Get() {
+    static VirtualKeyboard keyboard;
+    return keyboard;
+}
+
+}  // namespace e2e
