@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <QApplication>
 #include <QString>
 #include <QWidget>
 #include <QWindow>
@@ -260,6 +261,8 @@ WindowId PlasmaWindowStack::Listed(WindowId w) {
     if (!w || windows_.count(w)) return w;
     QWidget* widget = OwnWidget(w);
     if (!widget) return w;
+    // A hidden widget has no window, even while KWin still lists the one it had.
+    if (!widget->isVisible()) return 0;
     // KWin names no surface of a window: ours is the one of this process with the widget's
     // title, the topmost where several are.
     const std::string title = widget->windowTitle().toStdString();
@@ -272,6 +275,23 @@ WindowId PlasmaWindowStack::Listed(WindowId w) {
     for (auto& [id, win] : windows_)
         if (win->described && win->pid == own && TitleMatches(win->title, title)) return id;
     return 0;
+}
+
+WindowId PlasmaWindowStack::Public(WindowId listed) {
+    auto it = windows_.find(listed);
+    if (it == windows_.end() || it->second->pid != static_cast<std::uint32_t>(getpid()))
+        return listed;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->testAttribute(Qt::WA_WState_Created) || !widget->isVisible()) continue;
+        const auto id = static_cast<WindowId>(widget->internalWinId());
+        if (Listed(id) == listed) return id;
+    }
+    return listed;
+}
+
+std::vector<WindowId> PlasmaWindowStack::Public(std::vector<WindowId> listed) {
+    for (WindowId& w : listed) w = Public(w);
+    return listed;
 }
 
 std::vector<WindowId> PlasmaWindowStack::Stacking() {
@@ -299,12 +319,13 @@ std::vector<WindowId> PlasmaWindowStack::WindowsBelow(WindowId w) {
     std::vector<WindowId> stack = Stacking();  // bottom to top
     const WindowId listed = Listed(w);
     auto it = std::find(stack.begin(), stack.end(), listed);
-    if (it != stack.end() && listed) return {std::make_reverse_iterator(it), stack.rend()};
+    if (it != stack.end() && listed) return Public({std::make_reverse_iterator(it), stack.rend()});
     // The toolbar's layer-shell surface, which KWin does not list, never takes the keyboard:
     // the windows below it are all those the user works in, nearest first (out of the top
     // layer too, where it lies below them only while it is not used).
     QWidget* widget = OwnWidget(w);
-    if (widget && widget == layered_ && widget->isVisible()) return {stack.rbegin(), stack.rend()};
+    if (widget && widget == layered_ && widget->isVisible())
+        return Public({stack.rbegin(), stack.rend()});
     return {};
 }
 
@@ -312,7 +333,7 @@ std::vector<WindowId> PlasmaWindowStack::TopLevelWindows() {
     if (!manager_) return {};
     w_.RoundTrip();
     std::vector<WindowId> stack = Stacking();
-    return {stack.rbegin(), stack.rend()};
+    return Public({stack.rbegin(), stack.rend()});
 }
 
 bool PlasmaWindowStack::IsVisible(WindowId w) {
@@ -334,7 +355,7 @@ WindowId PlasmaWindowStack::Owner(WindowId w) {
     const Window* win = Find(w);
     if (!win || !win->parent) return 0;
     for (auto& [id, other] : windows_)
-        if (other->handle == win->parent) return id;
+        if (other->handle == win->parent) return Public(id);
     return 0;
 }
 
@@ -405,6 +426,10 @@ void PlasmaWindowStack::RequestActivate(WindowId w) {
 }
 
 WindowId PlasmaWindowStack::ActiveWindow() {
+    return Public(ActiveListed());
+}
+
+WindowId PlasmaWindowStack::ActiveListed() {
     w_.Dispatch();
     const Window* best = nullptr;
     for (auto& [id, win] : windows_) {
@@ -421,7 +446,7 @@ bool PlasmaWindowStack::WaitActive(WindowId w, int timeoutMs) {
     return w_.WaitUntil(
         [&] {
             const WindowId listed = Listed(w);
-            return listed && ActiveWindow() == listed;
+            return listed && ActiveListed() == listed;
         },
         timeoutMs);
 }

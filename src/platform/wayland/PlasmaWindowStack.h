@@ -55,8 +55,10 @@ class PlasmaWindowStack : public WindowStack {
     std::string AppId(WindowId w);
     // Whether KWin keeps the window in its keep-above band.
     bool IsTopmost(WindowId w);
-    // The window KWin lists for one of our top-level widgets (by the widget's id), 0 while it
-    // lists none (not shown yet, or a layer-shell surface); any other id is returned as it is.
+    // Our own windows go by their widgets' ids, as the program knows them; KWin's list names
+    // them by ids of its own. The window KWin lists for one of our top-level widgets (by the
+    // widget's id), 0 while it lists none (not shown yet, or a layer-shell surface); any other
+    // id is returned as it is.
     WindowId Listed(WindowId w);
 
   private:
@@ -82,8 +84,12 @@ class PlasmaWindowStack : public WindowStack {
     // Asks for the stacking order where KWin sends it only when asked (version 17 on).
     void RequestStacking();
     Window* Find(WindowId w);
-    // Bottom to top, the windows KWin has described in full.
+    // Bottom to top, the windows KWin has described in full, by the ids of the list.
     std::vector<WindowId> Stacking();
+    // The id a listed window goes by outside: a widget's own for a window of ours.
+    WindowId Public(WindowId listed);
+    std::vector<WindowId> Public(std::vector<WindowId> listed);
+    WindowId ActiveListed();
     void SetState(WindowId w, std::uint32_t flag, bool on);
     // Puts a widget of ours that wants the keep-above band into it once KWin lists it.
     void ApplyWantedBand(Window& win);
