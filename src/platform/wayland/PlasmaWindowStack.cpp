@@ -272,8 +272,6 @@ WindowId PlasmaWindowStack::Listed(WindowId w) {
         const Window& win = *windows_.at(*it);
         if (win.pid == own && TitleMatches(win.title, title)) return win.id;
     }
-    for (auto& [id, win] : windows_)
-        if (win->described && win->pid == own && TitleMatches(win->title, title)) return id;
     return 0;
 }
 
