@@ -137,6 +137,7 @@ TEST_F(WaylandDesktopTest, ListsOtherProgramsWindowsAndActivatesThemByHandle) {
     // Below a window of ours lie the others, the last active first.
     ASSERT_TRUE(Activate(a->id));
     ASSERT_TRUE(Activate(b->id));
+    ASSERT_TRUE(Activate(IdOf(&own)));
     const std::vector<WindowId> below = d().windows.WindowsBelow(IdOf(&own));
     const auto at = [&](WindowId w) { return std::find(below.begin(), below.end(), w); };
     ASSERT_NE(at(a->id), below.end());
@@ -176,7 +177,8 @@ TEST_F(WaylandDesktopTest, TypesExactlyIntoAnotherProgramAndPutsTheClipboardBack
 TEST_F(WaylandDesktopTest, TypingStopsWhenAnotherWindowBecomesActive) {
     auto e = StartEditor("target-editor");
     auto thief = StartEditor("focus-thief");
-    ASSERT_TRUE(e->id && thief->id && Activate(e->id));
+    // KWin hands a new window the keyboard in its own time: the thief has had it before.
+    ASSERT_TRUE(e->id && thief->id && Activate(thief->id) && Activate(e->id));
 
     QString text;
     for (int i = 0; i < 40; ++i) text += QStringLiteral("abcdefghij");
@@ -208,7 +210,12 @@ TEST_F(WaylandDesktopTest, TheToolbarStaysAboveKeepsNoKeyboardAndMovesWhereItIsD
     auto e = StartEditor("browser-like");
     ASSERT_TRUE(e->id && Activate(e->id));
     const QSize screen = QGuiApplication::primaryScreen()->size();
-    auto pointer = e2e::Pointer::Connect(screen.width(), screen.height());
+    std::unique_ptr<e2e::Pointer> pointer;
+    try {
+        pointer = e2e::Pointer::Connect(screen.width(), screen.height());
+    } catch (const std::exception& err) {
+        GTEST_SKIP() << err.what() << " (KWin's toolbar: KWinDesktop_kwintest)";
+    }
 
     auto makeToolbar = [](int& clicks) {
         auto bar = std::make_unique<QWidget>();

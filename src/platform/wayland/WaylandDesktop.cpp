@@ -7,22 +7,30 @@
 
 #include "platform/Session.h"
 #include "platform/wayland/DataControlClipboard.h"
+#include "platform/wayland/FakeInputKeyboard.h"
+#include "platform/wayland/PlasmaWindowStack.h"
 #include "platform/wayland/VirtualKeyboard.h"
 #include "platform/wayland/WlrWindowStack.h"
 
 namespace platform {
 
 bool WaylandDesktop::Suits(const std::set<std::string>& g) {
-    const bool stack = g.count("zwlr_foreign_toplevel_manager_v1");
-    const bool keys = g.count("zwp_virtual_keyboard_manager_v1");
+    const bool wlroots =
+        g.count("zwlr_foreign_toplevel_manager_v1") && g.count("zwp_virtual_keyboard_manager_v1");
+    const bool kwin = g.count("org_kde_plasma_window_management") && g.count("org_kde_kwin_fake_input");
     const bool clipboard = g.count("zwlr_data_control_manager_v1");
-    return stack && keys && clipboard;
+    return (wlroots || kwin) && clipboard;
 }
 
 WaylandDesktop::WaylandDesktop(const std::string& appId) {
-    windows_ = std::make_unique<WlrWindowStack>(w_, appId);
     clipboard_ = std::make_unique<DataControlClipboard>(w_);
-    keyboard_ = std::make_unique<VirtualKeyboard>(w_, *windows_, *clipboard_);
+    if (w_.Offers("zwlr_foreign_toplevel_manager_v1") && w_.Offers("zwp_virtual_keyboard_manager_v1")) {
+        windows_ = std::make_unique<WlrWindowStack>(w_, appId);
+        keyboard_ = std::make_unique<VirtualKeyboard>(w_, *windows_, *clipboard_);
+    } else {
+        windows_ = std::make_unique<PlasmaWindowStack>(w_);
+        keyboard_ = std::make_unique<FakeInputKeyboard>(w_, *windows_, clipboard_.get());
+    }
 }
 
 WaylandDesktop::~WaylandDesktop() = default;

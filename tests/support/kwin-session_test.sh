@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The KWin test session: the command gets the compositor's socket, Xwayland, the session's own
+# bus and its exit status back; the compositor runs as the session's user in a runtime
+# directory of its own; nothing started there outlives the session.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+user=${PENRIKA_E2E_USER:-nobody}
+
+"$here/kwin-session.sh" sh -c '
+    [ "$PENRIKA_WAYLAND_SESSION" = kwin ] || exit 11
+    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || exit 12
+    xdpyinfo >/dev/null 2>&1 || exit 13
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetId >/dev/null || exit 14
+    printf "%s %s %s\n" "$PENRIKA_TEST_WORK" "$DBUS_SESSION_BUS_ADDRESS" \
+        "$(stat -c "%U %a" "$XDG_RUNTIME_DIR" | tr " " :)"
+    exit 7' >"$out"
+rc=$?
+[ "$rc" -eq 7 ] || fail "the command's exit status is not the session's ($rc)"
+read -r work address runtime <"$out"
+case "$address" in
+    unix:path="$work"/*) ;;
+    *) fail "the bus is not the session's own: '$address' (work folder $work)" ;;
+esac
+[ "$runtime" = "$user:700" ] || fail "the runtime directory is $runtime, not $user's alone"
+# Every process of the session carries its work folder in its environment.
+left=$(grep -lsF "$work" /proc/[0-9]*/environ)
+[ -z "$left" ] || fail "left running after the session ended: $(echo "$left" | tr '\n' ' ')"
+[ ! -e "$work" ] || fail "the work folder $work is left behind"
+echo "ok: KWin's socket, Xwayland and bus, gone with the session"
