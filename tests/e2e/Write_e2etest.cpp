@@ -248,17 +248,18 @@ class Penrika {
     }
 
     // Whether the layer surface named "penrika" has been given a picture after the compositor
-    // configured it (the lines libwayland writes for WAYLAND_DEBUG).
+    // configured it (the lines libwayland writes for WAYLAND_DEBUG; objects are named
+    // wl_surface@12 up to libwayland 1.22, wl_surface#12 from 1.23).
     bool LayerShown() const {
         const std::string log = e2e::ReadText(home_.root() / "penrika.log");
         const std::size_t made = log.rfind(".get_layer_surface(");
         if (made == std::string::npos) return false;
         const std::size_t lineEnd = log.find('\n', made);
         const std::string line = log.substr(made, lineEnd - made);
-        const std::size_t at = line.find("wl_surface@");
+        const std::size_t at = line.find(", wl_surface");
         if (at == std::string::npos || line.find("\"penrika\"") == std::string::npos)
             return false;
-        const std::string surface = line.substr(at, line.find_first_of(",)", at) - at);
+        const std::string surface = line.substr(at + 2, line.find_first_of(",)", at + 2) - at - 2);
         const std::size_t acked = log.find(".ack_configure(", made);
         if (acked == std::string::npos) return false;
         const std::size_t attached = log.find(surface + ".attach(", acked);
@@ -275,7 +276,7 @@ class Penrika {
         for (std::size_t i = log.find(at, mark); i != std::string::npos; i = log.find(at, i + 1)) {
             const std::size_t start = log.rfind('\n', i) + 1;
             const std::string line = log.substr(start, i - start);
-            if (line.find("wl_pointer@") != std::string::npos &&
+            if (line.find("wl_pointer") != std::string::npos &&
                 (line.find(".enter(") != std::string::npos ||
                  line.find(".motion(") != std::string::npos))
                 return true;

@@ -126,7 +126,8 @@ user_pref("ui.key.menuAccessKeyFocuses", false);
     std::vector<std::string> env = {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"};
     if (wayland) env.insert(env.end(), {"MOZ_ENABLE_WAYLAND=1", "GDK_BACKEND=wayland"});
     // The seat's keyboard is the user's when a browser starts: after the program's own virtual
-    // keyboard has gone with it, a Chromium started before another key crashes (sway 1.7).
+    // keyboard has gone with it, a Chromium started before another key crashes (sway 1.7 and
+    // 1.10; a keyboard of ours with a US keymap, gone the same way, does not do that).
     if (wayland) screen_->Key("Shift_L");
     session_.Start(argv, env);
 }
