@@ -41,9 +41,7 @@ using namespace std::chrono_literals;
 
 const char* const kListTitle = "Penrika  for IE - 記入候補";
 
-bool InWaylandSession() {
-    return std::getenv("PENRIKA_WAYLAND_SESSION") != nullptr;
-}
+using e2e::InWaylandSession;
 
 // --- Another program on the display that uses the clipboard: this test binary started again
 // with PENRIKA_CLIPBOARD set, before any test runs. "own" puts a text and a PNG image on the

@@ -2,6 +2,8 @@
 // common (and the tests' one polling wait).
 #pragma once
 
+#include <cstdlib>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -27,5 +29,10 @@ std::string Tail(const std::string& s, std::size_t n = 3000);
 
 // The source tree: the pages, the form server and the session script live there.
 std::filesystem::path SourceDir();
+
+// Whether the test runs in one of the Wayland sessions of tests/support/*-session.sh.
+inline bool InWaylandSession() {
+    return std::getenv("PENRIKA_WAYLAND_SESSION") != nullptr;
+}
 
 }  // namespace e2e
