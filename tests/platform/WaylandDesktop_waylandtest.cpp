@@ -23,6 +23,7 @@
 #include "platform/wayland/WaylandDesktop.h"
 #include "support/GuiApp.h"
 #include "support/ScratchDir.h"
+#include "support/TestWindows.h"
 #include "ui/WindowUtil.h"
 
 using platform::WindowId;
@@ -103,11 +104,6 @@ class WaylandDesktopTest : public ::testing::Test {
     bool Activate(WindowId w) {
         d().windows.RequestActivate(w);
         return d().windows.WaitActive(w, 5000);
-    }
-    static std::vector<KeyStroke> Chars(const QString& text) {
-        std::vector<KeyStroke> out;
-        for (char32_t c : text.toStdU32String()) out.push_back(KeyStroke{c});
-        return out;
     }
 
     static platform::WaylandDesktop* desktop_;

@@ -27,6 +27,7 @@
 #include "core/KeyNotation.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/GuiApp.h"
+#include "support/TestWindows.h"
 #include "ui/MessageBoxes.h"
 #include "ui/WindowUtil.h"
 
@@ -46,19 +47,6 @@ QApplication* App() {
     return app;
 }
 
-// A window with two line edits; the first has the focus.
-struct EditWindow : QWidget {
-    QLineEdit* first = new QLineEdit(this);
-    QLineEdit* second = new QLineEdit(this);
-    explicit EditWindow(const QString& title) {
-        setWindowTitle(title);
-        auto* l = new QVBoxLayout(this);
-        l->addWidget(first);
-        l->addWidget(second);
-        resize(420, 120);
-    }
-};
-
 // The key presses a widget is given: on which key, and whether from the keypad.
 struct KeyPressWatch : QObject {
     struct Press {
@@ -74,16 +62,6 @@ struct KeyPressWatch : QObject {
         return false;
     }
 };
-
-std::vector<KeyStroke> Chars(const QString& text) {
-    std::vector<KeyStroke> out;
-    for (char32_t c : text.toUcs4()) {
-        KeyStroke k;
-        k.ch = c;
-        out.push_back(k);
-    }
-    return out;
-}
 
 // Once the server has answered a request, it has carried out everything sent before it.
 void RoundTrip(xcb_connection_t* c) {

@@ -147,26 +147,23 @@ std::string DataControlClipboard::Receive(zwlr_data_control_offer_v1* offer,
     return data;
 }
 
-std::string DataControlClipboard::Text() {
+std::string DataControlClipboard::TextOf(zwlr_data_control_offer_v1* offer) {
     w_.Dispatch();
-    auto it = offers_.find(selection_);
-    if (!selection_ || it == offers_.end()) return {};
+    auto it = offers_.find(offer);
+    if (!offer || it == offers_.end()) return {};
     for (const char* t : kTextTypes) {
         if (std::find(it->second.begin(), it->second.end(), t) != it->second.end())
-            return Receive(selection_, t);
+            return Receive(offer, t);
     }
     return {};
 }
 
+std::string DataControlClipboard::Text() {
+    return TextOf(selection_);
+}
+
 std::string DataControlClipboard::PrimaryText() {
-    w_.Dispatch();
-    auto it = offers_.find(primary_);
-    if (!primary_ || it == offers_.end()) return {};
-    for (const char* t : kTextTypes) {
-        if (std::find(it->second.begin(), it->second.end(), t) != it->second.end())
-            return Receive(primary_, t);
-    }
-    return {};
+    return TextOf(primary_);
 }
 
 void DataControlClipboard::Clear() {

@@ -62,6 +62,8 @@ class DataControlClipboard : public Clipboard {
     static void OnFinished(void* d, zwlr_data_control_device_v1*);
     static void OnPrimary(void* d, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* o);
 
+    // The offer's text ("" when it has none); the offer may be gone by the time it is read.
+    std::string TextOf(zwlr_data_control_offer_v1* offer);
     // Reads the offer's content in that type in full; "" on failure.
     std::string Receive(zwlr_data_control_offer_v1* offer, const std::string& type);
     void SetSelection(Formats formats, bool countReads);

@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QString>
 #include <QWindow>
 #include <algorithm>
 #include <array>
@@ -15,7 +16,6 @@
 #include <cstdlib>
 #include <map>
 
-#include "core/Utf8.h"
 #include "fake-input-client.h"
 #include "platform/posix/InputMethodSwitch.h"
 #include "platform/wayland/DataControlClipboard.h"
@@ -36,75 +36,11 @@ constexpr std::uint32_t kKeyStateHandledVersion = 5;
 constexpr std::uint32_t kFakeKeysSince = 4;  // keyboard_key
 constexpr std::uint32_t kFakeDestroySince = 5;
 
-// XKB keycodes are evdev codes offset by 8.
-constexpr std::uint32_t kEvdevOffset = 8;
-// Keycodes below this are the keyboard's own keys; above lie extra keys that some maps give
-// characters too, which pages report as other keys than the ones a user presses.
-constexpr xkb_keycode_t kFirstExtraKeycode = 136;
 
 // After the input method is switched off or on: the field's toolkit hears of it on its own
 // connection to the input method, in its own time.
 constexpr int kInputMethodBackMs = 50;
 
-struct NamedCode {
-    NamedKey key;
-    std::uint32_t evdev;
-    bool ctrl;  // the key's level with Control (Break is Control+Pause)
-};
-constexpr std::array<NamedCode, 40> kNamedCodes{{
-    {NamedKey::Backspace, KEY_BACKSPACE, false},
-    {NamedKey::Break, KEY_PAUSE, true},
-    {NamedKey::CapsLock, KEY_CAPSLOCK, false},
-    {NamedKey::Delete, KEY_DELETE, false},
-    {NamedKey::Down, KEY_DOWN, false},
-    {NamedKey::End, KEY_END, false},
-    {NamedKey::Enter, KEY_ENTER, false},
-    {NamedKey::Escape, KEY_ESC, false},
-    {NamedKey::Help, KEY_HELP, false},
-    {NamedKey::Home, KEY_HOME, false},
-    {NamedKey::Insert, KEY_INSERT, false},
-    {NamedKey::Left, KEY_LEFT, false},
-    {NamedKey::NumLock, KEY_NUMLOCK, false},
-    {NamedKey::PageDown, KEY_PAGEDOWN, false},
-    {NamedKey::PageUp, KEY_PAGEUP, false},
-    {NamedKey::PrintScreen, KEY_SYSRQ, false},
-    {NamedKey::Right, KEY_RIGHT, false},
-    {NamedKey::ScrollLock, KEY_SCROLLLOCK, false},
-    {NamedKey::Tab, KEY_TAB, false},
-    {NamedKey::Up, KEY_UP, false},
-    {NamedKey::F1, KEY_F1, false},
-    {NamedKey::F2, KEY_F2, false},
-    {NamedKey::F3, KEY_F3, false},
-    {NamedKey::F4, KEY_F4, false},
-    {NamedKey::F5, KEY_F5, false},
-    {NamedKey::F6, KEY_F6, false},
-    {NamedKey::F7, KEY_F7, false},
-    {NamedKey::F8, KEY_F8, false},
-    {NamedKey::F9, KEY_F9, false},
-    {NamedKey::F10, KEY_F10, false},
-    {NamedKey::F11, KEY_F11, false},
-    {NamedKey::F12, KEY_F12, false},
-    {NamedKey::F13, KEY_F13, false},
-    {NamedKey::F14, KEY_F14, false},
-    {NamedKey::F15, KEY_F15, false},
-    {NamedKey::F16, KEY_F16, false},
-    {NamedKey::KeypadAdd, KEY_KPPLUS, false},
-    {NamedKey::KeypadSubtract, KEY_KPMINUS, false},
-    {NamedKey::KeypadMultiply, KEY_KPASTERISK, false},
-    {NamedKey::KeypadDivide, KEY_KPSLASH, false},
-}};
-
-// Every named key has its row: a key added to the notation cannot be forgotten here.
-constexpr bool EveryNamedKeyHasACode() {
-    for (int k = static_cast<int>(NamedKey::Backspace);
-         k <= static_cast<int>(NamedKey::KeypadDivide); ++k) {
-        bool found = false;
-        for (const NamedCode& n : kNamedCodes) found = found || n.key == static_cast<NamedKey>(k);
-        if (!found) return false;
-    }
-    return true;
-}
-static_assert(EveryNamedKeyHasACode());
 
 // Counts the key releases Qt hands this program's windows: keys for a window of ours have been
 // read once as many have come as were sent.
@@ -121,12 +57,6 @@ class ReleaseCounter : public QObject {
         return false;
     }
 };
-
-const NamedCode* NamedCodeOf(NamedKey k) {
-    for (const NamedCode& n : kNamedCodes)
-        if (n.key == k) return &n;
-    return nullptr;
-}
 
 // Whether fcitx5 runs on the session bus the environment names now. Asking it anything else
 // would start it: the bus knows how to.
@@ -145,64 +75,6 @@ bool InputMethodRunning() {
     return running;
 }
 }  // namespace
-
-// The seat's keymap, and for each state of Caps Lock which key and level gives each symbol.
-struct FakeInputKeyboard::Layout {
-    struct Place {
-        xkb_keycode_t keycode = 0;
-        bool shift = false;
-    };
-    xkb_context* context = nullptr;
-    xkb_keymap* keymap = nullptr;
-    // [Caps Lock on]: symbol -> the key that types it.
-    std::map<xkb_keysym_t, Place> places[2];
-    // What each key types alone and with Shift, no lock on.
-    std::map<xkb_keycode_t, std::array<xkb_keysym_t, 2>> plain;
-
-    ~Layout() {
-        if (keymap) xkb_keymap_unref(keymap);
-        if (context) xkb_context_unref(context);
-    }
-    bool Load(const std::string& text) {
-        context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        if (!context) return false;
-        keymap = xkb_keymap_new_from_string(context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                            XKB_KEYMAP_COMPILE_NO_FLAGS);
-        if (!keymap) return false;
-        const xkb_mod_index_t shiftIndex = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
-        const xkb_mod_index_t lockIndex = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
-        const xkb_mod_mask_t shiftMask =
-            shiftIndex == XKB_MOD_INVALID ? 0 : xkb_mod_mask_t{1} << shiftIndex;
-        const xkb_mod_mask_t lockMask =
-            lockIndex == XKB_MOD_INVALID ? 0 : xkb_mod_mask_t{1} << lockIndex;
-        const xkb_keycode_t lo = xkb_keymap_min_keycode(keymap);
-        const xkb_keycode_t hi = xkb_keymap_max_keycode(keymap);
-        xkb_state* state = xkb_state_new(keymap);
-        if (!state) return false;
-        for (int caps = 0; caps < 2; ++caps) {
-            // The main keys first, alone before Shift, as a user reaches for them.
-            const std::pair<xkb_keycode_t, xkb_keycode_t> ranges[] = {
-                {lo, std::min<xkb_keycode_t>(hi, kFirstExtraKeycode - 1)},
-                {std::max(lo, kFirstExtraKeycode), hi}};
-            for (auto [from, to] : ranges) {
-                for (int shift = 0; shift < 2; ++shift) {
-                    xkb_state_update_mask(state, shift ? shiftMask : 0, 0, caps ? lockMask : 0,
-                                          0, 0, 0);
-                    for (xkb_keycode_t kc = from; kc <= to && kc >= from; ++kc) {
-                        // The first layout: KWin tells no other that may be active.
-                        if (xkb_state_key_get_layout(state, kc) != 0) continue;
-                        const xkb_keysym_t sym = xkb_state_key_get_one_sym(state, kc);
-                        if (sym == XKB_KEY_NoSymbol) continue;
-                        places[caps].emplace(sym, Place{kc, shift != 0});
-                        if (!caps) plain[kc][shift] = sym;
-                    }
-                }
-            }
-        }
-        xkb_state_unref(state);
-        return true;
-    }
-};
 
 FakeInputKeyboard::FakeInputKeyboard(WaylandConnection& w, WindowStack& windows,
                                      DataControlClipboard* paste)
@@ -270,8 +142,8 @@ void FakeInputKeyboard::OnKeyState(void* d, org_kde_kwin_keystate*, std::uint32_
 bool FakeInputKeyboard::LoadLayout() {
     if (layout_) return true;
     if (w_.keymap().empty()) return false;
-    auto layout = std::make_unique<Layout>();
-    if (!layout->Load(w_.keymap())) return false;
+    auto layout = std::make_unique<KeyLayout>(w_.keymap());
+    if (!layout->Valid()) return false;
     layout_ = std::move(layout);
     return true;
 }
@@ -287,22 +159,16 @@ bool FakeInputKeyboard::WaitModifiersReleased(int timeoutMs) {
 
 bool FakeInputKeyboard::KeyFor(char32_t c, std::uint32_t* evdev, bool* shift) const {
     if (!layout_) return false;
-    const xkb_keysym_t sym = xkb_utf32_to_keysym(c);
-    const auto& places = layout_->places[capsLock_ ? 1 : 0];
-    auto it = places.find(sym);
-    if (sym == XKB_KEY_NoSymbol || it == places.end()) return false;
-    *evdev = it->second.keycode - kEvdevOffset;
-    *shift = it->second.shift;
+    const KeyLayout::Key k = layout_->Find(c, capsLock_);
+    if (!k.keycode) return false;
+    *evdev = k.keycode - kEvdevOffset;
+    *shift = k.shift;
     return true;
 }
 
 char32_t FakeInputKeyboard::ShiftedChar(char32_t c) {
     if (!LoadLayout()) return 0;
-    auto it = layout_->places[0].find(xkb_utf32_to_keysym(c));
-    if (it == layout_->places[0].end() || it->second.shift) return 0;
-    const xkb_keysym_t shifted = layout_->plain[it->second.keycode][1];
-    const std::uint32_t u = xkb_keysym_to_utf32(shifted);
-    return u >= 0x20 && u != 0x7f ? u : 0;
+    return layout_->Shifted(c);
 }
 
 FakeInputKeyboard::Plan FakeInputKeyboard::PlanStroke(const KeyStroke& s, bool ownKeys,
@@ -312,10 +178,9 @@ FakeInputKeyboard::Plan FakeInputKeyboard::PlanStroke(const KeyStroke& s, bool o
     p.ctrl = s.ctrl;
     p.alt = s.alt;
     if (s.key != NamedKey::None) {
-        if (const NamedCode* n = NamedCodeOf(s.key)) {
-            p.evdev = n->evdev;
-            p.ctrl = p.ctrl || n->ctrl;
-        }
+        const EvdevKey named = EvdevOf(s.key);
+        p.evdev = named.evdev;
+        p.ctrl = p.ctrl || named.ctrl;
         return p;
     }
     // A line break is the Enter key, a tab the Tab key, whatever the layout calls them.
@@ -335,10 +200,9 @@ FakeInputKeyboard::Plan FakeInputKeyboard::PlanStroke(const KeyStroke& s, bool o
     }
     // Shortcuts (Ctrl+C) go on the key for the character as the layout has it, whatever the
     // locks: applications match them by that key's plain symbol.
-    auto it = layout_->places[0].find(xkb_utf32_to_keysym(s.ch));
-    if (it != layout_->places[0].end()) {
-        p.evdev = it->second.keycode - kEvdevOffset;
-        p.shift = p.shift || it->second.shift;
+    if (const KeyLayout::Key k = layout_->Find(s.ch); k.keycode) {
+        p.evdev = k.keycode - kEvdevOffset;
+        p.shift = p.shift || k.shift;
     }
     return p;
 }
@@ -362,16 +226,16 @@ void FakeInputKeyboard::PressRelease(const Plan& p) {
 }
 
 bool FakeInputKeyboard::Paste(const std::string& text, const std::function<bool()>& stillTarget) {
-    auto v = layout_->places[0].find(XKB_KEY_v);
-    if (v == layout_->places[0].end()) return false;
+    const KeyLayout::Key v = layout_->Find(U'v');
+    if (!v.keycode) return false;
     paste_->OfferText(text);
     // KWin names us the clipboard's owner before the keys ask for it.
     w_.RoundTrip();
     const int reads = paste_->offeredReads();
     if (!stillTarget()) return false;
     Plan ctrlV;
-    ctrlV.evdev = v->second.keycode - kEvdevOffset;
-    ctrlV.shift = v->second.shift;
+    ctrlV.evdev = v.keycode - kEvdevOffset;
+    ctrlV.shift = v.shift;
     ctrlV.ctrl = true;
     PressRelease(ctrlV);
     return paste_->WaitRead(reads, timing_.pasteReadMs);
@@ -421,13 +285,12 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
         if (!stillTarget()) break;
         if (p.pasted) {
             // The characters that follow and go by paste as well go in one paste.
-            std::string run;
+            std::u32string run;
             std::size_t end = done;
-            for (; end < plans.size() && plans[end].pasted; ++end)
-                AppendUtf8(run, plans[end].pasted);
+            for (; end < plans.size() && plans[end].pasted; ++end) run += plans[end].pasted;
             if (!saved) saved = paste_->Take();
             if (typedAny && timing_.keyGapMs > 0) w_.Pause(timing_.keyGapMs, own);
-            if (!Paste(run, stillTarget)) break;
+            if (!Paste(QString::fromStdU32String(run).toStdString(), stillTarget)) break;
             lastKey = 0;
             typedAny = true;
             done = end;

@@ -18,6 +18,7 @@
 #include "platform/KeyStroke.h"
 #include "platform/Keyboard.h"
 #include "platform/WindowStack.h"
+#include "platform/wayland/KeyLayout.h"
 #include "platform/wayland/WaylandConnection.h"
 
 struct org_kde_kwin_fake_input;
@@ -72,7 +73,6 @@ class FakeInputKeyboard : public Keyboard {
     bool KeyFor(char32_t c, std::uint32_t* evdev, bool* shift) const;
 
   private:
-    struct Layout;
     struct Plan {
         std::uint32_t evdev = 0;  // the key, or 0
         char32_t pasted = 0;      // else: a character that goes by paste
@@ -94,7 +94,7 @@ class FakeInputKeyboard : public Keyboard {
     org_kde_kwin_fake_input* input_ = nullptr;
     org_kde_kwin_keystate* keystate_ = nullptr;
     std::uint32_t keystateVersion_ = 0;
-    std::unique_ptr<Layout> layout_;
+    std::unique_ptr<KeyLayout> layout_;
     Timing plainTiming_;
     Timing imTiming_ = InputMethodTiming();
     Timing timing_;

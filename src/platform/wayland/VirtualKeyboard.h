@@ -15,44 +15,13 @@
 
 #include "platform/Keyboard.h"
 #include "platform/WindowStack.h"
+#include "platform/wayland/KeyLayout.h"
 #include "platform/wayland/WaylandConnection.h"
 
 struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
-struct xkb_context;
-struct xkb_keymap;
 
 namespace platform {
-
-// The layout's keys, as the keyboard finds characters on them.
-class KeyLayout {
-  public:
-    // Compiles `keymapText` (XKB text); an empty or unreadable one gives a US layout.
-    explicit KeyLayout(const std::string& keymapText);
-    ~KeyLayout();
-    KeyLayout(const KeyLayout&) = delete;
-    KeyLayout& operator=(const KeyLayout&) = delete;
-
-    struct Key {
-        std::uint32_t keycode = 0;  // XKB keycode (evdev + 8)
-        bool shift = false;
-    };
-    // The key and level that type `c` (main keys before the keypad's); keycode 0 when none.
-    Key Find(char32_t c) const;
-    // What the key that types `c` alone types with Shift; 0 when none.
-    char32_t Shifted(char32_t c) const;
-    const std::string& text() const { return text_; }
-    // The modifier masks for the keymap's Shift, Control and Alt.
-    std::uint32_t shiftMask() const { return shift_; }
-    std::uint32_t ctrlMask() const { return ctrl_; }
-    std::uint32_t altMask() const { return alt_; }
-
-  private:
-    xkb_context* ctx_ = nullptr;
-    xkb_keymap* map_ = nullptr;
-    std::string text_;
-    std::uint32_t shift_ = 0, ctrl_ = 0, alt_ = 0;
-};
 
 class DataControlClipboard;
 
