@@ -14,6 +14,7 @@
 #include "core/FillCommand.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
+#include "e2e/support/KeysPage.h"
 #include "e2e/support/Process.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/Xdotool.h"
@@ -159,65 +160,17 @@ TEST_P(FillFormE2e, TypesExactlyWithTheJapaneseInputMethodSwitchedOn) {
         << "the input method stays as the user left it";
 }
 
-// The keys page as Japanese forms are built: 郵便番号 and 電話番号 boxes formatted by an input-mask
-// library from npm, a box that takes only what its keydown reports as a digit, and a name with
-// kanji and an emoji. Each box ends exactly as the entry says, and every key the page sees on
-// keydown is the true one.
-void FillTheKeysPage(e2e::BrowserSession& b,
-                     const std::function<void(const std::string&, const std::string&)>& fill,
-                     const e2e::FormServer& server) {
-    const int before = server.LastSeq();
-    fill("l-zip", "1000001");
-    fill("l-tel", "09012345678");
-    fill("l-digits", "0312345678");
-    fill("l-name", "山田 Taro+x 😀~");
-    std::optional<e2e::Event> sent = b.WaitSubmission(before, 15s);
-    std::string seen;
-    for (const e2e::Event& e : server.Events())
-        if (e.seq > before && (e.kind == "keydown" || e.kind == "focus")) seen += e.raw + "\n";
-    ASSERT_TRUE(sent) << "the form was not submitted\n" << seen;
-    EXPECT_EQ(sent->fields["zip"], "100-0001") << sent->raw;
-    EXPECT_EQ(sent->fields["tel"], "090-1234-5678") << sent->raw;
-    EXPECT_EQ(sent->fields["digits"], "0312345678") << sent->raw;
-    EXPECT_EQ(sent->fields["name"], "山田 TaroX 😀") << sent->raw;
-
-    std::vector<e2e::Event> keys;
-    for (const e2e::Event& e : server.Events())
-        if (e.seq > before && e.kind == "keydown" && e.tag == b.tag()) keys.push_back(e);
-    std::sort(keys.begin(), keys.end(), [](const e2e::Event& x, const e2e::Event& y) {
-        return std::stoi(x.fields.at("n")) < std::stoi(y.fields.at("n"));
-    });
-    std::map<std::string, std::string> typedInto;
-    for (const e2e::Event& k : keys) {
-        EXPECT_NE(k.text, std::string(1, '\0')) << k.raw;
-        EXPECT_NE(k.text, "Unidentified") << k.raw;
-        if (k.text.size() == 1 && k.fields.at("ctrl") == "false")
-            typedInto[k.fields.at("target")] += k.text;
-    }
-    EXPECT_EQ(typedInto["zip"], "1000001");
-    EXPECT_EQ(typedInto["tel"], "09012345678");
-    EXPECT_EQ(typedInto["digits"], "0312345678");
-    EXPECT_EQ(typedInto["name"], " TaroX ") << "the kanji and the emoji come as a paste";
-}
-
 // The keys page, whose boxes format and filter as they are typed into.
 FormPage KeysPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {}) {
-    return FormPage(browser, name, options, "keys.html", "キー入力の確認");
-}
-
-bool InstallPageLibraries() {
-    std::string log;
-    const bool ok = e2e::FormServer::InstallNpm({"imask@7.6.1"}, &log);
-    EXPECT_TRUE(ok) << log;
-    return ok;
+    return FormPage(browser, name, options, e2e::kKeysPage, e2e::kKeysPageTitle);
 }
 
 TEST_P(FillFormE2e, PagesSeeTheTrueKeyOfEveryCharacter) {
-    if (!InstallPageLibraries()) return;
+    if (!e2e::InstallKeysPageLibraries()) return;
     FormPage page = KeysPage(GetParam(), "keys");
     Recognise(page.b);
     const std::uint64_t mapChanges = desktop_->keyboard().mapChanges();
-    FillTheKeysPage(
+    e2e::FillAndCheckTheKeysPage(
         page.b, [&](const std::string& id, const std::string& t) { FillAfter(page.b, id, t); },
         page.server);
     EXPECT_EQ(desktop_->keyboard().mapChanges(), mapChanges)
@@ -225,7 +178,7 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeyOfEveryCharacter) {
 }
 
 TEST_P(FillFormE2e, PagesSeeTheTrueKeysWithTheInputMethodOn) {
-    if (!InstallPageLibraries()) return;
+    if (!e2e::InstallKeysPageLibraries()) return;
     e2e::BrowserOptions options;
     options.inputMethod = true;
     FormPage page = KeysPage(GetParam(), "keys-im", options);
@@ -235,7 +188,7 @@ TEST_P(FillFormE2e, PagesSeeTheTrueKeysWithTheInputMethodOn) {
     // Penrika shares the session's bus with the input method.
     qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(b.BusAddress()));
     Recognise(b);
-    FillTheKeysPage(
+    e2e::FillAndCheckTheKeysPage(
         b,
         [&](const std::string& id, const std::string& t) {
             FillAfter(b, id, t);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "core/Settings.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
+#include "e2e/support/KeysPage.h"
 #include "e2e/support/Process.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/Screen.h"
@@ -299,9 +301,11 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
     }
 
-    void Open(const std::string& page, const std::string& title) {
+    void Open(const std::string& page, const std::string& title,
+              e2e::BrowserOptions options = {}) {
         server_ = std::make_unique<e2e::FormServer>(dir_.path());
-        b_ = std::make_unique<e2e::BrowserSession>(GetParam(), *server_, page, dir_.path());
+        b_ = std::make_unique<e2e::BrowserSession>(GetParam(), *server_, page, dir_.path(),
+                                                   options);
         b_->WaitReady(title);
         // On Wayland at the output's left edge, leaving room on its right for the toolbar.
         if (InWaylandSession()) {
@@ -513,6 +517,47 @@ TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
     b_->screen().Key("Escape");
     EXPECT_TRUE(WaitUntil([&] { return p.Find(kListTitle) == 0; }, 5s));
     EXPECT_TRUE(WaitUntil([&] { return other.Holds(); }, 10s)) << "after the cancelled list";
+}
+
+// With the Japanese input method on in the browser, every press fills the formatting and
+// filtering boxes exactly, the page sees the true keys, and the input method is on again after
+// each fill. Each entry but the last ends in {TAB}: the next box's focus tells the fill is done.
+TEST_P(WriteE2e, TheKeysPageIsExactWithTheInputMethodOn) {
+    if (!e2e::InstallKeysPageLibraries()) return;
+    e2e::BrowserOptions options;
+    options.inputMethod = true;
+    Open(e2e::kKeysPage, e2e::kKeysPageTitle, options);
+    b_->ClickToFocus("zip");
+    ASSERT_TRUE(b_->SetInputMethod(true)) << "state " << b_->InputMethodState() << "\n" << b_->Log();
+    // The program shares the session's bus with the input method, as on a user's desktop.
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(b_->BusAddress()));
+    Penrika p(b_->screen(), {{"郵便番号", "1000001{TAB}", ""},
+                              {"電話番号", "09012345678{TAB}", ""},
+                              {"半角数字", "0312345678{TAB}", ""},
+                              {"お名前", "山田 Taro+x 😀~", ""}});
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    p.PlaceBeside(b_->window());
+    const std::map<std::string, std::string> next = {
+        {"l-zip", "tel"}, {"l-tel", "digits"}, {"l-digits", "name"}};
+    e2e::FillAndCheckTheKeysPage(
+        *b_,
+        [&](const std::string& label, const std::string&) {
+            b_->WaitLayout();
+            b_->TripleClick(label);
+            const int before = server_->LastSeq();
+            p.PressWrite();
+            if (next.count(label)) {
+                EXPECT_TRUE(server_->WaitEvent("focus", before, 15s, b_->tag(),
+                                               [&](const e2e::Event& e) {
+                                                   return e.text == next.at(label);
+                                               }))
+                    << "the fill after " << label << " did not end" << p.Windows() << p.Log();
+            }
+            EXPECT_TRUE(WaitUntil([&] { return b_->InputMethodState() == 2; }, 5s))
+                << "the input method is on again after the fill, as the user had it";
+        },
+        *server_);
 }
 
 // A figure rather than a check: from the click on 記入 to the form's arrival after ten Japanese
