@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QMimeData>
 #include <algorithm>
 #include <chrono>
@@ -25,6 +27,7 @@
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
 #include "core/Settings.h"
+#include "core/Titles.h"
 #include "e2e/support/Browser.h"
 #include "e2e/support/FormServer.h"
 #include "e2e/support/KeysPage.h"
@@ -45,20 +48,34 @@ const char* const kListTitle = "Penrika  for IE - 記入候補";
 
 using e2e::InWaylandSession;
 
-// --- Another program on the display that uses the clipboard: this test binary started again
-// with PENRIKA_CLIPBOARD set, before any test runs. "own" puts a text and a PNG image on the
-// clipboard (the image's bytes also into $PENRIKA_CLIPBOARD_DIR/offered.png) and ends when
-// another program takes the clipboard over; "read" writes what the clipboard holds now into
-// text and image.png there.
+// --- Another program on the display: this test binary started again with PENRIKA_CLIPBOARD
+// set, before any test runs. "own" puts a text and a PNG image on the clipboard (the image's
+// bytes also into $PENRIKA_CLIPBOARD_DIR/offered.png) and ends when another program takes the
+// clipboard over; "read" writes what the clipboard holds now into text and image.png there;
+// "window" shows a text box titled kOtherWindow, in the session's own way, and writes what is
+// typed into it to typed there.
 const char* const kOtherText = "他のアプリでコピーした文 ABC";
+const char* const kOtherWindow = "他のアプリ";
 
 int ClipboardProgram(const std::string& mode) {
     static int argc = 1;
     static char arg0[] = "clipboard";
     static char* argv[] = {arg0, nullptr};
+    const std::filesystem::path dir = std::getenv("PENRIKA_CLIPBOARD_DIR");
+    if (mode == "window") {
+        qputenv("QT_QPA_PLATFORM", InWaylandSession() ? "wayland" : "xcb");
+        QApplication app(argc, argv);
+        QLineEdit box;
+        box.setWindowTitle(QString::fromUtf8(kOtherWindow));
+        box.resize(240, 40);
+        QObject::connect(&box, &QLineEdit::textChanged, [&](const QString& t) {
+            TempHome::WriteFile(dir / "typed", t.toStdString());
+        });
+        box.show();
+        return app.exec();
+    }
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
-    const std::filesystem::path dir = std::getenv("PENRIKA_CLIPBOARD_DIR");
     QClipboard* cb = QGuiApplication::clipboard();
     if (mode == "own") {
         QImage image(40, 30, QImage::Format_ARGB32);
@@ -107,6 +124,18 @@ class OtherProgram {
                TempHome::ReadFile(dir_.path() / "image.png") == offered();
     }
     bool StillOwns() { return owner_->Running(); }
+    // Shows its window; false when it never showed.
+    bool ShowWindow(e2e::Screen& screen) {
+        owner_ = Start("window");
+        return WaitUntil([&] { return (window_ = Find(screen)) != 0; }, 15s);
+    }
+    std::uint32_t window() const { return window_; }
+    std::string typed() const {
+        std::error_code ec;
+        return std::filesystem::exists(dir_.path() / "typed", ec)
+                   ? TempHome::ReadFile(dir_.path() / "typed")
+                   : std::string();
+    }
     std::string offered() const {
         std::error_code ec;
         return std::filesystem::exists(dir_.path() / "offered.png", ec)
@@ -122,8 +151,15 @@ class OtherProgram {
             std::vector<std::string>{std::filesystem::read_symlink("/proc/self/exe").string()}, o);
     }
 
+    static std::uint32_t Find(e2e::Screen& screen) {
+        for (std::uint32_t w : screen.ClientWindows())
+            if (screen.Viewable(w) && screen.Title(w) == kOtherWindow) return w;
+        return 0;
+    }
+
     ScratchDir dir_{"clipboard"};
     std::unique_ptr<e2e::Process> owner_;
+    std::uint32_t window_ = 0;
 };
 
 // Where the toolbar opens as a layer surface (which no window manager moves): right of the
@@ -480,6 +516,34 @@ TEST_P(WriteE2e, AlwaysOnTopToolbarIsBackInTheBandAfterThePress) {
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["zip"], "100-0001");
     EXPECT_NE(WindowState(id).find("_NET_WM_STATE_ABOVE"), std::string::npos);
+}
+
+// Another window taken active while the entry is being typed stops the typing: the program
+// says so, the other window gets no key, and the browser has a part of the text only.
+TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
+    Open("form.html", "お申し込みフォーム");
+    OtherProgram other;
+    ASSERT_TRUE(other.ShowWindow(b_->screen())) << "the other window never showed";
+    ASSERT_TRUE(b_->screen().Move(other.window(), 1000, 560));
+    b_->screen().RequestActivate(b_->window());
+    const std::string text(600, 'x');
+    Penrika p(b_->screen(), {{"お名前", text + "~", ""}});
+    p.PlaceBeside(b_->window());
+    b_->WaitLayout();
+    b_->TripleClick("l-name");
+    const int before = server_->LastSeq();
+    p.PressWrite();
+    ASSERT_TRUE(server_->WaitEvent("keydown", before, 15s, b_->tag(), [](const e2e::Event& e) {
+        return e.text == "x" && e.fields.at("target") == "name";
+    })) << "the typing never began" << p.Windows() << p.Log();
+    b_->screen().RequestActivate(other.window());
+    EXPECT_TRUE(Answer(p, ErrorTitle)) << "no 記入を中止しました message" << p.Windows() << p.Log();
+    EXPECT_EQ(other.typed(), "") << "no key may reach the other window" << p.Log();
+
+    b_->WaitLayout();
+    const std::string got = SubmitByHand("mail").fields["name"];
+    EXPECT_LT(got.size(), text.size()) << "the typing went on after the window changed";
+    EXPECT_EQ(got, std::string(got.size(), 'x'));
 }
 
 // What another program put on the clipboard (a text and an image) is there again after every

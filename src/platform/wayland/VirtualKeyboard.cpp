@@ -80,19 +80,22 @@ void VirtualKeyboard::Press(std::uint32_t keycode, bool down) {
                                      : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
 
-bool VirtualKeyboard::TypeOne(const KeyStroke& s, bool own) {
-    std::uint32_t kc = 0;
-    bool shift = s.shift, ctrl = s.ctrl;
+VirtualKeyboard::Key VirtualKeyboard::KeyOf(const KeyStroke& s) const {
+    Key key{0, s.shift, s.ctrl};
     if (s.key != NamedKey::None) {
         const EvdevKey named = EvdevOf(s.key);
-        kc = named.evdev ? named.evdev + kEvdevOffset : 0;
-        ctrl = ctrl || named.ctrl;
+        key.keycode = named.evdev ? named.evdev + kEvdevOffset : 0;
+        key.ctrl = key.ctrl || named.ctrl;
     } else if (KeyLayout::Key k = layout_.Find(s.ch); k.keycode) {
-        kc = k.keycode;
-        shift = shift || k.shift;
+        key.keycode = k.keycode;
+        key.shift = key.shift || k.shift;
     }
+    return key;
+}
+
+bool VirtualKeyboard::TypeOne(const KeyStroke& s) {
+    const auto [kc, shift, ctrl] = KeyOf(s);
     if (!kc) return false;
-    if (kc == lastKeycode_) w_.Pause(kRepeatGapMs - kKeyGapMs, own);
     std::uint32_t mods = 0;
     std::vector<std::uint32_t> held;
     auto hold = [&](bool on, std::uint32_t key, std::uint32_t mask) {
@@ -120,7 +123,7 @@ bool VirtualKeyboard::Paste(const std::string& text, bool own) {
     KeyStroke paste;
     paste.ch = U'v';
     paste.ctrl = true;
-    return TypeOne(paste, own) && clipboard_.WaitRead(reads, kPasteReadTimeoutMs);
+    return TypeOne(paste) && clipboard_.WaitRead(reads, kPasteReadTimeoutMs);
 }
 
 std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowId target) {
@@ -149,6 +152,10 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
     std::size_t sent = 0;
     lastKeycode_ = 0;
     while (sent < strokes.size()) {
+        // The same key again waits longer, or the target takes the two for one held key. The
+        // wait comes before the check below: a window activated meanwhile gets no key.
+        if (!byPaste(strokes[sent]) && lastKeycode_ && KeyOf(strokes[sent]).keycode == lastKeycode_)
+            w_.Pause(kRepeatGapMs - kKeyGapMs, own);
         // Whatever changed the active window before the compositor takes our next key is known
         // here once it has answered.
         w_.RoundTrip();
@@ -163,7 +170,7 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
             sent = end;
             lastKeycode_ = 0;
         } else {
-            if (!TypeOne(strokes[sent], own)) break;
+            if (!TypeOne(strokes[sent])) break;
             ++sent;
         }
         lastKeyAt_ = WaylandConnection::NowMs();

@@ -43,8 +43,14 @@ class VirtualKeyboard : public Keyboard {
   private:
     void SendKeymap(const std::string& text);
     void Press(std::uint32_t keycode, bool down);
+    // The key that types the stroke (0 when none does), and the modifiers it needs besides.
+    struct Key {
+        std::uint32_t keycode = 0;
+        bool shift = false, ctrl = false;
+    };
+    Key KeyOf(const KeyStroke& s) const;
     // Presses the stroke's key with its modifiers; false when no key types it.
-    bool TypeOne(const KeyStroke& s, bool own);
+    bool TypeOne(const KeyStroke& s);
     // Pastes `text`; false when the target did not read it in time.
     bool Paste(const std::string& text, bool own);
 
