@@ -12,12 +12,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,35 +51,45 @@ const char* const kListTitle = "Penrika  for IE - 記入候補";
 using e2e::InWaylandSession;
 
 // --- Another program on the display: this test binary started again with PENRIKA_CLIPBOARD
-// set, before any test runs. "own" puts a text and a PNG image on the clipboard (the image's
-// bytes also into $PENRIKA_CLIPBOARD_DIR/offered.png) and ends when another program takes the
-// clipboard over; "read" writes what the clipboard holds now into text and image.png there;
-// "window" shows a text box titled kOtherWindow, in the session's own way, and writes what is
-// typed into it to typed there.
+// set, before any test runs. It shows a text box titled kOtherWindow, in the session's own way,
+// and writes what is typed into it to $PENRIKA_CLIPBOARD_DIR/typed. "own" also puts a text and a
+// PNG image on the clipboard at a Ctrl+C in its box (the image's bytes also into offered.png
+// there) and ends when another program takes the clipboard over; "read" (X11) writes what the
+// clipboard holds now into text and image.png there and ends.
 const char* const kOtherText = "他のアプリでコピーした文 ABC";
 const char* const kOtherWindow = "他のアプリ";
 
-int ClipboardProgram(const std::string& mode) {
+int OtherProgramMain(const std::string& mode) {
     static int argc = 1;
-    static char arg0[] = "clipboard";
+    static char arg0[] = "other";
     static char* argv[] = {arg0, nullptr};
     const std::filesystem::path dir = std::getenv("PENRIKA_CLIPBOARD_DIR");
-    if (mode == "window") {
-        qputenv("QT_QPA_PLATFORM", InWaylandSession() ? "wayland" : "xcb");
-        QApplication app(argc, argv);
-        QLineEdit box;
-        box.setWindowTitle(QString::fromUtf8(kOtherWindow));
-        box.resize(240, 40);
-        QObject::connect(&box, &QLineEdit::textChanged, [&](const QString& t) {
-            TempHome::WriteFile(dir / "typed", t.toStdString());
-        });
-        box.show();
-        return app.exec();
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
+    const bool wayland = InWaylandSession();
+    qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
+    QApplication app(argc, argv);
     QClipboard* cb = QGuiApplication::clipboard();
-    if (mode == "own") {
+    if (mode == "read") {
+        const QMimeData* m = cb->mimeData();
+        TempHome::WriteFile(dir / "text", m ? m->text().toStdString() : "");
+        TempHome::WriteFile(dir / "image.png",
+                            m ? m->data(QStringLiteral("image/png")).toStdString() : "");
+        return 0;
+    }
+    // "own" copies on Ctrl+C in its box, as the user copies there: a Wayland program may set
+    // the clipboard only in answer to the user's input.
+    struct Box : QLineEdit {
+        std::function<void()> onCopy;
+        void keyPressEvent(QKeyEvent* e) override {
+            if (onCopy && e->matches(QKeySequence::Copy)) return onCopy();
+            QLineEdit::keyPressEvent(e);
+        }
+    } box;
+    box.setWindowTitle(QString::fromUtf8(kOtherWindow));
+    box.resize(240, 40);
+    QObject::connect(&box, &QLineEdit::textChanged,
+                     [&](const QString& t) { TempHome::WriteFile(dir / "typed", t.toStdString()); });
+    box.show();
+    auto copy = [&] {
         QImage image(40, 30, QImage::Format_ARGB32);
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
@@ -86,7 +98,6 @@ int ClipboardProgram(const std::string& mode) {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
-        TempHome::WriteFile(dir / "offered.png", png.toStdString());
         auto* data = new QMimeData;
         data->setText(QString::fromUtf8(kOtherText));
         data->setData(QStringLiteral("image/png"), png);
@@ -94,37 +105,49 @@ int ClipboardProgram(const std::string& mode) {
         QObject::connect(cb, &QClipboard::dataChanged, [cb] {
             if (!cb->ownsClipboard()) QCoreApplication::quit();
         });
-        return app.exec();
-    }
-    const QMimeData* m = cb->mimeData();
-    TempHome::WriteFile(dir / "text", m ? m->text().toStdString() : "");
-    TempHome::WriteFile(dir / "image.png",
-                        m ? m->data(QStringLiteral("image/png")).toStdString() : "");
-    return 0;
+        TempHome::WriteFile(dir / "offered.png", png.toStdString());
+    };
+    if (mode == "own") box.onCopy = copy;
+    return app.exec();
 }
 
 const bool kClipboardProgram = [] {
-    if (const char* mode = std::getenv("PENRIKA_CLIPBOARD")) std::exit(ClipboardProgram(mode));
+    if (const char* mode = std::getenv("PENRIKA_CLIPBOARD")) std::exit(OtherProgramMain(mode));
     return false;
 }();
 
 // The other program's side of the clipboard.
 class OtherProgram {
   public:
-    // Puts the text and the image on the clipboard; false when no other client can read them.
-    bool Copy() {
+    // Shows its window and puts the text and the image on the clipboard; false when no other
+    // client can read them.
+    bool Copy(e2e::Screen& screen) {
         owner_ = Start("own");
+        if (!WaitUntil([&] { return (window_ = Find(screen)) && screen.ActiveWindow() == window_; },
+                       15s))
+            return false;
+        screen.Key("ctrl+c");
         return WaitUntil([&] { return !offered().empty() && Holds(); }, 10s);
     }
-    // Whether the clipboard holds exactly what it copied, as a further client reads it.
+    // Whether the clipboard holds exactly what it copied, as a further client reads it: on
+    // Wayland wl-paste, which reads it without the keyboard as a clipboard manager does.
     bool Holds() {
-        std::unique_ptr<e2e::Process> reader = Start("read");
+        std::unique_ptr<e2e::Process> reader =
+            InWaylandSession()
+                ? std::make_unique<e2e::Process>(
+                      std::vector<std::string>{
+                          "sh", "-c",
+                          "cd \"$0\" && wl-paste -n -t 'text/plain;charset=utf-8' >text; "
+                          "wl-paste -t image/png >image.png",
+                          dir_.path().string()},
+                      e2e::Process::Options{})
+                : Start("read");
         WaitUntil([&] { return !reader->Running(); }, 10s);
         return !reader->Running() && TempHome::ReadFile(dir_.path() / "text") == kOtherText &&
                TempHome::ReadFile(dir_.path() / "image.png") == offered();
     }
     bool StillOwns() { return owner_->Running(); }
-    // Shows its window; false when it never showed.
+    // Shows its window only; false when it never showed.
     bool ShowWindow(e2e::Screen& screen) {
         owner_ = Start("window");
         return WaitUntil([&] { return (window_ = Find(screen)) != 0; }, 15s);
@@ -550,17 +573,15 @@ TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
 // press: a fill, 項目が認識できません。 and a cancelled candidate list. The program that copied
 // has lost the clipboard to the press by then: Penrika offers the same bytes itself.
 TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
-    // The other program is an X11 client, whose clipboard Xwayland does not hand to Wayland
-    // programs while no X11 window has the keyboard; the Wayland clipboard put back is
-    // WaylandDesktop_waylandtest's.
-    if (InWaylandSession()) GTEST_SKIP() << "the other program's clipboard is X11's";
     Open("write.html", "記入の確認");
     Penrika p(
         b_->screen(),
         {{"郵便番号", "100-0001~", ""}, {"電話番号", "03-1111-2222~", ""}, {"備考", "なし~", ""}});
     p.PlaceBeside(b_->window());
     OtherProgram other;
-    ASSERT_TRUE(other.Copy()) << "the other program's copy cannot be read";
+    ASSERT_TRUE(other.Copy(b_->screen())) << "the other program's copy cannot be read";
+    ASSERT_TRUE(b_->screen().Move(other.window(), 1000, 560));
+    b_->screen().RequestActivate(b_->window());
 
     std::optional<e2e::Event> sent = WriteInto(p, "l-note");
     ASSERT_TRUE(sent) << b_->Log();
