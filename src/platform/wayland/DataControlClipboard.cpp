@@ -212,11 +212,24 @@ void DataControlClipboard::OfferText(const std::string& text) {
 }
 
 bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
-    const bool read = w_.WaitUntil(
-        [this, reads] { return offeredReads_ > reads && offeredWritten_->load() >= offeredReads_; },
+    auto allWritten = [this] { return offeredWritten_->load() >= offeredReads_; };
+    if (!w_.WaitUntil([&] { return offeredReads_ > reads && allWritten(); }, timeoutMs, 5, false))
+        return false;
+    // A browser may read one paste more than once (Chromium twice, the second read some
+    // milliseconds after the first, later when the machine is busy): the take-in is counted
+    // from the last read handed over.
+    int seen = offeredReads_;
+    std::uint32_t lastRead = WaylandConnection::NowMs();
+    w_.WaitUntil(
+        [&] {
+            if (offeredReads_ != seen || !allWritten()) {
+                seen = offeredReads_;
+                lastRead = WaylandConnection::NowMs();
+            }
+            return WaylandConnection::NowMs() - lastRead >= static_cast<std::uint32_t>(kPasteTakeInMs);
+        },
         timeoutMs, 5, false);
-    if (read) w_.Pause(kPasteTakeInMs, false);
-    return read;
+    return true;
 }
 
 void DataControlClipboard::SetSelection(Formats formats, bool countReads) {

@@ -41,8 +41,8 @@ class DataControlClipboard : public Clipboard {
     // How many times a program has asked for the offered text's content since OfferText.
     int offeredReads() const { return offeredReads_; }
     // Waits until the offered text has been asked for once more than `reads` and handed over
-    // in full, and the reader has had a moment to take it in (a browser drops a paste whose
-    // clipboard changes while it still reads); false on timeout.
+    // in full, and the reader has had a moment after its last read to take it in (a browser
+    // drops a paste whose clipboard changes while it still reads); false on timeout.
     bool WaitRead(int reads, int timeoutMs);
 
     // The primary selection's text: what is highlighted now ("" when the compositor keeps none).
