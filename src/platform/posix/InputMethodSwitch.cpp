@@ -5,7 +5,9 @@
 #include <QDBusReply>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -14,6 +16,11 @@ const char* const kPath = "/controller";
 const char* const kInterface = "org.fcitx.Fcitx.Controller1";
 // fcitx5 answers at once; a bus that hangs must not hold the fill up for long.
 constexpr int kCallTimeoutMs = 500;
+// The field a fill has just moved into (the Tab after the label) tells the input method of its
+// focus in its own time, later on a busy machine; until then there is no context to switch off,
+// and the field would come up with the input method on. Fields that take none never tell.
+constexpr int kFieldFocusWaitMs = 250;
+constexpr int kFieldFocusPollMs = 10;
 }  // namespace
 
 InputMethodSwitch::InputMethodSwitch(const std::string& busAddress) {
@@ -30,7 +37,11 @@ InputMethodSwitch::InputMethodSwitch(const std::string& busAddress) {
     bus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
         QString::fromStdString(address), QString::fromStdString(name_)));
     if (!bus_->isConnected()) return;
-    const int state = State();
+    int state = State();
+    for (int waited = 0; state == 0 && waited < kFieldFocusWaitMs; waited += kFieldFocusPollMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFieldFocusPollMs));
+        state = State();
+    }
     if (state == 0 || state == 1) {
         found_ = Found::Off;
     } else if (state == 2 && Call("Deactivate") && State() == 1) {
