@@ -47,6 +47,10 @@ VirtualKeyboard::VirtualKeyboard(WaylandConnection& w, WindowStack& windows,
 }
 
 VirtualKeyboard::~VirtualKeyboard() {
+    // If ours sent the seat's last keys, sway (1.7 to 1.11) leaves the seat without a keyboard
+    // once it has gone, and programs started before the user's next key get no keymap (Chromium
+    // crashes on that). sway asks only whether the keyboard that goes is the seat's, and no
+    // request of ours makes the user's keyboard the seat's again.
     if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
     if (manager_) zwp_virtual_keyboard_manager_v1_destroy(manager_);
     w_.RoundTrip();

@@ -125,9 +125,11 @@ user_pref("ui.key.menuAccessKeyFocuses", false);
     }
     std::vector<std::string> env = {"NO_AT_BRIDGE=1", "MOZ_CRASHREPORTER_DISABLE=1"};
     if (wayland) env.insert(env.end(), {"MOZ_ENABLE_WAYLAND=1", "GDK_BACKEND=wayland"});
-    // The seat's keyboard is the user's when a browser starts: after the program's own virtual
-    // keyboard has gone with it, a Chromium started before another key crashes (sway 1.7 and
-    // 1.10; a keyboard of ours with a US keymap, gone the same way, does not do that).
+    // The seat's keyboard is the user's when a browser starts, as after a user's key. When the
+    // keyboard that sent the last keys goes (the program's, or any virtual keyboard, whatever
+    // its keymap), sway 1.7 to 1.11 leave the seat with none: a program that asks for the
+    // keyboard then gets no keymap, only enter and modifiers, and Chromium crashes on that. No
+    // client can give the seat back another keyboard; the next key of one does.
     if (wayland) screen_->Key("Shift_L");
     session_.Start(argv, env);
 }
