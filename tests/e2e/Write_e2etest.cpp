@@ -128,12 +128,21 @@ class OtherProgram {
 // browser, which a Wayland session's test puts at the output's left edge (WriteE2e::Open).
 constexpr int kLayerLeft = 1060, kLayerTop = 100;
 
+// Where the program's copy runs, beside its data file: in a KWin session the place whose copy
+// KWin lets see its windows and type (tests/support/kwin-session.sh), emptied for each run.
+std::filesystem::path PortableDir(const TempHome& home) {
+    const char* trusted = std::getenv("PENRIKA_KWIN_COPIES");
+    if (!trusted) return home.root() / "portable";
+    std::filesystem::remove_all(trusted);
+    return trusted;
+}
+
 // One run of the real program with its own settings and entries.
 class Penrika {
   public:
     Penrika(e2e::Screen& x, const std::vector<Entry>& rows, bool alwaysOnTop = false,
             bool confirm = false)
-        : x_(x), app_(home_.root() / "portable") {
+        : x_(x), app_(PortableDir(home_)) {
         Store(SettingKey, "Set_6", std::to_string(rows.size()));
         Store(OptionKey, "Op_1", alwaysOnTop ? "True" : "False");
         Store(OptionKey, "Op_2", confirm ? "True" : "False");
