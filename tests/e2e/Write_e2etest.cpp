@@ -195,7 +195,7 @@ class Penrika {
     // A viewable window of this title other than the toolbar, 0 when none.
     std::uint32_t Find(const std::string& title, std::uint32_t besides = 0) {
         for (std::uint32_t w : x_.ClientWindows())
-            if (w != besides && x_.Viewable(w) && x_.Title(w) == title) return w;
+            if (w != besides && x_.Viewable(w) && x_.Titled(w, title)) return w;
         return 0;
     }
     // Waits for a window of that title (not the toolbar) to be shown and active.

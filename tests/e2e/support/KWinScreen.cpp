@@ -3,6 +3,9 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <QRegularExpression>
+#include <QString>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -104,6 +107,9 @@ struct KWinScreen::List {
                     static_cast<List*>(data)->Add(
                         org_kde_plasma_window_management_get_window_by_uuid(m, uuid), uuid);
                 },
+#ifdef ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STACKING_ORDER_CHANGED_2_SINCE_VERSION
+            .stacking_order_changed_2 = [](void*, org_kde_plasma_window_management*) {},
+#endif
         };
         org_kde_plasma_window_management_add_listener(manager, &listener, this);
         // The windows, then what each of them is.
@@ -160,6 +166,10 @@ struct KWinScreen::List {
             .activity_entered = [](void*, org_kde_plasma_window*, const char*) {},
             .activity_left = [](void*, org_kde_plasma_window*, const char*) {},
             .resource_name_changed = [](void*, org_kde_plasma_window*, const char*) {},
+#ifdef ORG_KDE_PLASMA_WINDOW_CLIENT_GEOMETRY_SINCE_VERSION
+            .client_geometry = [](void*, org_kde_plasma_window*, std::int32_t, std::int32_t,
+                                  std::uint32_t, std::uint32_t) {},
+#endif
         };
         auto w = std::make_unique<Window>();
         w->list = this;
@@ -208,6 +218,15 @@ std::vector<std::uint32_t> KWinScreen::ClientWindows() {
 std::string KWinScreen::Title(std::uint32_t w) {
     List::Window* win = list_->Find(w);
     return win ? win->title : "";
+}
+
+bool KWinScreen::Titled(std::uint32_t w, const std::string& title) {
+    const QString shown = QString::fromStdString(Title(w));
+    const QString given = QString::fromStdString(title).simplified();
+    if (shown == given) return true;
+    static const QRegularExpression suffix(QStringLiteral(" <[0-9]+>$"));
+    const QRegularExpressionMatch m = suffix.match(shown);
+    return m.hasMatch() && shown.left(m.capturedStart()) == given;
 }
 
 bool KWinScreen::Viewable(std::uint32_t w) {

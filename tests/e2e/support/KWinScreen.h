@@ -19,10 +19,14 @@ class KWinScreen : public Screen {
 
     std::vector<std::uint32_t> ClientWindows() override;
     std::string Title(std::uint32_t w) override;
+    // KWin shows a title with its white space simplified, and tells windows of one program with
+    // the same title apart by a suffix (" <2>").
+    bool Titled(std::uint32_t w, const std::string& title) override;
     bool Viewable(std::uint32_t w) override;
     std::uint32_t ActiveWindow() override;
     void RequestActivate(std::uint32_t w) override;
-    // The frame KWin reports (the session draws no decorations around a window).
+    // The frame KWin reports: the window's surface where KWin has no decoration theme to draw
+    // around it, as in the test sessions (a window of Qt's then draws none either).
     std::vector<int> Frame(std::uint32_t w) override;
     // Returns once KWin reports the window there, false when it did not get there.
     bool Move(std::uint32_t w, int x, int y) override;

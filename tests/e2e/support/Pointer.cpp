@@ -105,8 +105,14 @@ class KdePointer : public Pointer {
     void MoveTo(int x, int y) override {
         if (x < 0 || y < 0 || x > width_ || y > height_)
             throw Error("the pointer cannot go to " + std::to_string(x) + "," + std::to_string(y));
+        // KWin drops a move to where the pointer is, and a window that has come up under the
+        // pointer since hears of it only once it moves: it moves there through a pixel beside.
+        if (x == x_ && y == y_)
+            org_kde_kwin_fake_input_pointer_motion_absolute(
+                g_.kde, wl_fixed_from_int(x < width_ ? x + 1 : x - 1), wl_fixed_from_int(y));
         org_kde_kwin_fake_input_pointer_motion_absolute(g_.kde, wl_fixed_from_int(x),
                                                         wl_fixed_from_int(y));
+        x_ = x, y_ = y;
         Sync();
     }
     void Button(bool pressed) override {
@@ -124,6 +130,7 @@ class KdePointer : public Pointer {
     wl_display* d_;
     Globals g_;
     int width_, height_;
+    int x_ = -1, y_ = -1;
 };
 
 }  // namespace

@@ -20,6 +20,8 @@ class Screen {
 
     virtual std::vector<std::uint32_t> ClientWindows() = 0;  // the programs' top windows
     virtual std::string Title(std::uint32_t w) = 0;
+    // Whether the window bears the title its program gave it, as the window manager shows it.
+    virtual bool Titled(std::uint32_t w, const std::string& title) { return Title(w) == title; }
     virtual bool Viewable(std::uint32_t w) = 0;
     virtual std::uint32_t ActiveWindow() = 0;  // 0 when none has the keyboard
     virtual void RequestActivate(std::uint32_t w) = 0;
