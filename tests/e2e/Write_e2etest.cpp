@@ -221,7 +221,8 @@ class Penrika {
         }
         const int x = f[0] + f[2] + 40 + 160 <= 1280 ? f[0] + f[2] + 40 : f[0];
         const int y = x == f[0] ? f[1] + f[3] + 60 : f[1] + 40;
-        x_.Move(toolbar_, x, y);
+        const bool moved = x_.Move(toolbar_, x, y);
+        if (InWaylandSession()) ASSERT_TRUE(moved) << "the toolbar was not moved" << Log();
     }
     // A real click on the first button, 記入.
     void PressWrite() {

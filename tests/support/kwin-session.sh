@@ -182,4 +182,8 @@ unset QT_QPA_PLATFORM SESSION_MANAGER WAYLAND_SOCKET
 child=$!
 wait "$child"
 rc=$?
+if [ "$rc" -ne 0 ]; then
+    echo "kwin-session: the command failed ($rc); the end of KWin's log:" >&2
+    tail -n 20 "$work/kwin.log" >&2
+fi
 exit "$rc"

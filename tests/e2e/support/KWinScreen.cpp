@@ -230,8 +230,11 @@ bool KWinScreen::Titled(std::uint32_t w, const std::string& title) {
 }
 
 bool KWinScreen::Viewable(std::uint32_t w) {
+    // KWin 5 lists a window as soon as the program makes it, before it is placed and shown: it
+    // is there once it has a size.
     List::Window* win = list_->Find(w);
-    return win && !(win->state & kMinimized);
+    return win && !(win->state & kMinimized) && win->frame.size() == 4 && win->frame[2] > 0 &&
+           win->frame[3] > 0;
 }
 
 std::uint32_t KWinScreen::ActiveWindow() {
@@ -254,8 +257,9 @@ std::vector<int> KWinScreen::Frame(std::uint32_t w) {
 }
 
 bool KWinScreen::Move(std::uint32_t w, int x, int y) {
+    if (!Viewable(w)) return false;
     List::Window* win = list_->Find(w);
-    if (!win || win->uuid.empty() || win->frame.size() != 4) return false;
+    if (win->uuid.empty()) return false;
     if (win->frame[0] == x && win->frame[1] == y) return true;
     // KWin reads the script as its own user: it lies where that user may read it.
     const char* work = std::getenv("PENRIKA_TEST_WORK");
