@@ -189,12 +189,21 @@ class OtherProgram {
 // browser, which a Wayland session's test puts at the output's left edge (WriteE2e::Open).
 constexpr int kLayerLeft = 1060, kLayerTop = 100;
 
+// Where the program's copy runs, beside its data file: in a KWin session the place whose copy
+// KWin lets see its windows and type (tests/support/kwin-session.sh), emptied for each run.
+std::filesystem::path PortableDir(const TempHome& home) {
+    const char* trusted = std::getenv("PENRIKA_KWIN_COPIES");
+    if (!trusted) return home.root() / "portable";
+    std::filesystem::remove_all(trusted);
+    return trusted;
+}
+
 // One run of the real program with its own settings and entries.
 class Penrika {
   public:
     Penrika(e2e::Screen& x, const std::vector<Entry>& rows, bool alwaysOnTop = false,
             bool confirm = false)
-        : x_(x), app_(home_.root() / "portable") {
+        : x_(x), app_(PortableDir(home_)) {
         Store(SettingKey, "Set_6", std::to_string(rows.size()));
         Store(OptionKey, "Op_1", alwaysOnTop ? "True" : "False");
         Store(OptionKey, "Op_2", confirm ? "True" : "False");
@@ -263,7 +272,7 @@ class Penrika {
     // A viewable window of this title other than the toolbar, 0 when none.
     std::uint32_t Find(const std::string& title, std::uint32_t besides = 0) {
         for (std::uint32_t w : x_.ClientWindows())
-            if (w != besides && x_.Viewable(w) && x_.Title(w) == title) return w;
+            if (w != besides && x_.Viewable(w) && x_.Titled(w, title)) return w;
         return 0;
     }
     // Waits for a window of that title (not the toolbar) to be shown and active.
@@ -289,7 +298,8 @@ class Penrika {
         }
         const int x = f[0] + f[2] + 40 + 160 <= 1280 ? f[0] + f[2] + 40 : f[0];
         const int y = x == f[0] ? f[1] + f[3] + 60 : f[1] + 40;
-        x_.Move(toolbar_, x, y);
+        const bool moved = x_.Move(toolbar_, x, y);
+        if (InWaylandSession()) ASSERT_TRUE(moved) << "the toolbar was not moved" << Log();
     }
     // A real click on the first button, 記入.
     void PressWrite() {

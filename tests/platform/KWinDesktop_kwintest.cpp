@@ -175,6 +175,20 @@ TEST_F(KWinDesktopTest, StackListsOwnAndOtherWindowsInStackingOrder) {
     EXPECT_EQ(stack().Caption(idb), "");
 }
 
+// Our window is found under the title KWin shows for it, its white space simplified (the
+// candidate list's title has two spaces).
+TEST_F(KWinDesktopTest, OwnWindowIsFoundUnderTheTitleKWinShows) {
+    EditWindow list(QStringLiteral("Penrika  for IE - 記入候補"));
+    list.show();
+    const WindowId idl = Listed("Penrika for IE - 記入候補");
+    ASSERT_NE(idl, 0u);
+    // Our window goes by its widget's id.
+    EXPECT_EQ(idl, IdOf(&list));
+    stack().RequestActivate(IdOf(&list));
+    EXPECT_TRUE(stack().WaitActive(IdOf(&list), 5000));
+    EXPECT_EQ(stack().ActiveWindow(), IdOf(&list));
+}
+
 TEST_F(KWinDesktopTest, MinimisedWindowIsNotVisibleAndRestores) {
     EditWindow a(QStringLiteral("minimise me"));
     const WindowId id = ShowListed(&a);

@@ -3,14 +3,17 @@
 # 1280x800 output and Xwayland, no Plasma shell, run as an unprivileged user
 # ($PENRIKA_E2E_USER, else nobody) with a runtime directory and a D-Bus session bus of its own.
 # The command runs as the calling user (root in CI, who can reach the user's socket) with
-# WAYLAND_DISPLAY, XDG_RUNTIME_DIR, DISPLAY (Xwayland's), DBUS_SESSION_BUS_ADDRESS and
+# WAYLAND_DISPLAY (an absolute path: programs that get another XDG_RUNTIME_DIR still reach it),
+# XDG_RUNTIME_DIR, DISPLAY (Xwayland's), DBUS_SESSION_BUS_ADDRESS and
 # PENRIKA_WAYLAND_SESSION=kwin exported, and a private HOME and XDG directories. Everything
 # started here is stopped by PID when the command ends; the exit status is the command's.
 #   tests/support/kwin-session.sh CMD...
 # The command's program (and those in $PENRIKA_KWIN_TRUSTED, colon-separated) may bind KWin's
 # window list, fake input and key states, which KWin grants only to programs whose desktop file
 # names them: KWin 6 through KWIN_WAYLAND_NO_PERMISSION_CHECKS=1, KWin 5 (which has no such
-# switch) through desktop files written here.
+# switch) through desktop files written here. A copy of one of those programs put into
+# $PENRIKA_KWIN_COPIES (exported) under the same name is trusted too: a portable copy, which keeps
+# its data beside itself, runs from there.
 set -u
 [ $# -gt 0 ] || { echo "usage: kwin-session.sh CMD..." >&2; exit 2; }
 user=${PENRIKA_E2E_USER:-nobody}
@@ -61,16 +64,20 @@ mkdir -p "$work/kwin-home/.config" "$work/run" "$work/home" "$work/config" "$wor
 # lists them, found by the program's path: the command's program, and those named in
 # $PENRIKA_KWIN_TRUSTED (colon-separated), get one. KWin 6 lets every program have them here
 # (KWIN_WAYLAND_NO_PERMISSION_CHECKS); KWin 5 has no such switch.
-mkdir -p "$work/kwin-home/.local/share/applications"
+# KWin 5 looks desktop files up in a cache it renews only now and then: the copies' are written
+# now too, before the copies exist.
+mkdir -p "$work/kwin-home/.local/share/applications" "$work/copies"
 n=0
 IFS=: read -r -a trusted <<<"${PENRIKA_KWIN_TRUSTED:-}"
 for program in "$1" "${trusted[@]}"; do
     path=$(command -v "$program" 2>/dev/null) && path=$(realpath "$path") && [ -x "$path" ] || continue
-    n=$((n + 1))
-    printf '[Desktop Entry]\nType=Application\nName=penrika-test-%s\nNoDisplay=true\nExec=%s\n%s\n' \
-        "$n" "$path" \
-        "X-KDE-Wayland-Interfaces=org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate" \
-        >"$work/kwin-home/.local/share/applications/penrika-test-$n.desktop"
+    for exec in "$path" "$work/copies/$(basename "$path")"; do
+        n=$((n + 1))
+        printf '[Desktop Entry]\nType=Application\nName=penrika-test-%s\nNoDisplay=true\nExec=%s\n%s\n' \
+            "$n" "$exec" \
+            "X-KDE-Wayland-Interfaces=org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate" \
+            >"$work/kwin-home/.local/share/applications/penrika-test-$n.desktop"
+    done
 done
 chown -R "$uid:$gid" "$work/kwin-home" "$work/run"
 chmod 700 "$work/run" "$work/kwin-home"
@@ -152,7 +159,9 @@ if [ -z "$ready" ]; then
     echo "kwin-session: KWin did not come up" >&2; log_tail kwin.log; exit 1
 fi
 
-export WAYLAND_DISPLAY="${env_of[WAYLAND_DISPLAY]:-$socket}" XDG_RUNTIME_DIR="$work/run" \
+display=${env_of[WAYLAND_DISPLAY]:-$socket}
+[ "${display#/}" = "$display" ] && display="$work/run/$display"
+export WAYLAND_DISPLAY="$display" XDG_RUNTIME_DIR="$work/run" \
     DBUS_SESSION_BUS_ADDRESS="$address" PENRIKA_WAYLAND_SESSION=kwin XDG_SESSION_TYPE=wayland
 if [ -n "${env_of[DISPLAY]:-}" ]; then
     export DISPLAY="${env_of[DISPLAY]}"
@@ -165,7 +174,7 @@ else
     unset XAUTHORITY
 fi
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
-    XDG_CACHE_HOME="$work/cache" PENRIKA_TEST_WORK="$work"
+    XDG_CACHE_HOME="$work/cache" PENRIKA_TEST_WORK="$work" PENRIKA_KWIN_COPIES="$work/copies"
 # Which platform Qt takes is the program's own choice, as in a real session.
 unset QT_QPA_PLATFORM SESSION_MANAGER WAYLAND_SOCKET
 
@@ -173,4 +182,8 @@ unset QT_QPA_PLATFORM SESSION_MANAGER WAYLAND_SOCKET
 child=$!
 wait "$child"
 rc=$?
+if [ "$rc" -ne 0 ]; then
+    echo "kwin-session: the command failed ($rc); the end of KWin's log:" >&2
+    tail -n 20 "$work/kwin.log" >&2
+fi
 exit "$rc"

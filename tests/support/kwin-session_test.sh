@@ -11,7 +11,8 @@ user=${PENRIKA_E2E_USER:-nobody}
 
 "$here/kwin-session.sh" sh -c '
     [ "$PENRIKA_WAYLAND_SESSION" = kwin ] || exit 11
-    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || exit 12
+    case $WAYLAND_DISPLAY in "$XDG_RUNTIME_DIR"/*) ;; *) exit 12 ;; esac
+    [ -S "$WAYLAND_DISPLAY" ] || exit 12
     xdpyinfo >/dev/null 2>&1 || exit 13
     dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.GetId >/dev/null || exit 14

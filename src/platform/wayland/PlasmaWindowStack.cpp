@@ -47,10 +47,12 @@ std::vector<std::string> Split(const std::string& s, char sep) {
     return out;
 }
 
-// KWin tells windows of one program with the same title apart by a suffix (" <2>").
+// KWin lists a title with its white space simplified (the candidate list's has two spaces),
+// and tells windows of one program with the same title apart by a suffix (" <2>").
 bool TitleMatches(const std::string& listed, const std::string& widgetTitle) {
-    if (listed == widgetTitle) return true;
-    return listed.size() > widgetTitle.size() + 2 && listed.rfind(widgetTitle + " <", 0) == 0 &&
+    const std::string title = QString::fromStdString(widgetTitle).simplified().toStdString();
+    if (listed == title) return true;
+    return listed.size() > title.size() + 2 && listed.rfind(title + " <", 0) == 0 &&
            listed.back() == '>';
 }
 }  // namespace

@@ -1,6 +1,7 @@
 // A real keyboard on a Wayland compositor for what the test types as the user (never the
-// program's way): a virtual keyboard with a US layout, whose keys reach the focused window
-// through the compositor, and the input method's grab when one runs.
+// program's way): a virtual keyboard with a US layout (on KWin its fake input, in the session's
+// US layout), whose keys reach the focused window through the compositor, and the input
+// method's grab when one runs.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,7 @@ class Keyboard {
     // The test program's one keyboard at $WAYLAND_DISPLAY (made on first use, kept to the end:
     // see ThePointer in SwayScreen.cpp); the window focused then sees a Shift pressed, which
     // would also switch an input method that grabs the keys. Throws when the compositor offers
-    // no virtual keyboard.
+    // neither a virtual keyboard nor fake input.
     static Keyboard& Get();
     virtual ~Keyboard() = default;
 

@@ -11,8 +11,9 @@ class Pointer {
     virtual ~Pointer() = default;
 
     // Connects to $WAYLAND_DISPLAY and makes a pointer there: wlroots' virtual pointer, whose
-    // absolute places are fractions of the layout (`layoutWidth` x `layoutHeight` from 0,0).
-    // Throws when the compositor offers no way to.
+    // absolute places are fractions of the layout (`layoutWidth` x `layoutHeight` from 0,0),
+    // else KWin's fake input (for a program KWin trusts). Throws when the compositor offers no
+    // way to.
     static std::unique_ptr<Pointer> Connect(int layoutWidth, int layoutHeight);
 
     // Each returns once the compositor has handled the events.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "e2e/support/KWinScreen.h"
 #include "e2e/support/SwayScreen.h"
 #include "e2e/support/Util.h"
 #include "e2e/support/XDisplay.h"
@@ -13,6 +14,7 @@ std::unique_ptr<Screen> Screen::Open() {
     const std::string name = session ? session : "";
     if (name.empty()) return std::make_unique<XDisplay>();
     if (name == "sway") return std::make_unique<SwayScreen>();
+    if (name == "kwin") return std::make_unique<KWinScreen>();
     throw Error("no screen for the Wayland session \"" + name + "\"");
 }
 

@@ -1,6 +1,7 @@
 // What the tests see and do as the user, whatever the session: the windows on the screen (by
 // id, title, state and place) and a real pointer. X11 (tests/support/with-x.sh) is XDisplay;
-// a Wayland session (tests/support/sway-session.sh) is asked through its compositor.
+// a Wayland session (tests/support/sway-session.sh, kwin-session.sh) is asked through its
+// compositor.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,8 @@ class Screen {
 
     virtual std::vector<std::uint32_t> ClientWindows() = 0;  // the programs' top windows
     virtual std::string Title(std::uint32_t w) = 0;
+    // Whether the window bears the title its program gave it, as the window manager shows it.
+    virtual bool Titled(std::uint32_t w, const std::string& title) { return Title(w) == title; }
     virtual bool Viewable(std::uint32_t w) = 0;
     virtual std::uint32_t ActiveWindow() = 0;  // 0 when none has the keyboard
     virtual void RequestActivate(std::uint32_t w) = 0;
