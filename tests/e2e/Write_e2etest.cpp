@@ -299,7 +299,9 @@ class Penrika {
         const int x = f[0] + f[2] + 40 + 160 <= 1280 ? f[0] + f[2] + 40 : f[0];
         const int y = x == f[0] ? f[1] + f[3] + 60 : f[1] + 40;
         const bool moved = x_.Move(toolbar_, x, y);
-        if (InWaylandSession()) ASSERT_TRUE(moved) << "the toolbar was not moved" << Log();
+        if (InWaylandSession()) {
+            ASSERT_TRUE(moved) << "the toolbar was not moved" << Log();
+        }
     }
     // A real click on the first button, 記入.
     void PressWrite() {
@@ -638,6 +640,11 @@ TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
 // filtering boxes exactly, the page sees the true keys, and the input method is on again after
 // each fill. Each entry but the last ends in {TAB}: the next box's focus tells the fill is done.
 TEST_P(WriteE2e, TheKeysPageIsExactWithTheInputMethodOn) {
+    // Chromium on Wayland takes an input method only through the compositor, and the KWin
+    // session here starts none (Firefox reaches fcitx5 through its own module).
+    const char* session = std::getenv("PENRIKA_WAYLAND_SESSION");
+    if (session && std::string(session) == "kwin" && GetParam() == Browser::Chromium)
+        GTEST_SKIP() << "no input method of KWin's own in this session";
     if (!e2e::InstallKeysPageLibraries()) return;
     e2e::BrowserOptions options;
     options.inputMethod = true;

@@ -24,6 +24,11 @@ constexpr int kPasteTakeInMs = 40;
 const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
                                   "TEXT", "STRING"};
 
+// Names of X11's selection protocol that some programs list among their types (Firefox lists
+// SAVE_TARGETS): no data comes for them, and asking would wait out the whole timeout.
+const char* const kNoDataTypes[] = {"SAVE_TARGETS", "TARGETS", "MULTIPLE", "TIMESTAMP", "DELETE",
+                                    "INSERT_PROPERTY", "INSERT_SELECTION"};
+
 bool IsTextType(const std::string& t) {
     return std::find(std::begin(kTextTypes), std::end(kTextTypes), t) != std::end(kTextTypes);
 }
@@ -189,7 +194,14 @@ std::unique_ptr<ClipboardContents> DataControlClipboard::Take() {
     auto it = offers_.find(selection_);
     if (!selection_ || it == offers_.end()) return saved;
     const std::vector<std::string> types = it->second;
-    for (const std::string& t : types) saved->formats.emplace_back(t, Receive(selection_, t));
+    for (const std::string& t : types) {
+        const bool listed = std::any_of(saved->formats.begin(), saved->formats.end(),
+                                        [&](const auto& f) { return f.first == t; });
+        if (listed || std::find(std::begin(kNoDataTypes), std::end(kNoDataTypes), t) !=
+                          std::end(kNoDataTypes))
+            continue;
+        saved->formats.emplace_back(t, Receive(selection_, t));
+    }
     return saved;
 }
 

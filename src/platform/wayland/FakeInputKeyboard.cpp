@@ -301,8 +301,12 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
         if (typedAny) {
             const int gap = p.evdev == lastKey ? timing_.repeatGapMs : timing_.keyGapMs;
             if (gap > 0) w_.Pause(gap, own);
-            // Checked again after every wait: the focus may have moved meanwhile.
-            if (gap > 0 && !stillTarget()) break;
+            // Checked again after every wait, once KWin has told what changed meanwhile: the
+            // focus may have moved.
+            if (gap > 0) {
+                w_.RoundTrip();
+                if (!stillTarget()) break;
+            }
         }
         PressRelease(p);
         releasesSent += 1 + p.shift + p.ctrl + p.alt;
