@@ -44,23 +44,42 @@ struct Globals {
     }
 };
 
-class WlrPointer : public Pointer {
+// What both kinds of pointer share: the connection with its globals and the layout's size.
+class WaylandPointer : public Pointer {
+  protected:
+    WaylandPointer(wl_display* d, Globals g, int width, int height)
+        : d_(d), g_(g), width_(width), height_(height) {}
+    ~WaylandPointer() override {
+        if (g_.seat) wl_seat_destroy(g_.seat);
+        wl_display_disconnect(d_);
+    }
+    void CheckPlace(int x, int y) const {
+        if (x < 0 || y < 0 || x > width_ || y > height_)
+            throw Error("the pointer cannot go to " + std::to_string(x) + "," + std::to_string(y));
+    }
+    void Sync() {
+        if (wl_display_roundtrip(d_) < 0) throw Error("the compositor closed the connection");
+    }
+
+    wl_display* d_;
+    Globals g_;
+    int width_, height_;
+};
+
+class WlrPointer : public WaylandPointer {
   public:
     WlrPointer(wl_display* d, Globals g, int width, int height)
-        : d_(d), g_(g), width_(width), height_(height) {
+        : WaylandPointer(d, g, width, height) {
         p_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g_.wlr, g_.seat);
         Sync();
     }
     ~WlrPointer() override {
         zwlr_virtual_pointer_v1_destroy(p_);
         zwlr_virtual_pointer_manager_v1_destroy(g_.wlr);
-        if (g_.seat) wl_seat_destroy(g_.seat);
-        wl_display_disconnect(d_);
     }
 
     void MoveTo(int x, int y) override {
-        if (x < 0 || y < 0 || x > width_ || y > height_)
-            throw Error("the pointer cannot go to " + std::to_string(x) + "," + std::to_string(y));
+        CheckPlace(x, y);
         zwlr_virtual_pointer_v1_motion_absolute(p_, NowMs(), static_cast<std::uint32_t>(x),
                                                 static_cast<std::uint32_t>(y),
                                                 static_cast<std::uint32_t>(width_),
@@ -77,34 +96,24 @@ class WlrPointer : public Pointer {
     }
 
   private:
-    void Sync() {
-        if (wl_display_roundtrip(d_) < 0) throw Error("the compositor closed the connection");
-    }
-
-    wl_display* d_;
-    Globals g_;
-    int width_, height_;
     zwlr_virtual_pointer_v1* p_ = nullptr;
 };
 
 // KWin's fake input, which takes places on the screen as they are.
-class KdePointer : public Pointer {
+class KdePointer : public WaylandPointer {
   public:
     KdePointer(wl_display* d, Globals g, int width, int height)
-        : d_(d), g_(g), width_(width), height_(height) {
+        : WaylandPointer(d, g, width, height) {
         org_kde_kwin_fake_input_authenticate(g_.kde, "penrika tests", "the user's pointer");
         Sync();
     }
     ~KdePointer() override {
         // Bound below version 5, which brought its destructor request.
         wl_proxy_destroy(reinterpret_cast<wl_proxy*>(g_.kde));
-        if (g_.seat) wl_seat_destroy(g_.seat);
-        wl_display_disconnect(d_);
     }
 
     void MoveTo(int x, int y) override {
-        if (x < 0 || y < 0 || x > width_ || y > height_)
-            throw Error("the pointer cannot go to " + std::to_string(x) + "," + std::to_string(y));
+        CheckPlace(x, y);
         // KWin drops a move to where the pointer is, and a window that has come up under the
         // pointer since hears of it only once it moves: it moves there through a pixel beside.
         if (x == x_ && y == y_)
@@ -123,13 +132,6 @@ class KdePointer : public Pointer {
     }
 
   private:
-    void Sync() {
-        if (wl_display_roundtrip(d_) < 0) throw Error("the compositor closed the connection");
-    }
-
-    wl_display* d_;
-    Globals g_;
-    int width_, height_;
     int x_ = -1, y_ = -1;
 };
 
