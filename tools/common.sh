@@ -14,11 +14,12 @@ debian_mirror=${debian_mirror:-http://deb.debian.org/debian}
 # What building and running needs: the toolbar's SVG icons need Qt's SVG image plugin, typing
 # Japanese into the editor needs fcitx5's Qt 6 input method module, and Qt's own menus and
 # buttons speak Japanese with Qt's translations. On Wayland the windows need Qt's Wayland
-# platform, the desktop layer the Wayland client library and KDE's protocol descriptions.
+# platform, the desktop layer the Wayland client library and KDE's protocol descriptions; the
+# input method's keys are watched with the D-Bus library itself.
 run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-dev libqt6svg6
     libxcb1-dev libxcb-xtest0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-keysyms1-dev
     libxcb-xfixes0-dev libxkbcommon-dev fonts-ipafont-gothic qt6-translations-l10n
-    fcitx5-frontend-qt6 libwayland-dev plasma-wayland-protocols qt6-wayland)
+    fcitx5-frontend-qt6 libwayland-dev plasma-wayland-protocols qt6-wayland libdbus-1-dev)
 # Debian 13 ships Qt's SVG image plugin in a package of its own, and has the layer shell for
 # Qt 6 that keeps the toolbar above the windows on Wayland.
 [ "$debian_release" -ge 13 ] && run_packages+=(qt6-svg-plugins liblayershellqtinterface-dev)

@@ -4,27 +4,15 @@
 # as an unprivileged user (mozc refuses root). The bus address is written to
 # $HOME/dbus-address so that tests can switch the input method with fcitx5-remote; the input
 # method starts switched off (keyboard-us), and `fcitx5-remote -o` turns mozc on in hiragana.
+# With $PENRIKA_KWIN_INPUT_METHOD_LOG set the desktop runs fcitx5 already (KWin's input method,
+# that file its log): the command gets that one, on the session bus it was given.
 set -eu
-if [ -z "${PENRIKA_IM_INNER:-}" ]; then
-    mkdir -p "$XDG_CONFIG_HOME/fcitx5" "$XDG_RUNTIME_DIR"
-    chmod 700 "$XDG_RUNTIME_DIR"
-    cat >"$XDG_CONFIG_HOME/fcitx5/profile" <<'EOF'
-[Groups/0]
-Name=Default
-Default Layout=us
-DefaultIM=mozc
-
-[Groups/0/Items/0]
-Name=keyboard-us
-Layout=
-
-[Groups/0/Items/1]
-Name=mozc
-Layout=
-
-[GroupOrder]
-0=Default
-EOF
+log=${PENRIKA_KWIN_INPUT_METHOD_LOG:-$HOME/fcitx5.log}
+mkdir -p "$XDG_CONFIG_HOME/fcitx5" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+if [ -z "${PENRIKA_IM_INNER:-}" ] && [ -z "${PENRIKA_KWIN_INPUT_METHOD_LOG:-}" ]; then
+    # Two input methods, off (keyboard-us) first: mozc only when switched on.
+    cp "$(dirname "$0")/../support/fcitx5-profile" "$XDG_CONFIG_HOME/fcitx5/profile"
     # Penrika runs as the test's own user (root) and reaches fcitx5 on this bus as a program of
     # the session would: let that user in too.
     cat >"$HOME/session-bus.conf" <<CONF
@@ -39,8 +27,7 @@ CONF
     exec dbus-run-session --config-file="$HOME/session-bus.conf" -- "$0" "$@"
 fi
 
-fcitx5 \
-    >"$HOME/fcitx5.log" 2>&1 &
+[ -n "${PENRIKA_KWIN_INPUT_METHOD_LOG:-}" ] || fcitx5 >"$log" 2>&1 &
 i=0
 # Up once it owns its name on the bus (asking fcitx5-remote would start a second one).
 until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
@@ -48,7 +35,7 @@ until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedes
     i=$((i + 1))
     if [ "$i" -gt 400 ]; then
         echo "im-session: fcitx5 did not come up" >&2
-        cat "$HOME/fcitx5.log" >&2
+        cat "$log" >&2
         exit 1
     fi
     sleep 0.05

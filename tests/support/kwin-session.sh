@@ -10,10 +10,15 @@
 #   tests/support/kwin-session.sh CMD...
 # The command's program (and those in $PENRIKA_KWIN_TRUSTED, colon-separated) may bind KWin's
 # window list, fake input and key states, which KWin grants only to programs whose desktop file
-# names them: KWin 6 through KWIN_WAYLAND_NO_PERMISSION_CHECKS=1, KWin 5 (which has no such
-# switch) through desktop files written here. A copy of one of those programs put into
+# names them. Here KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 grants them to every program, on KWin 5 as
+# on KWin 6: without it neither grants them to the programs the desktop files written here name,
+# nor to the installed program by its own (root running the command, and KWin a fresh cache of
+# desktop files, are not a user's desktop). A copy of one of those programs put into
 # $PENRIKA_KWIN_COPIES (exported) under the same name is trusted too: a portable copy, which keeps
 # its data beside itself, runs from there.
+# With $PENRIKA_KWIN_INPUT_METHOD set KWin starts fcitx5 as its input method (what Plasma's
+# Virtual Keyboard setting does), as the session's user on the session's bus, with mozc in its
+# profile and switched off (keyboard-us); its log is $PENRIKA_KWIN_INPUT_METHOD_LOG.
 set -u
 [ $# -gt 0 ] || { echo "usage: kwin-session.sh CMD..." >&2; exit 2; }
 user=${PENRIKA_E2E_USER:-nobody}
@@ -34,6 +39,9 @@ cleanup() {
     [ -n "$kwin_pid" ] && kill "$kwin_pid" 2>/dev/null
     [ -n "$kwin_pid" ] && wait "$kwin_pid" 2>/dev/null
     for p in $children; do kill "$p" 2>/dev/null; done
+    # mozc_server leaves its parent (fcitx5) at once: known by the work folder in its HOME.
+    [ -n "${PENRIKA_KWIN_INPUT_METHOD:-}" ] && for p in $(grep -lsF "HOME=$work/kwin-home" \
+        /proc/[0-9]*/environ | cut -d/ -f3); do kill "$p" 2>/dev/null; done
     [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
     [ -n "$bus_pid" ] && wait "$bus_pid" 2>/dev/null
     rm -rf "$work"
@@ -62,8 +70,7 @@ mkdir -p "$work/kwin-home/.config" "$work/run" "$work/home" "$work/config" "$wor
     "$work/cache"
 # KWin hands its window list, fake input and key states only to a program whose desktop file
 # lists them, found by the program's path: the command's program, and those named in
-# $PENRIKA_KWIN_TRUSTED (colon-separated), get one. KWin 6 lets every program have them here
-# (KWIN_WAYLAND_NO_PERMISSION_CHECKS); KWin 5 has no such switch.
+# $PENRIKA_KWIN_TRUSTED (colon-separated), get one.
 # KWin 5 looks desktop files up in a cache it renews only now and then: the copies' are written
 # now too, before the copies exist.
 mkdir -p "$work/kwin-home/.local/share/applications" "$work/copies"
@@ -79,6 +86,20 @@ for program in "$1" "${trusted[@]}"; do
             >"$work/kwin-home/.local/share/applications/penrika-test-$n.desktop"
     done
 done
+
+# KWin's input method: started by KWin, which hands it the input-method protocol on a socket
+# of its own, and restarted by it should it crash.
+im_args=()
+if [ -n "${PENRIKA_KWIN_INPUT_METHOD:-}" ]; then
+    mkdir -p "$work/kwin-home/.config/fcitx5"
+    cp "$(dirname "${BASH_SOURCE[0]}")/fcitx5-profile" "$work/kwin-home/.config/fcitx5/profile"
+    : >"$work/fcitx5.log"
+    chown "$uid:$gid" "$work/fcitx5.log"
+    chmod 644 "$work/fcitx5.log"
+    printf '#!/bin/sh\nexec fcitx5 >>"%s" 2>&1\n' "$work/fcitx5.log" >"$work/bin/input-method"
+    chmod 755 "$work/bin/input-method"
+    im_args=(--inputmethod "$work/bin/input-method")
+fi
 chown -R "$uid:$gid" "$work/kwin-home" "$work/run"
 chmod 700 "$work/run" "$work/kwin-home"
 
@@ -138,7 +159,7 @@ socket="wayland-penrika-$$"
         XDG_RUNTIME_DIR="$work/run" DBUS_SESSION_BUS_ADDRESS="$address" \
         KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 XDG_SESSION_TYPE=wayland
     as_user "$work/bin/kwin_wayland" --virtual --width 1280 --height 800 --xwayland \
-        --socket "$socket" --no-lockscreen --no-global-shortcuts "$work/bin/ready"
+        --socket "$socket" --no-lockscreen --no-global-shortcuts "${im_args[@]}" "$work/bin/ready"
 ) >"$work/kwin.log" 2>&1 &
 kwin_pid=$!
 
@@ -173,6 +194,7 @@ if [ -n "${env_of[XAUTHORITY]:-}" ]; then
 else
     unset XAUTHORITY
 fi
+[ -n "${PENRIKA_KWIN_INPUT_METHOD:-}" ] && export PENRIKA_KWIN_INPUT_METHOD_LOG="$work/fcitx5.log"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
     XDG_CACHE_HOME="$work/cache" PENRIKA_TEST_WORK="$work" PENRIKA_KWIN_COPIES="$work/copies"
 # Which platform Qt takes is the program's own choice, as in a real session.

@@ -32,3 +32,25 @@ left=$(grep -lsF "$work" /proc/[0-9]*/environ)
 [ -z "$left" ] || fail "left running after the session ended: $(echo "$left" | tr '\n' ' ')"
 [ ! -e "$work" ] || fail "the work folder $work is left behind"
 echo "ok: KWin's socket, Xwayland and bus, gone with the session"
+
+# Opted in, KWin starts fcitx5 as its input method: on the session's bus as the session's user,
+# with mozc in its profile, and gone with the session like the rest.
+PENRIKA_KWIN_INPUT_METHOD=1 "$here/kwin-session.sh" sh -c '
+    [ -f "$PENRIKA_KWIN_INPUT_METHOD_LOG" ] || exit 21
+    i=0
+    until owner=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+            /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixUser \
+            string:org.fcitx.Fcitx5 2>/dev/null); do
+        i=$((i + 1)); [ "$i" -le 100 ] || exit 22; sleep 0.1
+    done
+    [ "$(echo $owner | awk "{print \$NF}")" = "$(id -u "${PENRIKA_E2E_USER:-nobody}")" ] || exit 23
+    grep -qx "Name=mozc" "$(dirname "$PENRIKA_KWIN_INPUT_METHOD_LOG")/kwin-home/.config/fcitx5/profile" || exit 24
+    grep -q "Loaded addon waylandim" "$PENRIKA_KWIN_INPUT_METHOD_LOG" || exit 25
+    echo "$PENRIKA_TEST_WORK"
+    exit 7' >"$out"
+rc=$?
+[ "$rc" -eq 7 ] || fail "KWin's input method is not fcitx5 as the session's user on its bus ($rc)"
+read -r work <"$out"
+left=$(grep -lsF "$work" /proc/[0-9]*/environ)
+[ -z "$left" ] || fail "left running after the session with an input method: $(echo "$left" | tr '\n' ' ')"
+echo "ok: fcitx5 as KWin's input method on the session's bus, gone with the session"

@@ -3,12 +3,16 @@
 // off, the page sees each key as the key it is.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
-class QDBusConnection;
 
 namespace platform {
+
+class PrivateBus;
 
 class InputMethodSwitch {
   public:
@@ -29,14 +33,27 @@ class InputMethodSwitch {
     Found found() const { return found_; }
     // Keys typed on the keyboard's own keys now reach the field as themselves.
     bool KeysPassThrough() const { return found_ != Found::Unknown; }
+    // The keyboard tells of each key it presses while the input method is off (XKB keycode).
+    void Pressed(std::uint32_t keycode);
+    // Before the input method goes back on: waits until the browser has handed it the last key
+    // pressed, `pause` letting events run meanwhile. A busy browser reads keys late, and an
+    // input method switched on before then takes them. Where the hand-over cannot be watched,
+    // waits `fallbackMs`.
+    void WaitKeysHandedOn(int fallbackMs, const std::function<void(int)>& pause);
 
   private:
     int State();  // fcitx5's: 0 no input context, 1 off, 2 on; -1 when it does not answer
     bool Call(const char* method);
+    // fcitx5's line on the context with the focus; empty when none has it, "?" when fcitx5
+    // does not say.
+    std::string FocusedContext();
+    class KeyWatch;
 
-    std::unique_ptr<QDBusConnection> bus_;
-    std::string name_;
+    std::unique_ptr<PrivateBus> bus_;
     Found found_ = Found::Unknown;
+    std::unique_ptr<KeyWatch> watch_;
+    std::map<std::uint32_t, int> pressed_;
+    std::uint32_t lastPressed_ = 0;
 };
 
 }  // namespace platform

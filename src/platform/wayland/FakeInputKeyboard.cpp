@@ -6,18 +6,19 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QString>
 #include <QWindow>
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cstdlib>
 #include <map>
 
 #include "fake-input-client.h"
 #include "platform/posix/InputMethodSwitch.h"
+#include "platform/posix/PrivateBus.h"
 #include "platform/wayland/DataControlClipboard.h"
 #if __has_include("keystate-client.h")
 #include "keystate-client.h"
@@ -61,19 +62,68 @@ class ReleaseCounter : public QObject {
 // Whether fcitx5 runs on the session bus the environment names now. Asking it anything else
 // would start it: the bus knows how to.
 bool InputMethodRunning() {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!address || !*address) return false;
-    static std::atomic<int> serial{0};
-    const QString name = QStringLiteral("penrika-input-method-probe-%1").arg(++serial);
-    bool running = false;
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(address), name);
-        if (bus.isConnected() && bus.interface())
-            running = bus.interface()->isServiceRegistered(QStringLiteral("org.fcitx.Fcitx5"));
-    }
-    QDBusConnection::disconnectFromBus(name);
-    return running;
+    PrivateBus bus;
+    return bus.connected() && bus.bus().interface() &&
+           bus.bus().interface()->isServiceRegistered(QStringLiteral("org.fcitx.Fcitx5"));
 }
+
+// KWin's own input method (Plasma's virtual keyboard setting: fcitx5 there) takes the keys of a
+// field that speaks text-input, and hands ours on without their modifiers (KWin 5.27 and 6.3):
+// Shift+T comes out as t, Ctrl+V as v. Inactive, it lets them through as they are: it is held
+// so while a fill types, and made active again when the typing ends.
+class KWinInputMethodHold {
+  public:
+    KWinInputMethodHold() : bus_(std::make_unique<PrivateBus>()) { HoldAgain(); }
+    ~KWinInputMethodHold() {
+        if (held_ && bus_) Set(true);
+    }
+    // Before a key: KWin makes it active again at a field's focus, and KWin 5 whenever the field
+    // reports its text.
+    void HoldAgain() {
+        if (!bus_ || !bus_->connected()) return;
+        const int active = Active();
+        if (active == -1) bus_.reset();  // no KWin input method to ask after
+        if (active == 1 && Set(false)) held_ = true;
+    }
+
+    // KWin 5 makes its input method active again whenever the field reports its text (after
+    // each key that changed it), and a key with a modifier must not go out before then: waits,
+    // `pause` letting events run, until it has, up to a while, and holds it off again.
+    void WaitBackOn(const std::function<void(int)>& pause) {
+        if (!held_) return;
+        for (int waited = 0; waited < kBackOnWaitMs && Active() == 0; waited += kBackOnPollMs)
+            pause(kBackOnPollMs);
+        HoldAgain();
+    }
+
+  private:
+    static constexpr int kBackOnWaitMs = 60;
+    static constexpr int kBackOnPollMs = 2;
+    static constexpr int kCallTimeoutMs = 500;
+
+    // The property `active` of KWin's virtual keyboard: `method` Get or Set.
+    QDBusMessage Property(const QString& method, const QVariantList& value = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.KWin"), QStringLiteral("/VirtualKeyboard"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), method);
+        call << QStringLiteral("org.kde.kwin.VirtualKeyboard") << QStringLiteral("active");
+        for (const QVariant& v : value) call << v;
+        return bus_->bus().call(call, QDBus::Block, kCallTimeoutMs);
+    }
+    int Active() {
+        if (!bus_) return -1;
+        QDBusMessage reply = Property(QStringLiteral("Get"));
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return -1;
+        return reply.arguments().first().value<QDBusVariant>().variant().toBool() ? 1 : 0;
+    }
+    bool Set(bool active) {
+        return Property(QStringLiteral("Set"), {QVariant::fromValue(QDBusVariant(active))})
+                   .type() == QDBusMessage::ReplyMessage;
+    }
+
+    std::unique_ptr<PrivateBus> bus_;
+    bool held_ = false;
+};
 }  // namespace
 
 FakeInputKeyboard::FakeInputKeyboard(WaylandConnection& w, WindowStack& windows,
@@ -208,6 +258,7 @@ FakeInputKeyboard::Plan FakeInputKeyboard::PlanStroke(const KeyStroke& s, bool o
 }
 
 void FakeInputKeyboard::Key(std::uint32_t evdev, bool down) {
+    if (imOff_ && down) imOff_->Pressed(evdev + kEvdevOffset);
     org_kde_kwin_fake_input_keyboard_key(
         input_, evdev, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
@@ -255,6 +306,7 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
     const bool inputMethod = characters && InputMethodRunning();
     if (inputMethod) {
         imOff = std::make_unique<InputMethodSwitch>();
+        imOff_ = imOff.get();
         // An input method that stays on would turn letters into kana: every character goes
         // by paste, which it passes through as it is.
         ownKeys = imOff->KeysPassThrough();
@@ -262,6 +314,10 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
             w_.Pause(kInputMethodBackMs, own);
     }
     timing_ = inputMethod ? imTiming_ : plainTiming_;
+    // Ctrl+C too: a page that had a field's focus may keep KWin's input method on its text.
+    std::unique_ptr<KWinInputMethodHold> kwinInputMethod;
+    if (!own) kwinInputMethod = std::make_unique<KWinInputMethodHold>();
+    auto pause = [&](int ms) { w_.Pause(ms, own); };
 #ifdef PENRIKA_KEYSTATE
     if (keystate_) org_kde_kwin_keystate_fetchStates(keystate_);
 #endif
@@ -290,7 +346,12 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
             for (; end < plans.size() && plans[end].pasted; ++end) run += plans[end].pasted;
             if (!saved) saved = paste_->Take();
             if (typedAny && timing_.keyGapMs > 0) w_.Pause(timing_.keyGapMs, own);
-            if (!Paste(QString::fromStdU32String(run).toStdString(), stillTarget)) break;
+            // Checked last before the Ctrl+V goes out.
+            auto stillTargetAndHeld = [&] {
+                if (kwinInputMethod && typedAny) kwinInputMethod->WaitBackOn(pause);
+                return stillTarget();
+            };
+            if (!Paste(QString::fromStdU32String(run).toStdString(), stillTargetAndHeld)) break;
             lastKey = 0;
             typedAny = true;
             done = end;
@@ -308,6 +369,12 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
                 if (!stillTarget()) break;
             }
         }
+        if (kwinInputMethod) {
+            if (typedAny && (p.shift || p.ctrl || p.alt))
+                kwinInputMethod->WaitBackOn(pause);
+            else
+                kwinInputMethod->HoldAgain();
+        }
         PressRelease(p);
         releasesSent += 1 + p.shift + p.ctrl + p.alt;
         // KWin has handed the keys on, and told of any change of the active window it made
@@ -321,9 +388,8 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
         ++done;
     }
     if (saved) paste_->PutBack(std::move(saved));
-    // The input method may still be reading the last key when it is switched on again.
-    if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
-        w_.Pause(kInputMethodBackMs, own);
+    if (imOff) imOff->WaitKeysHandedOn(kInputMethodBackMs, pause);
+    imOff_ = nullptr;
     return done;
 }
 

@@ -27,6 +27,7 @@ struct org_kde_kwin_keystate;
 namespace platform {
 
 class DataControlClipboard;
+class InputMethodSwitch;
 
 class FakeInputKeyboard : public Keyboard {
   public:
@@ -102,6 +103,7 @@ class FakeInputKeyboard : public Keyboard {
     // Modifiers KWin reports held (by its key state's numbering).
     std::uint32_t heldModifiers_ = 0;
     bool readOwnInput_ = false;
+    InputMethodSwitch* imOff_ = nullptr;  // while a fill types with the input method off
 };
 
 }  // namespace platform

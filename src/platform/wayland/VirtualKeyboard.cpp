@@ -79,6 +79,7 @@ char32_t VirtualKeyboard::ShiftedChar(char32_t c) {
 }
 
 void VirtualKeyboard::Press(std::uint32_t keycode, bool down) {
+    if (imOff_ && down) imOff_->Pressed(keycode);
     zwp_virtual_keyboard_v1_key(keyboard_, WaylandConnection::NowMs(), keycode - 8,
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED
                                      : WL_KEYBOARD_KEY_STATE_RELEASED);
@@ -140,6 +141,7 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
     });
     if (characters && !own) {
         imOff = std::make_unique<InputMethodSwitch>();
+        imOff_ = imOff.get();
         if (imOff->found() == InputMethodSwitch::Found::SwitchedOff)
             w_.Pause(kInputMethodBackMs, own);
     }
@@ -182,8 +184,8 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
     }
     w_.RoundTrip();
     if (saved) clipboard_.PutBack(std::move(saved));
-    if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
-        w_.Pause(kInputMethodBackMs, own);
+    if (imOff) imOff->WaitKeysHandedOn(kInputMethodBackMs, [&](int ms) { w_.Pause(ms, own); });
+    imOff_ = nullptr;
     return sent;
 }
 

@@ -24,6 +24,7 @@ struct zwp_virtual_keyboard_v1;
 namespace platform {
 
 class DataControlClipboard;
+class InputMethodSwitch;
 
 class VirtualKeyboard : public Keyboard {
   public:
@@ -61,6 +62,7 @@ class VirtualKeyboard : public Keyboard {
     zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     std::uint32_t lastKeycode_ = 0;
+    InputMethodSwitch* imOff_ = nullptr;  // while a fill types with the input method off
     std::uint32_t lastKeyAt_ = 0;
 };
 

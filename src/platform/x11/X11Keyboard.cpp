@@ -247,12 +247,13 @@ bool X11Keyboard::WouldPaste(const std::vector<KeyStroke>& strokes, const Route&
     return false;
 }
 
-bool X11Keyboard::Paste(const std::string& text, xcb_window_t target) {
+bool X11Keyboard::Paste(const std::string& text, xcb_window_t target,
+                        const std::function<bool()>& stillTarget) {
     xcb_keycode_t v = 0;
     bool vShift = false;
     if (!FindKey('v', &v, &vShift) || vShift || !x_.OfferClipboard(text)) return false;
     const std::uint64_t served = x_.clipboardServedTo(target);
-    PressRelease(v, false, true, false);
+    if (!PressReleaseOn(stillTarget, v, false, true, false)) return false;
     // The target asks for the text while it handles Ctrl+V (an input method's clipboard
     // history may read it first: only the target's own request counts), and for the list of formats again
     // before it inserts it (Chromium drops both the paste and the keys that come meanwhile if
@@ -385,6 +386,7 @@ bool X11Keyboard::PingTarget(xcb_window_t target, int timeoutMs) {
 
 void X11Keyboard::Fake(std::uint8_t type, xcb_keycode_t kc) {
     xcb_test_fake_input(x_.conn(), type, kc, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    if (imOff_ && type == XCB_KEY_PRESS) imOff_->Pressed(kc);
 }
 
 void X11Keyboard::PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt) {
@@ -398,6 +400,19 @@ void X11Keyboard::PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt
     if (ctrl && ctrlKc_) Fake(XCB_KEY_RELEASE, ctrlKc_);
     if (shift && shiftKc_) Fake(XCB_KEY_RELEASE, shiftKc_);
     xcb_flush(x_.conn());
+}
+
+bool X11Keyboard::PressReleaseOn(const std::function<bool()>& stillTarget, xcb_keycode_t kc,
+                                 bool shift, bool ctrl, bool alt) {
+    // The server handles a fake key within its request, before it reads our next one, so the
+    // round trip ends the grab only after the key has gone to the focus the check saw.
+    xcb_grab_server(x_.conn());
+    const bool on = stillTarget();
+    if (on) PressRelease(kc, shift, ctrl, alt);
+    Sync();
+    xcb_ungrab_server(x_.conn());
+    xcb_flush(x_.conn());
+    return on;
 }
 
 void X11Keyboard::Sync() {
@@ -463,6 +478,7 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId ta
         // An input method that stays on gets every character on spare keys, which it passes
         // through as they are: exact everywhere, even where a page refuses a paste.
         route.paste = route.paste && route.ownKeys;
+        imOff_ = imOff.get();
         // A key that arrives before the field has heard of the switch may still go the old way
         // (and be lost).
         if (imOff->found() == InputMethodSwitch::Found::SwitchedOff)
@@ -476,9 +492,8 @@ std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId ta
         own, route);
     // What the clipboard held goes back once the target has read the pasted text.
     if (saved) clipboard_.PutBack(std::move(saved));
-    // The input method may still be reading the last key when it is switched on again.
-    if (imOff && imOff->found() == InputMethodSwitch::Found::SwitchedOff)
-        x_.Pause(kInputMethodBackMs, own);
+    if (imOff) imOff->WaitKeysHandedOn(kInputMethodBackMs, [&](int ms) { x_.Pause(ms, own); });
+    imOff_ = nullptr;
     return sent;
 }
 
@@ -523,7 +538,7 @@ std::size_t X11Keyboard::TypeRouted(const std::vector<KeyStroke>& strokes, xcb_w
             if (!pastedAny && route.beforePaste) route.beforePaste();
             pastedAny = true;
             if (typedAny) x_.Pause(timing_.keyGapMs, userInput_);
-            if (!stillTarget() || !Paste(run, target)) break;
+            if (!Paste(run, target, stillTarget)) break;
             lastKc = 0;
             typedAny = true;
             lastKey_ = Clock::now();
@@ -547,8 +562,7 @@ std::size_t X11Keyboard::TypeRouted(const std::vector<KeyStroke>& strokes, xcb_w
             x_.Pause(kc == lastKc ? timing_.repeatGapMs : timing_.keyGapMs, userInput_);
         lastKc = kc;
         // Checked again after every wait: the focus may have moved meanwhile.
-        if (!stillTarget()) break;
-        PressRelease(kc, p.shift, p.ctrl, p.alt);
+        if (!PressReleaseOn(stillTarget, kc, p.shift, p.ctrl, p.alt)) break;
         typedAny = true;
         lastKey_ = Clock::now();
         auto o = owned_.find(kc);

@@ -29,6 +29,8 @@
 
 namespace platform {
 
+class InputMethodSwitch;
+
 // A copy of the core keyboard map: `perKc` symbols for each keycode from `minKc` to `maxKc`.
 struct X11KeyMap {
     xcb_keycode_t minKc = 8, maxKc = 255;
@@ -143,13 +145,19 @@ class X11Keyboard : public Keyboard {
     bool FindKey(xcb_keysym_t sym, xcb_keycode_t* kc, bool* shift) const;
     Plan PlanStroke(const KeyStroke& s, const Route& route) const;
     // Pastes `text` into the target; false when it did not read it in time.
-    bool Paste(const std::string& text, xcb_window_t target);
+    bool Paste(const std::string& text, xcb_window_t target,
+               const std::function<bool()>& stillTarget);
     // Maps the symbols needed from `from` on onto spare keycodes; false when it cannot.
     bool MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb_window_t target);
     // Gives each keycode in `changes` its symbol (both levels; kNoSymbol empties it).
     void WriteSyms(const std::map<xcb_keycode_t, xcb_keysym_t>& changes);
     void WaitForMapping(std::uint64_t notifiesBefore, xcb_window_t target, int settleMs);
     void PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt);
+    // Presses the key only if `stillTarget` holds, with the server grabbed from the check until
+    // the server has handled the key: no window manager can move the focus in between, so the
+    // key goes where the check saw the focus. False, and nothing pressed, when it does not hold.
+    bool PressReleaseOn(const std::function<bool()>& stillTarget, xcb_keycode_t kc, bool shift,
+                        bool ctrl, bool alt);
     bool PingTarget(xcb_window_t target, int timeoutMs);
     void Fake(std::uint8_t type, xcb_keycode_t kc);
     void Sync();
@@ -159,6 +167,7 @@ class X11Keyboard : public Keyboard {
     static constexpr int kInputMethodBackMs = 50;
 
     X11Connection& x_;
+    InputMethodSwitch* imOff_ = nullptr;  // while a fill types with the input method off
     X11WindowStack& windows_;
     Clipboard& clipboard_;
     Timing plainTiming_;

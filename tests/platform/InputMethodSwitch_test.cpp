@@ -1,0 +1,174 @@
+// The input method switch against a stand-in for fcitx5 on a private session bus, with a
+// browser that hands our keys on to it late: no display needed.
+#include "platform/posix/InputMethodSwitch.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/Launch.h"
+
+using platform::InputMethodSwitch;
+
+namespace {
+
+// What fcitx5's controller answers, and what reached it or the browser's context, in order.
+class FakeInputMethod : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.fcitx.Fcitx.Controller1")
+  public:
+    std::string frontend = "dbus";
+
+    std::vector<std::string> Heard() {
+        std::lock_guard<std::mutex> l(m_);
+        return heard_;
+    }
+    void Hear(const std::string& what) {
+        std::lock_guard<std::mutex> l(m_);
+        heard_.push_back(what);
+    }
+
+  public slots:
+    int State() { return on_ ? 2 : 1; }
+    void Activate() {
+        on_ = true;
+        Hear("Activate");
+    }
+    void Deactivate() {
+        on_ = false;
+        Hear("Deactivate");
+    }
+    QString DebugInfo() {
+        return QString::fromStdString("  IC [00] program:browser frontend:" + frontend +
+                                      " cap:0 focus:1\n");
+    }
+
+  private:
+    std::mutex m_;
+    std::vector<std::string> heard_;
+    bool on_ = true;
+};
+
+// Serves the stand-in on a thread of its own: the switch's calls block the test's thread.
+class Service : public QThread {
+  public:
+    Service(const QString& address, FakeInputMethod& im) : address_(address), im_(im) {}
+    void run() override {
+        QDBusConnection bus = QDBusConnection::connectToBus(address_, "fake-fcitx5");
+        bus.registerObject("/controller", &im_, QDBusConnection::ExportAllSlots);
+        registered_ = bus.registerService("org.fcitx.Fcitx5");
+        exec();
+        bus.unregisterService("org.fcitx.Fcitx5");
+        QDBusConnection::disconnectFromBus("fake-fcitx5");
+    }
+    bool registered() const { return registered_; }
+
+  private:
+    QString address_;
+    FakeInputMethod& im_;
+    std::atomic<bool> registered_{false};
+};
+
+class InputMethodSwitchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "InputMethodSwitch_test";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        std::istringstream out(
+            Capture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+        std::getline(out, address_);
+        out >> daemon_;
+        ASSERT_FALSE(address_.empty()) << "no private session bus";
+        service_ = std::make_unique<Service>(QString::fromStdString(address_), im_);
+        im_.moveToThread(service_.get());
+        service_->start();
+        ASSERT_TRUE(WaitUntil([&] { return service_->registered(); }, std::chrono::seconds(5)));
+    }
+    void TearDown() override {
+        if (service_) {
+            service_->quit();
+            service_->wait();
+        }
+        if (daemon_ > 0) kill(daemon_, SIGTERM);
+    }
+    // A key of the browser's, handed to the input method as its module does (the stand-in
+    // serves no context: the call passes the bus all the same, which is what is watched).
+    void BrowserHandsOn(unsigned keycode) {
+        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_),
+                                                            "browser");
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            "org.fcitx.Fcitx5", "/inputcontext/1", "org.fcitx.Fcitx.InputContext1",
+            "ProcessKeyEvent");
+        call << 0u << keycode << 0u << false << 0u;
+        bus.call(call, QDBus::Block, 2000);
+        im_.Hear("key " + std::to_string(keycode));
+    }
+
+    std::string address_;
+    pid_t daemon_ = 0;
+    FakeInputMethod im_;
+    std::unique_ptr<Service> service_;
+};
+
+// A busy browser reads the last keys of a fill late: the input method goes back on only once
+// they have reached it, and only once the same key has come as often as it was pressed.
+TEST_F(InputMethodSwitchTest, ComesBackOnOnlyAfterTheBrowserHasHandedOnTheLastKey) {
+    {
+        InputMethodSwitch imOff(address_);
+        ASSERT_EQ(imOff.found(), InputMethodSwitch::Found::SwitchedOff);
+        imOff.Pressed(10);
+        imOff.Pressed(23);
+        imOff.Pressed(23);
+        int pauses = 0;
+        imOff.WaitKeysHandedOn(50, [&](int) {
+            // The browser catches up after a while, one key at a time.
+            if (++pauses == 20) BrowserHandsOn(10);
+            if (pauses == 40) BrowserHandsOn(23);
+            if (pauses == 60) BrowserHandsOn(23);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+    EXPECT_EQ(im_.Heard(), (std::vector<std::string>{"Deactivate", "key 10", "key 23", "key 23",
+                                                      "Activate"}));
+
+    // A browser that never hands the key on holds the input method off for a bounded while.
+    {
+        InputMethodSwitch imOff(address_);
+        imOff.Pressed(36);
+        const auto start = std::chrono::steady_clock::now();
+        imOff.WaitKeysHandedOn(50, [](int ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+    EXPECT_EQ(im_.Heard().back(), "Activate");
+}
+
+// Keys that reach the input method through the compositor pass by no bus: the switch waits its
+// fixed while instead of watching.
+TEST_F(InputMethodSwitchTest, AContextOffTheBusGetsTheFixedWait) {
+    im_.frontend = "wayland_v2";
+    InputMethodSwitch imOff(address_);
+    ASSERT_EQ(imOff.found(), InputMethodSwitch::Found::SwitchedOff);
+    imOff.Pressed(23);
+    std::vector<int> pauses;
+    imOff.WaitKeysHandedOn(50, [&](int ms) { pauses.push_back(ms); });
+    EXPECT_EQ(pauses, std::vector<int>{50});
+}
+
+}  // namespace
+
+#include "InputMethodSwitch_test.moc"
