@@ -51,6 +51,20 @@ debian_suite() {
 # What running a command in a root of another release needs (tools/in-debian.sh).
 root_packages=(mmdebstrap)
 
+# share_machine_trust ROOT: the machine's resolver and its own certificate authorities (a
+# company proxy's, say) hold in a Debian root too: npm reaches its registry from there. Call it
+# again once the root has ca-certificates.
+share_machine_trust() {
+    cp /etc/resolv.conf "$1/etc/resolv.conf"
+    if [ -d /usr/local/share/ca-certificates ]; then
+        mkdir -p "$1/usr/local/share/ca-certificates"
+        cp -a /usr/local/share/ca-certificates/. "$1/usr/local/share/ca-certificates/"
+        if [ -x "$1/usr/sbin/update-ca-certificates" ]; then
+            chroot "$1" /usr/sbin/update-ca-certificates >/dev/null 2>&1 || true
+        fi
+    fi
+}
+
 install_missing() {
     local missing=()
     for p in "$@"; do
@@ -66,9 +80,10 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# build_penrika ON|OFF: with or without the tests (the program alone needs no GoogleTest).
+# build_penrika ON|OFF [TARGET]: with or without the tests (the program alone needs no
+# GoogleTest); everything, or only TARGET and what it needs.
 build_penrika() {
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DPENRIKA_TESTS="$1" >/dev/null
-    cmake --build "$build" -j "$(nproc)"
+    cmake --build "$build" -j "$(nproc)" ${2:+--target "$2"}
 }

@@ -29,15 +29,7 @@ if [ ! -f "$rootfs/.complete" ]; then
         "deb ${debian_mirror%/debian}/debian-security $suite-security main" >/dev/null
     touch "$rootfs/.complete"
 fi
-# The machine's resolver and its own certificate authorities (a company proxy's, say) hold in
-# the root too: npm reaches its registry from there.
-cp /etc/resolv.conf "$rootfs/etc/resolv.conf"
-if [ -d /usr/local/share/ca-certificates ]; then
-    mkdir -p "$rootfs/usr/local/share/ca-certificates"
-    cp -a /usr/local/share/ca-certificates/. "$rootfs/usr/local/share/ca-certificates/"
-    [ -x "$rootfs/usr/sbin/update-ca-certificates" ] &&
-        chroot "$rootfs" /usr/sbin/update-ca-certificates >/dev/null 2>&1
-fi
+share_machine_trust "$rootfs"
 
 # The host's /tmp is bound too: X displays are found by their lock files there, and an X
 # server's abstract socket is shared with the host, so both sides must see the same locks.
