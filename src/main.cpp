@@ -46,7 +46,13 @@ int main(int argc, char** argv) {
 #endif
     MessageBoxes messages;
     HelpViewer help;
-    const Shell shell{desktop.windows, desktop.keyboard, desktop.clipboard, messages, help};
+#ifdef _WIN32
+    platform::GlobalShortcut& shortcut = win32.shortcut();
+#else
+    platform::GlobalShortcut& shortcut = native ? native->shortcut() : x11->shortcut();
+#endif
+    const Shell shell{desktop.windows, desktop.keyboard, desktop.clipboard, messages, help,
+                      shortcut};
     // The entries and options, for the whole run.
     AppState state;
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
             // Reported when the window closes.
         }
     });
-    toolbar = Main(state, shell);
+    toolbar = Main(state, shell, FillRequested(argc, argv));
     if (!toolbar) return 1;
     int rc = app.exec();
     // Windows go before the desktop layer that watches them.

@@ -34,10 +34,13 @@ class EntryTable {
     std::vector<Entry> rows_;
 };
 
-// The two options, stored as Op_1 and Op_2.
+// The options: two flags stored as Op_1 and Op_2, and the fill shortcut.
 struct Options {
     bool alwaysOnTop = false;        // the windows stay in the topmost band
     bool confirmBeforeFill = false;  // ask before typing into the browser
+    // The key combination that fills from anywhere, as Qt writes it portably ("Ctrl+Alt+K");
+    // empty when there is none.
+    std::string fillShortcut;
 };
 
 struct AppState {

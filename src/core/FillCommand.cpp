@@ -51,6 +51,13 @@ BrowserTarget FindBrowser(platform::WindowStack& windows, WindowId toolbar) {
     return {};
 }
 
+BrowserTarget ActiveBrowser(platform::WindowStack& windows, WindowId w) {
+    if (!w || windows.IsOwnWindow(w) || !windows.IsVisible(w)) return {};
+    if (windows.Owner(w)) return {w, {}, true};
+    std::string caption = windows.Caption(w);
+    return {w, caption.substr(0, caption.find('\0')), false};
+}
+
 std::size_t TypeStrokes(platform::Keyboard& keyboard, const std::vector<KeyStroke>& strokes,
                         WindowId target) {
     const KeysToSend keys =
@@ -69,6 +76,15 @@ void FillCommand::Write() {
     DropTopmost(d_.windows, state_.options, toolbar_.window);
     browser_ = FindBrowser(d_.windows, toolbar_.window);
     if (toolbar_.place) toolbar_.place();
+    CopyAndMatch();
+}
+
+void FillCommand::WriteActive(WindowId active) {
+    browser_ = ActiveBrowser(d_.windows, active);
+    CopyAndMatch();
+}
+
+void FillCommand::CopyAndMatch() {
     if (!browser_.Recognised()) {
         std::string message = MsgBrowserNotRecognised;
         if (platform::RunsThroughXWayland()) message += std::string("\r\n") + MsgWaylandHint;

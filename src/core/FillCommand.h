@@ -39,6 +39,9 @@ struct BrowserTarget {
 
 // The first visible window below `toolbar` that is not one of the program's own.
 BrowserTarget FindBrowser(platform::WindowStack& windows, platform::WindowId toolbar);
+// The window a shortcut fills: `active`, unless it is one of the program's own or hidden (then
+// no window).
+BrowserTarget ActiveBrowser(platform::WindowStack& windows, platform::WindowId active);
 
 // Types strokes as ParseKeys gives them into `target`: what they mean as keys is decided here,
 // for this keyboard (StrokesToSend), and the keyboard presses only that. Returns how many of the
@@ -73,6 +76,9 @@ class FillCommand {
 
     // One press of 記入.
     void Write();
+    // One press of the fill shortcut (or `penrika --fill`): the same road into `active`, the
+    // window that was active at the press, with the toolbar left where and as it is.
+    void WriteActive(platform::WindowId active);
     // Looks the copied label up: none, one (typed at once) or several (the toolbar's list).
     void MatchItem(const std::string& copied);
     // Types an entry's text into the field after the highlighted label: confirmation when the
@@ -92,6 +98,8 @@ class FillCommand {
     void SetBrowser(BrowserTarget browser) { browser_ = std::move(browser); }
 
   private:
+    // Copies the label in the recognised browser and looks it up.
+    void CopyAndMatch();
     bool SendCopy(platform::WindowId target);
     void Tell(const std::string& text, const std::string& title);
 

@@ -39,5 +39,8 @@ Options LoadOptions() {
     Options o;
     o.alwaysOnTop = OptionTextIsOn(ReadSetting(OptionKey, "Op_1"));
     o.confirmBeforeFill = OptionTextIsOn(ReadSetting(OptionKey, "Op_2"));
+    // ReadSetting's "0" is a missing value, never a combination.
+    o.fillShortcut = ReadSetting(OptionKey, FillShortcutValue);
+    if (o.fillShortcut == "0") o.fillShortcut.clear();
     return o;
 }

@@ -16,7 +16,10 @@ int WriteSetting(const std::string& key, const std::string& name, const std::str
 // it is missing or cannot be read.
 std::string ReadSetting(const std::string& key, const std::string& name);
 
-// The options as stored (Op_1, Op_2).
+// Where the fill shortcut is stored, under OptionKey; missing or empty when there is none.
+inline constexpr const char* FillShortcutValue = "FillShortcut";
+
+// The options as stored (Op_1, Op_2, FillShortcut).
 Options LoadOptions();
 // The boolean reading of a stored option text: "True" on, "False"/"0" off, other numbers on.
 bool OptionTextIsOn(const std::string& text);

@@ -25,8 +25,12 @@ class SingleInstance {
     virtual std::string Failure() const = 0;
     // In a second copy: the running copy's most recently active window, 0 when it cannot tell.
     virtual WindowId RunningCopyWindow(int timeoutMs) = 0;
-    // In the running copy: answers later copies with the window `lastActive` returns.
-    virtual void Serve(std::function<WindowId()> lastActive) = 0;
+    // In a second copy: asks the running copy to fill into the window active now (what
+    // `penrika --fill` does); true once it has taken the request, false when none answered.
+    virtual bool AskToFill(int timeoutMs) = 0;
+    // In the running copy: answers later copies with the window `lastActive` returns, and runs
+    // `fill` (after answering) for each copy that asks for a fill.
+    virtual void Serve(std::function<WindowId()> lastActive, std::function<void()> fill) = 0;
 };
 
 }  // namespace platform

@@ -42,6 +42,10 @@ class WindowStack {
     virtual void RunEventsFor(int ms) = 0;
     virtual bool IsMinimized(WindowId w) = 0;
     virtual void Restore(WindowId w) = 0;
+
+    // Where the window lies on the screen, its inside without the frame, in the screen's
+    // pixels; false where the desktop does not tell (then the outputs stay as they were).
+    virtual bool Place(WindowId w, int& x, int& y, int& width, int& height) { return false; }
 };
 
 }  // namespace platform

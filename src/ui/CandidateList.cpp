@@ -79,10 +79,11 @@ void CandidateList::SetMeasurer(const TextMeasurer* measurer) {
 
 CandidateList::CandidateList(const Shell& shell, QWidget* toolbar, const Options& options,
                              const std::vector<Candidate>& candidates,
-                             std::function<void(const std::string&)> fill)
+                             std::function<void(const std::string&)> fill, platform::WindowId over)
     : QDialog(toolbar, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       shell_(shell),
       toolbar_(toolbar),
+      over_(over),
       options_(options),
       candidates_(candidates),
       fill_(std::move(fill)) {
@@ -152,7 +153,10 @@ void CandidateList::LayOut() {
                      static_cast<int>(layout_.buttonTop), 1000, 330);
     SetFixedClientTwips(this, listW, listH + kClientBelowList);
     // On the toolbar's corner, as far as the screen allows now that the size is known.
-    if (toolbar_) PlaceAtTopLeftOf(this, toolbar_);
+    if (toolbar_)
+        PlaceAtTopLeftOf(this, toolbar_);
+    else
+        PlaceInMiddleOf(this, shell_.windows, over_);
 
     ApplyTopmost(shell_.windows, options_, IdOf(this));
 }
@@ -217,9 +221,10 @@ void CandidateList::keyPressEvent(QKeyEvent* e) {
 
 void CandidateList::ShowModal(const Shell& shell, QWidget* toolbar, const Options& options,
                               const std::vector<Candidate>& candidates,
-                              std::function<void(const std::string&)> fill) {
+                              std::function<void(const std::string&)> fill,
+                              platform::WindowId over) {
     // Built afresh for every showing and gone when it returns.
     auto dlg =
-        std::make_unique<CandidateList>(shell, toolbar, options, candidates, std::move(fill));
+        std::make_unique<CandidateList>(shell, toolbar, options, candidates, std::move(fill), over);
     dlg->exec();
 }

@@ -46,16 +46,19 @@ class CandidateList : public QDialog {
     Q_OBJECT
   public:
     // Shows the candidates modally over `toolbar`, calls `fill` with the text of the one
-    // picked (not at all when cancelled) and returns when the list has closed.
+    // picked (not at all when cancelled) and returns when the list has closed. Without a
+    // toolbar (a fill from the shortcut) it opens over the middle of the window `over` (the
+    // one to fill) and leaves the toolbar as it is.
     static void ShowModal(const Shell& shell, QWidget* toolbar, const Options& options,
                           const std::vector<Candidate>& candidates,
-                          std::function<void(const std::string&)> fill);
+                          std::function<void(const std::string&)> fill,
+                          platform::WindowId over = 0);
     // nullptr puts the real font metrics back.
     static void SetMeasurer(const TextMeasurer* measurer);
 
     CandidateList(const Shell& shell, QWidget* toolbar, const Options& options,
                   const std::vector<Candidate>& candidates,
-                  std::function<void(const std::string&)> fill);
+                  std::function<void(const std::string&)> fill, platform::WindowId over = 0);
 
     QListWidget* List() const { return list_; }
     QPushButton* CancelButton() const { return cancelButton_; }
@@ -78,6 +81,7 @@ class CandidateList : public QDialog {
 
     const Shell shell_;
     QWidget* toolbar_;
+    platform::WindowId over_ = 0;
     Options options_;
     std::vector<Candidate> candidates_;
     std::function<void(const std::string&)> fill_;

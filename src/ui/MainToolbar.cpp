@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QPointer>
 #include <QToolButton>
 
 #include "core/EntryFile.h"
@@ -35,6 +36,10 @@ MainToolbar::MainToolbar(AppState& state, const Shell& shell)
     // works: their names must show on hover all the same.
     setAttribute(Qt::WA_AlwaysShowToolTips);
     BuildToolbar();
+    // The press goes to the toolbar while there is one.
+    shell_.shortcut.OnPressed([self = QPointer<MainToolbar>(this)] {
+        if (self) self->FillFromShortcut(self->shell_.windows.ActiveWindow());
+    });
 }
 
 MainToolbar::~MainToolbar() = default;
@@ -78,7 +83,14 @@ std::string MainToolbar::Load() {
     shell_.messages.SetOnTop(state_.options.alwaysOnTop);
     PlaceMainWindow();
     loading_ = false;
+    const std::string shortcut = TakeShortcut();
+    if (!shortcut.empty()) notice += (notice.empty() ? "" : "\r\n") + shortcut;
     return notice;
+}
+
+std::string MainToolbar::TakeShortcut() {
+    const std::string& combo = state_.options.fillShortcut;
+    return ShortcutRefusal(shell_.shortcut.Take(combo), combo);
 }
 
 void MainToolbar::PlaceMainWindow() {
@@ -119,6 +131,8 @@ void MainToolbar::closeEvent(QCloseEvent* e) {
         return;
     }
     closing_ = true;
+    // The combination is the desktop's again once the program ends.
+    shell_.shortcut.Take("");
     e->accept();
     QApplication::quit();
 }
@@ -164,7 +178,24 @@ void MainToolbar::RunCommand(ToolbarCommand command) {
     }
 }
 
+void MainToolbar::FillFromShortcut(platform::WindowId active) {
+    if (filling_ || closing_ || !state_.loaded || QApplication::activeModalWidget()) return;
+    filling_ = true;
+    FillCommand::Toolbar toolbar = RoadToolbar(shell_.messages, IdOf(this));
+    toolbar.choose = [this, active](const std::vector<Candidate>& candidates,
+                                    const std::function<void(const std::string&)>& fill) {
+        CandidateList::ShowModal(shell_, nullptr, state_.options, candidates, fill, active);
+    };
+    FillCommand(shell_.desktop(), state_, std::move(toolbar)).WriteActive(active);
+    // The list takes the toolbar out of its band on the way; a toolbar the user minimised stays
+    // so.
+    if (!isMinimized()) PlaceMainWindow();
+    filling_ = false;
+}
+
 void MainToolbar::onWrite() {
+    if (filling_) return;
+    filling_ = true;
     FillCommand::Toolbar toolbar = RoadToolbar(shell_.messages, IdOf(this));
     toolbar.place = [this] { PlaceMainWindow(); };
     toolbar.choose = [this](const std::vector<Candidate>& candidates,
@@ -176,4 +207,5 @@ void MainToolbar::onWrite() {
     // browser over it), and a show() on a visible window restacks nothing: put it back,
     // however the press ended.
     PlaceMainWindow();
+    filling_ = false;
 }

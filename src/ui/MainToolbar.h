@@ -39,6 +39,12 @@ class MainToolbar : public QWidget {
     // Closes the window for a reason other than the user's close (signal, session end): the
     // entries are saved exactly as for Exit.
     void CloseForShutdown();
+    // One fill from the shortcut or `penrika --fill` into `active`, the window that was active
+    // at the press. Nothing while a fill runs or one of the program's dialogs is open.
+    void FillFromShortcut(platform::WindowId active);
+    // Takes the stored shortcut for the desktop; what the user is to be told when it cannot be
+    // had (empty when nothing).
+    std::string TakeShortcut();
 
     AppState& State() { return state_; }
 
@@ -59,5 +65,6 @@ class MainToolbar : public QWidget {
     const Shell shell_;
     bool loading_ = false;
     bool closing_ = false;
+    bool filling_ = false;
     QWidget* toolbar_ = nullptr;
 };

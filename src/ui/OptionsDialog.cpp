@@ -1,11 +1,15 @@
 #include "ui/OptionsDialog.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
 #include <QPushButton>
 
 #include "core/AppState.h"
 #include "core/Placement.h"
 #include "core/Settings.h"
+#include "core/Titles.h"
 #include "ui/AboutDialog.h"
 #include "ui/WindowUtil.h"
 
@@ -18,9 +22,97 @@ void PlaceCheckBox(QCheckBox* c, int left, int top, int width, int height, int c
 }
 }  // namespace
 
+std::string ShortcutRefusal(platform::GlobalShortcut::Outcome outcome, const std::string& combo) {
+    using Outcome = platform::GlobalShortcut::Outcome;
+    const std::string named = "記入のショートカット「" + combo + "」";
+    switch (outcome) {
+        case Outcome::Taken:
+        case Outcome::Released:
+            return {};
+        case Outcome::Held:
+            return named +
+                   "は、ほかのプログラムが使っているため使えません。別のキーの組み合わせを選んで"
+                   "ください。";
+        case Outcome::Unsupported:
+            return "このデスクトップでは、Penrika が" + named +
+                   "を受け取れません。デスクトップのキーボード設定で、キーの組み合わせに"
+                   "「penrika --fill」を割り当ててください。";
+        case Outcome::Invalid:
+            break;
+    }
+    return named + "は、このキーボードで使えるキーの組み合わせではありません。";
+}
+
+ShortcutEdit::ShortcutEdit(QWidget* parent) : QLineEdit(parent) {
+    setReadOnly(true);
+    // The field shows what was pressed; no caret, no input method composing in it.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setPlaceholderText(QString::fromUtf8("なし"));
+}
+
+void ShortcutEdit::SetPortable(const std::string& text) {
+    const QKeySequence seq =
+        QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText);
+    portable_ =
+        seq.isEmpty() ? std::string() : seq.toString(QKeySequence::PortableText).toStdString();
+    setText(seq.toString(QKeySequence::NativeText));
+}
+
+bool ShortcutEdit::event(QEvent* e) {
+    // The dialog's and the program's own shortcuts must not take the keys meant for the field.
+    if (e->type() == QEvent::ShortcutOverride) {
+        const auto* k = static_cast<QKeyEvent*>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
+        if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+            e->accept();
+            return true;
+        }
+    }
+    return QLineEdit::event(e);
+}
+
+void ShortcutEdit::keyPressEvent(QKeyEvent* e) {
+    const int key = e->key();
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    const bool plain = (mods & ~Qt::ShiftModifier) == Qt::NoModifier;
+    if (plain && (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Escape ||
+                  key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        // Moving on, and the dialog's own keys, as in any other field.
+        e->ignore();
+        QWidget::keyPressEvent(e);
+        return;
+    }
+    if (mods == Qt::NoModifier && (key == Qt::Key_Backspace || key == Qt::Key_Delete)) {
+        SetPortable("");
+        return;
+    }
+    switch (key) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_AltGr:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+        case Qt::Key_CapsLock:
+        case Qt::Key_NumLock:
+        case Qt::Key_ScrollLock:
+        case Qt::Key_unknown:
+            return;  // the combination is not complete yet
+        default:
+            break;
+    }
+    const bool functionKey = key >= Qt::Key_F1 && key <= Qt::Key_F35;
+    if (plain && !functionKey) return;  // typing with it would fill every form
+    SetPortable(QKeySequence(QKeyCombination(mods, static_cast<Qt::Key>(key)))
+                    .toString(QKeySequence::PortableText)
+                    .toStdString());
+}
+
 OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell)
     : QDialog(owner, kFixedDialogFlags), state_(state), shell_(shell) {
-    SetUpFixedWindow(this, "OptionsDialog", "Penrika for IE- 設定", PGothic(9), 4170, 1740);
+    // The shortcut's row lies below the buttons, the dialog grown to hold it.
+    SetUpFixedWindow(this, "OptionsDialog", "Penrika for IE- 設定", PGothic(9), 4170, 2250);
 
     // Created in tab order.
     versionButton_ = PlainButton(this, "cmdVersion", "ﾊﾞｰｼﾞｮﾝ情報");
@@ -35,10 +127,18 @@ OptionsDialog::OptionsDialog(QWidget* owner, AppState& state, const Shell& shell
     PlaceCheckBox(confirmBox_, 293, 600, 3135, 255, width());
     helpButton_ = PlainButton(this, "cmdHelp", "ヘルプ");
     SetGeometryTwips(helpButton_, 2807, 1200, 1200, 350);
+    shortcutLabel_ = new QLabel(QString::fromUtf8("記入のショートカット(&K)："), this);
+    shortcutLabel_->setObjectName("lblShortcut");
+    SetGeometryTwips(shortcutLabel_, 164, 1770, 1950, 330);
+    shortcutEdit_ = new ShortcutEdit(this);
+    shortcutEdit_->setObjectName("txtShortcut");
+    SetGeometryTwips(shortcutEdit_, 2150, 1740, 1857, 360);
+    shortcutLabel_->setBuddy(shortcutEdit_);
     setTabOrder(versionButton_, okButton_);
     setTabOrder(okButton_, onTopBox_);
     setTabOrder(onTopBox_, confirmBox_);
     setTabOrder(confirmBox_, helpButton_);
+    setTabOrder(helpButton_, shortcutEdit_);
     EnterPressesFocusedButton(this);
     // Only OK and the window's close box close it.
     EscapeClosesNothing(this);
@@ -59,6 +159,7 @@ void OptionsDialog::Load() {
     if (parentWidget()) PlaceAtTopLeftOf(this, parentWidget());
     if (state_.options.alwaysOnTop) onTopBox_->setChecked(true);
     if (state_.options.confirmBeforeFill) confirmBox_->setChecked(true);
+    shortcutEdit_->SetPortable(state_.options.fillShortcut);
     versionButton_->setFocus();
     ApplyTopmost(shell_.windows, state_.options, IdOf(this));
 }
@@ -70,9 +171,23 @@ void OptionsDialog::SaveOptions() {
     };
     WriteSetting(OptionKey, "Op_1", text(onTopBox_));
     WriteSetting(OptionKey, "Op_2", text(confirmBox_));
+    WriteSetting(OptionKey, FillShortcutValue, shortcutEdit_->Portable());
+}
+
+bool OptionsDialog::TakeShortcut() {
+    const std::string combo = shortcutEdit_->Portable();
+    if (combo == state_.options.fillShortcut) return true;
+    const std::string refusal = ShortcutRefusal(shell_.shortcut.Take(combo), combo);
+    if (refusal.empty()) return true;
+    shell_.messages.Box(refusal, MsgOk, ErrorTitle);
+    activateWindow();
+    shortcutEdit_->setFocus();
+    return false;
 }
 
 void OptionsDialog::onOk() {
+    // A combination the desktop will not give stores nothing: the dialog stays for another.
+    if (!TakeShortcut()) return;
     SaveOptions();
     // The options are what was actually stored.
     state_.options = LoadOptions();

@@ -1,12 +1,13 @@
 // What the windows reach beyond themselves, handed down from main.cpp through the toolbar: the
-// desktop's three parts, the program's message boxes and its help. No window finds any of them
-// on its own, so tests hand fakes in their place.
+// desktop's three parts and its fill shortcut, the program's message boxes and its help. No window
+// finds any of them on its own, so tests hand fakes in their place.
 #pragma once
 
 #include <string>
 
 #include "core/FillCommand.h"
 #include "platform/Desktop.h"
+#include "platform/GlobalShortcut.h"
 
 // Message box styles and answers as the program uses them.
 enum MsgStyle : int { MsgOk = 0, MsgOkCancelInfo = 65, MsgInfo = 64, MsgYesNoQuestion = 36 };
@@ -56,6 +57,7 @@ struct Shell {
     platform::Clipboard& clipboard;
     Messages& messages;
     Help& help;
+    platform::GlobalShortcut& shortcut;
 
     platform::Desktop desktop() const { return {windows, keyboard, clipboard}; }
 };

@@ -26,23 +26,33 @@ namespace {
 std::unique_ptr<platform::SingleInstance> g_instance;
 }  // namespace
 
-void ActivatePrevInstance(const Shell& shell, std::function<QWidget*()> toolbar) {
+void ActivatePrevInstance(const Shell& shell, std::function<MainToolbar*()> toolbar, bool fill) {
     g_instance = platform::SingleInstance::Claim();
     if (const std::string failure = g_instance->Failure(); !failure.empty()) {
         shell.messages.Box(failure + "\r\nPenrika を終了します。", MsgOk, ErrorTitle);
         std::exit(1);
     }
+    platform::WindowStack& d = shell.windows;
     if (g_instance->IsPrimary()) {
-        g_instance->Serve([toolbar = std::move(toolbar)]() -> platform::WindowId {
+        auto window = [toolbar]() -> platform::WindowId {
             // A modal dialog, when one is open, is the window the user was working in.
             if (QWidget* modal = QApplication::activeModalWidget()) return IdOf(modal);
             if (QWidget* active = QApplication::activeWindow()) return IdOf(active);
             if (QWidget* main = toolbar ? toolbar() : nullptr) return IdOf(main);
             return 0;
+        };
+        g_instance->Serve(window, [toolbar, &d] {
+            if (MainToolbar* main = toolbar ? toolbar() : nullptr)
+                main->FillFromShortcut(d.ActiveWindow());
         });
         return;
     }
-    platform::WindowStack& d = shell.windows;
+    if (fill) {
+        // Taken by the running copy, which fills on its own from here.
+        if (g_instance->AskToFill(2000)) std::exit(0);
+        std::fputs("penrika: 動いている Penrika が記入の依頼に応えません。\n", stderr);
+        std::exit(1);
+    }
     platform::WindowId w = g_instance->RunningCopyWindow(2000);
     if (w != 0) {
         if (d.IsMinimized(w)) d.Restore(w);
@@ -67,6 +77,12 @@ bool InstallQtTranslations() {
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+bool FillRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--fill") return true;
+    return false;
 }
 
 std::optional<int> AnswerCommandLine(int argc, char** argv) {
@@ -95,16 +111,23 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
     // Qt's own help option describes itself in English only: this one speaks Japanese.
     const QCommandLineOption help({"h", "help"}, QString::fromUtf8("このヘルプを表示する。"));
     parser.addOption(help);
+    parser.addOption(QCommandLineOption(
+        "fill", QString::fromUtf8("ブラウザーで選んだ項目名の入力欄に記入する（動いている Penrika "
+                                  "が、いま使っているウィンドウに記入します）。キーボードの"
+                                  "ショートカットに割り当てて使います。")));
     parser.addVersionOption();
     parser.process(app);  // answers --version and refuses unknown options itself
     std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
     return 0;
 }
 
-MainToolbar* Main(AppState& state, const Shell& shell) {
+MainToolbar* Main(AppState& state, const Shell& shell, bool fill) {
     // The toolbar, once there is one, is what a later copy brings forward.
     auto toolbar = std::make_shared<QPointer<MainToolbar>>();
-    ActivatePrevInstance(shell, [toolbar] { return toolbar->data(); });
+    ActivatePrevInstance(
+        shell, [toolbar] { return toolbar->data(); }, fill);
+    // The window to fill is the one active before the toolbar first shows.
+    const platform::WindowId active = fill ? shell.windows.ActiveWindow() : 0;
     auto* main = new MainToolbar(state, shell);
     *toolbar = main;
     std::string notice;
@@ -117,6 +140,7 @@ MainToolbar* Main(AppState& state, const Shell& shell) {
         return nullptr;
     }
     main->show();
+    if (fill) QTimer::singleShot(0, main, [main, active] { main->FillFromShortcut(active); });
     // Told once the program runs, over the toolbar (a save then writes the consistent pair, so
     // it is not told again).
     if (!notice.empty()) {

@@ -1,5 +1,6 @@
 #include "ui/WindowUtil.h"
 
+#include <QCursor>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
@@ -130,6 +131,24 @@ void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor) {
     const QRect area = screen->availableGeometry();
     const ScreenRect placed = KeepWithin({corner.x(), corner.y(), outer.width(), outer.height()},
                                          {area.x(), area.y(), area.width(), area.height()});
+    window->move(placed.left, placed.top);
+}
+
+void PlaceInMiddleOf(QWidget* window, platform::WindowStack& windows, platform::WindowId over) {
+    QRect target;
+    int x = 0, y = 0, w = 0, h = 0;
+    if (over && windows.Place(over, x, y, w, h)) target = QRect(x, y, w, h);
+    const QScreen* screen =
+        QGuiApplication::screenAt(target.isValid() ? target.center() : QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    if (!target.isValid()) target = area;
+    const QSize outer = window->size().grownBy(FrameOf(window));
+    const ScreenRect placed =
+        KeepWithin({target.center().x() - outer.width() / 2,
+                    target.center().y() - outer.height() / 2, outer.width(), outer.height()},
+                   {area.x(), area.y(), area.width(), area.height()});
     window->move(placed.left, placed.top);
 }
 

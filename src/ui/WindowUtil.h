@@ -9,6 +9,7 @@ class QPushButton;
 #include <string>
 
 #include "platform/WindowId.h"
+#include "platform/WindowStack.h"
 
 // Screen twips per horizontal pixel (15 at 96 dpi).
 double TwipsPerPixelX();
@@ -36,6 +37,10 @@ platform::WindowId IdOf(QWidget* window);
 // it takes for the window to lie wholly on the usable area of the anchor's screen. Call it once
 // the window has its size.
 void PlaceAtTopLeftOf(QWidget* window, const QWidget* anchor);
+// Puts `window` over the middle of another program's window `over`, wholly on the usable area
+// of its screen. Where `windows` does not tell its place (Wayland), or `over` is 0, in the middle
+// of the screen the pointer is on (the primary screen where it cannot tell).
+void PlaceInMiddleOf(QWidget* window, platform::WindowStack& windows, platform::WindowId over);
 
 // A push button that never becomes the window's default: Enter presses only the focused one.
 QPushButton* PlainButton(QWidget* parent, const char* objectName, const char* caption);

@@ -281,6 +281,35 @@ TEST_F(FillRoad, ApplyTopmostFollowsTheOptionAndNeverShows) {
     EXPECT_FALSE(d.Get(toolbar).visible);
 }
 
+// A shortcut fills the window that is active when it is pressed, whatever lies below the
+// toolbar, and leaves the toolbar alone; never one of the program's own windows or a dialog.
+TEST_F(FillRoad, TheShortcutFillsTheActiveWindowAndNoneOfOurs) {
+    state.entries.Resize(1);
+    state.entries[0] = {"電話番号", "03-1234-5678", ""};
+    state.options.alwaysOnTop = true;
+    d.Get(other).selection = "電話番号";
+    d.SetActive(other);  // the browser lies below the toolbar; the terminal is active
+    FillCommand shortcut(d.Parts(), state, d.RoadToolbar(toolbar));
+    shortcut.WriteActive(other);
+    EXPECT_TRUE(d.msgBoxes().empty());
+    EXPECT_EQ(d.TypedText(other), "^c{RIGHT}{TAB}03-1234-5678");
+    EXPECT_EQ(d.TypedText(browser), "");
+    EXPECT_TRUE(d.topmostCalls().empty()) << "the toolbar was moved out of its band";
+
+    const WindowId dialog = d.AddWindow({.caption = "印刷", .owner = other});
+    const WindowId hidden = d.AddWindow({.caption = "隠れた窓", .visible = false});
+    for (WindowId active : {toolbar, dialog, hidden, WindowId{0}}) {
+        FakeDesktop& desk = d;
+        const std::size_t before = desk.typeCalls().size(), told = desk.msgBoxes().size();
+        desk.SetActive(active);
+        FillCommand(desk.Parts(), state, desk.RoadToolbar(toolbar)).WriteActive(active);
+        EXPECT_EQ(desk.typeCalls().size(), before) << "typed into window " << active;
+        ASSERT_EQ(desk.msgBoxes().size(), told + 1) << active;
+        EXPECT_EQ(desk.msgBoxes().back().prompt, MsgBrowserNotRecognised);
+    }
+    state.entries.Resize(0);
+}
+
 // A window opened on the toolbar's corner stays wholly on the screen's usable area wherever the
 // toolbar sits, moved no further than it must.
 TEST(KeepWithin, MovesAWindowOnlyAsFarAsTheAreaNeeds) {

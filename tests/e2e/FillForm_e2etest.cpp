@@ -75,8 +75,7 @@ struct FormPage {
     e2e::FormServer server;
     e2e::BrowserSession b;
     FormPage(Browser browser, const std::string& name, e2e::BrowserOptions options = {},
-             const std::string& page = "form.html",
-             const std::string& title = "お申し込みフォーム")
+             const std::string& page = "form.html", const std::string& title = "お申し込みフォーム")
         : dir(name), server(dir.path()), b(browser, server, page, dir.path(), options) {
         b.WaitReady(title);
         b.WaitLayout();
@@ -252,7 +251,8 @@ TEST_P(FillFormE2e, WriteTakesOnlyTheWindowDirectlyBelowTheToolbar) {
     state.entries[0] = {"お名前", "山田太郎~", ""};
     platform::X11WindowStack& d = desktop_->windows();
 
-    MainToolbar toolbar(state, {d, desktop_->keyboard(), desktop_->clipboard(), messages_, help_});
+    MainToolbar toolbar(state, {d, desktop_->keyboard(), desktop_->clipboard(), messages_, help_,
+                                desktop_->shortcut()});
     toolbar.move(1100, 20);
     toolbar.show();
     const platform::WindowId self = static_cast<platform::WindowId>(toolbar.winId());

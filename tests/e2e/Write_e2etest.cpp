@@ -11,8 +11,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLineEdit>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <algorithm>
 #include <chrono>
@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
 #include "core/AppState.h"
 #include "core/EntryFile.h"
 #include "core/FillCommand.h"
@@ -34,8 +38,8 @@
 #include "e2e/support/FormServer.h"
 #include "e2e/support/KeysPage.h"
 #include "e2e/support/Process.h"
-#include "e2e/support/Util.h"
 #include "e2e/support/Screen.h"
+#include "e2e/support/Util.h"
 #include "platform/wayland/LayerShell.h"
 #include "support/Launch.h"
 #include "support/ScratchDir.h"
@@ -86,8 +90,9 @@ int OtherProgramMain(const std::string& mode) {
     } box;
     box.setWindowTitle(QString::fromUtf8(kOtherWindow));
     box.resize(240, 40);
-    QObject::connect(&box, &QLineEdit::textChanged,
-                     [&](const QString& t) { TempHome::WriteFile(dir / "typed", t.toStdString()); });
+    QObject::connect(&box, &QLineEdit::textChanged, [&](const QString& t) {
+        TempHome::WriteFile(dir / "typed", t.toStdString());
+    });
     box.show();
     auto copy = [&] {
         QImage image(40, 30, QImage::Format_ARGB32);
@@ -202,12 +207,19 @@ std::filesystem::path PortableDir(const TempHome& home) {
 class Penrika {
   public:
     Penrika(e2e::Screen& x, const std::vector<Entry>& rows, bool alwaysOnTop = false,
-            bool confirm = false)
+            bool confirm = false, const std::string& shortcut = "")
         : x_(x), app_(PortableDir(home_)) {
         Store(SettingKey, "Set_6", std::to_string(rows.size()));
         Store(OptionKey, "Op_1", alwaysOnTop ? "True" : "False");
         Store(OptionKey, "Op_2", confirm ? "True" : "False");
-        if (!rows.empty()) TempHome::WriteFile(app_.dataFile(), EncodeEntries(rows, rows.size()));
+        if (!shortcut.empty()) Store(OptionKey, FillShortcutValue, shortcut);
+        // $PENRIKA_INSTALLED: the program a package installed, run where it lies and keeping
+        // its entries where an installed copy does.
+        const char* installed = std::getenv("PENRIKA_INSTALLED");
+        const std::filesystem::path data =
+            installed ? home_.dataHome() / "Penrika" / "Penrika.dat" : app_.dataFile();
+        if (!rows.empty()) TempHome::WriteFile(data, EncodeEntries(rows, rows.size()));
+        exe_ = installed ? std::string(installed) : (app_.dir() / "penrika").string();
         if (InWaylandSession()) {
             // With its Wayland log, the judge of what it was told and did.
             e2e::Process::Options o;
@@ -220,8 +232,11 @@ class Penrika {
                 Store("Software\\Tamsel\\Penrika\\Toolbar", "Left", std::to_string(kLayerLeft));
                 Store("Software\\Tamsel\\Penrika\\Toolbar", "Top", std::to_string(kLayerTop));
             }
-            process_ = std::make_unique<e2e::Process>(
-                std::vector<std::string>{(app_.dir() / "penrika").string()}, o);
+            process_ = std::make_unique<e2e::Process>(std::vector<std::string>{exe_}, o);
+        } else if (installed) {
+            e2e::Process::Options o;
+            o.output = home_.root() / "penrika.log";
+            process_ = std::make_unique<e2e::Process>(std::vector<std::string>{exe_}, o);
         } else {
             pid_ = app_.Start();
         }
@@ -256,7 +271,6 @@ class Penrika {
             layer = log[at + 11] - '0';
         return layer;
     }
-
 
     // The titles of the viewable windows, active one marked, for failure messages.
     std::string Windows() {
@@ -303,6 +317,13 @@ class Penrika {
             ASSERT_TRUE(moved) << "the toolbar was not moved" << Log();
         }
     }
+    // `penrika --fill` from a second process, as a desktop's key binding runs it; its exit
+    // status (0 once the running copy has taken the request).
+    int FillByCommand() {
+        const int status = std::system(("'" + exe_ + "' --fill >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     // A real click on the first button, 記入.
     void PressWrite() {
         int x = kLayerLeft, y = kLayerTop;
@@ -311,7 +332,7 @@ class Penrika {
             ASSERT_EQ(f.size(), 4u);
             x = f[0], y = f[1];
         }
-        if (!process_) return x_.Click(x + 11, y + 11);
+        if (!InWaylandSession()) return x_.Click(x + 11, y + 11);
         // On Wayland the pointer first rests on the button until the program is told so, as a
         // user's does: sway puts a window where it was moved only once the program has answered
         // (or 200 ms have passed), and a click before then goes to what was there. Each press
@@ -325,7 +346,8 @@ class Penrika {
     }
     // The end of the program's Wayland log, for failure messages ("" on X11).
     std::string Log() const {
-        return process_ ? "\n--- penrika:\n" + e2e::Tail(e2e::ReadText(home_.root() / "penrika.log"), 12000)
+        return process_ ? "\n--- penrika:\n" +
+                              e2e::Tail(e2e::ReadText(home_.root() / "penrika.log"), 12000)
                         : "";
     }
 
@@ -344,8 +366,7 @@ class Penrika {
         const std::size_t lineEnd = log.find('\n', made);
         const std::string line = log.substr(made, lineEnd - made);
         const std::size_t at = line.find(", wl_surface");
-        if (at == std::string::npos || line.find("\"penrika\"") == std::string::npos)
-            return false;
+        if (at == std::string::npos || line.find("\"penrika\"") == std::string::npos) return false;
         const std::string surface = line.substr(at + 2, line.find_first_of(",)", at + 2) - at - 2);
         const std::size_t acked = log.find(".ack_configure(", made);
         if (acked == std::string::npos) return false;
@@ -374,6 +395,7 @@ class Penrika {
     TempHome home_;
     e2e::Screen& x_;
     PortableCopy app_;
+    std::string exe_;
     const bool layer_ = InWaylandSession() && platform::LayerShellAvailable();
     std::unique_ptr<e2e::Process> process_;
     pid_t pid_ = -1;
@@ -388,11 +410,10 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         if (!e2e::BrowserInstalled(GetParam())) GTEST_SKIP() << "browser not installed";
     }
 
-    void Open(const std::string& page, const std::string& title,
-              e2e::BrowserOptions options = {}) {
+    void Open(const std::string& page, const std::string& title, e2e::BrowserOptions options = {}) {
         server_ = std::make_unique<e2e::FormServer>(dir_.path());
-        b_ = std::make_unique<e2e::BrowserSession>(GetParam(), *server_, page, dir_.path(),
-                                                   options);
+        b_ =
+            std::make_unique<e2e::BrowserSession>(GetParam(), *server_, page, dir_.path(), options);
         b_->WaitReady(title);
         // On Wayland at the output's left edge, leaving room on its right for the toolbar.
         if (InWaylandSession()) {
@@ -401,15 +422,16 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         b_->WaitLayout();
     }
 
-    // Highlights the label, presses 記入 and returns the submission the fill made.
-    // `pressed`, when given, receives the moment of the click on 記入.
+    // Highlights the label, presses 記入 (or does `press`) and returns the submission the fill
+    // made. `pressed`, when given, receives the moment of the click on 記入.
     std::optional<e2e::Event> WriteInto(Penrika& p, const std::string& label,
                                         const std::function<void()>& between = {},
-                                        std::chrono::steady_clock::time_point* pressed = nullptr) {
+                                        std::chrono::steady_clock::time_point* pressed = nullptr,
+                                        const std::function<void()>& press = {}) {
         b_->TripleClick(label);
         const int before = server_->LastSeq();
         if (pressed) *pressed = std::chrono::steady_clock::now();
-        p.PressWrite();
+        press ? press() : p.PressWrite();
         if (between) between();
         std::optional<e2e::Event> sent = b_->WaitSubmission(before, 15s);
         if (!sent) {
@@ -475,8 +497,8 @@ TEST_P(WriteE2e, OneMatchTypesTheEntryIntoTheFieldAfterTheLabel) {
 TEST_P(WriteE2e, SeveralMatchesArePickedFromTheList) {
     Open("write.html", "記入の確認");
     Penrika p(b_->screen(), {{"郵便番号", "100-0001~", ""},
-                              {"電話番号", "03-1111-2222~", "自宅"},
-                              {"住所", "東京都千代田区~", ""}});
+                             {"電話番号", "03-1111-2222~", "自宅"},
+                             {"住所", "東京都千代田区~", ""}});
     p.PlaceBeside(b_->window());
 
     // 番号: 郵便番号 and 電話番号, in table order; Down and Enter pick the second.
@@ -574,7 +596,8 @@ TEST_P(WriteE2e, AlwaysOnTopToolbarIsBackInTheBandAfterThePress) {
 }
 
 // Another window taken active while the entry is being typed stops the typing: the program
-// says so, the other window gets no key, and the browser has a part of the text only.
+// says so, the other window gets no key past the change, and the browser has a part of the text
+// only.
 TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
     Open("form.html", "お申し込みフォーム");
     OtherProgram other;
@@ -588,12 +611,19 @@ TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
     b_->TripleClick("l-name");
     const int before = server_->LastSeq();
     p.PressWrite();
-    ASSERT_TRUE(server_->WaitEvent("keydown", before, 15s, b_->tag(), [](const e2e::Event& e) {
-        return e.text == "x" && e.fields.at("target") == "name";
-    })) << "the typing never began" << p.Windows() << p.Log();
+    ASSERT_TRUE(server_->WaitEvent(
+        "keydown", before, 15s, b_->tag(),
+        [](const e2e::Event& e) { return e.text == "x" && e.fields.at("target") == "name"; }))
+        << "the typing never began" << p.Windows() << p.Log();
     b_->screen().RequestActivate(other.window());
     EXPECT_TRUE(Answer(p, ErrorTitle)) << "no 記入を中止しました message" << p.Windows() << p.Log();
-    EXPECT_EQ(other.typed(), "") << "no key may reach the other window" << p.Log();
+    // X11 checks the focus and presses the key with the server held; a Wayland compositor
+    // takes no such hold, so there the one key already on its way when the window changed may
+    // land, and no key after it.
+    if (InWaylandSession())
+        EXPECT_LE(other.typed().size(), 1u) << "keys went on into the other window" << p.Log();
+    else
+        EXPECT_EQ(other.typed(), "") << "no key may reach the other window" << p.Log();
 
     b_->WaitLayout();
     const std::string got = SubmitByHand("mail").fields["name"];
@@ -603,7 +633,7 @@ TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
 
 // What another program put on the clipboard (a text and an image) is there again after every
 // press: a fill, 項目が認識できません。 and a cancelled candidate list. The program that copied
-// has lost the clipboard to the press by then: Penrika offers the same bytes itself.
+// has lost the clipboard to the fill by then: Penrika offers the same bytes itself.
 TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
     Open("write.html", "記入の確認");
     Penrika p(
@@ -619,7 +649,11 @@ TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
     ASSERT_TRUE(sent) << b_->Log();
     EXPECT_EQ(sent->fields["note"], "なし") << sent->raw;
     EXPECT_TRUE(WaitUntil([&] { return other.Holds(); }, 10s)) << "after a fill";
-    EXPECT_TRUE(WaitUntil([&] { return !other.StillOwns(); }, 5s));
+    // An X11 owner hears at once that it lost the clipboard; a Wayland client only when its
+    // compositor cancels its offer, which KWin 5 leaves for later.
+    if (!InWaylandSession()) {
+        EXPECT_TRUE(WaitUntil([&] { return !other.StillOwns(); }, 5s));
+    }
 
     // Nothing highlighted: nothing copied, 項目が認識できません。
     b_->WaitLayout();
@@ -640,24 +674,27 @@ TEST_P(WriteE2e, WhatAnotherProgramCopiedSurvivesEveryPress) {
 // filtering boxes exactly, the page sees the true keys, and the input method is on again after
 // each fill. Each entry but the last ends in {TAB}: the next box's focus tells the fill is done.
 TEST_P(WriteE2e, TheKeysPageIsExactWithTheInputMethodOn) {
-    // Chromium on Wayland takes an input method only through the compositor, and the KWin
-    // session here starts none (Firefox reaches fcitx5 through its own module).
+    // Chromium on Wayland takes an input method only through the compositor: on KWin the one
+    // KWin starts (kwin-session.sh with PENRIKA_KWIN_INPUT_METHOD), whose keys lose their
+    // modifiers on the way unless Penrika holds it inactive.
     const char* session = std::getenv("PENRIKA_WAYLAND_SESSION");
-    if (session && std::string(session) == "kwin" && GetParam() == Browser::Chromium)
-        GTEST_SKIP() << "no input method of KWin's own in this session";
+    if (session && std::string(session) == "kwin" && GetParam() == Browser::Chromium &&
+        !std::getenv("PENRIKA_KWIN_INPUT_METHOD_LOG"))
+        GTEST_SKIP() << "Chromium has an input method on KWin only through KWin's own";
     if (!e2e::InstallKeysPageLibraries()) return;
     e2e::BrowserOptions options;
     options.inputMethod = true;
     Open(e2e::kKeysPage, e2e::kKeysPageTitle, options);
     b_->ClickToFocus("zip");
-    ASSERT_TRUE(b_->SetInputMethod(true)) << "state " << b_->InputMethodState() << "\n" << b_->Log();
+    ASSERT_TRUE(b_->SetInputMethod(true)) << "state " << b_->InputMethodState() << "\n"
+                                          << b_->Log();
     // The program shares the session's bus with the input method, as on a user's desktop.
     const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(b_->BusAddress()));
     Penrika p(b_->screen(), {{"郵便番号", "1000001{TAB}", ""},
-                              {"電話番号", "09012345678{TAB}", ""},
-                              {"半角数字", "0312345678{TAB}", ""},
-                              {"お名前", "山田 Taro+x 😀~", ""}});
+                             {"電話番号", "09012345678{TAB}", ""},
+                             {"半角数字", "0312345678{TAB}", ""},
+                             {"お名前", "山田 Taro+x 😀~", ""}});
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
     p.PlaceBeside(b_->window());
     const std::map<std::string, std::string> next = {
@@ -670,10 +707,9 @@ TEST_P(WriteE2e, TheKeysPageIsExactWithTheInputMethodOn) {
             const int before = server_->LastSeq();
             p.PressWrite();
             if (next.count(label)) {
-                EXPECT_TRUE(server_->WaitEvent("focus", before, 15s, b_->tag(),
-                                               [&](const e2e::Event& e) {
-                                                   return e.text == next.at(label);
-                                               }))
+                EXPECT_TRUE(server_->WaitEvent(
+                    "focus", before, 15s, b_->tag(),
+                    [&](const e2e::Event& e) { return e.text == next.at(label); }))
                     << "the fill after " << label << " did not end" << p.Windows() << p.Log();
             }
             EXPECT_TRUE(WaitUntil([&] { return b_->InputMethodState() == 2; }, 5s))
@@ -685,6 +721,107 @@ TEST_P(WriteE2e, TheKeysPageIsExactWithTheInputMethodOn) {
 // A figure rather than a check: from the click on 記入 to the form's arrival after ten Japanese
 // characters (and the Enter that submits them), median of several presses. The end is seen by
 // polling the server's log, so the figure is high by up to one polling step (20 ms).
+// Whether another client of the X display can grab Ctrl+Alt with the key of `keysym` (it lets
+// go again at once).
+bool AnotherClientGrabsCtrlAlt(xcb_keysym_t keysym) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(c);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, keysym);
+    const xcb_keycode_t key = codes ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(syms);
+    xcb_generic_error_t* e =
+        xcb_request_check(c, xcb_grab_key_checked(c, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1,
+                                                  key, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    std::free(e);
+    xcb_disconnect(c);
+    return key && !e;
+}
+
+// A fill from `penrika --fill` (what a desktop's key binding runs) and, on X11, from the
+// program's own shortcut pressed as a user holds it: the road of 記入 into the window active at
+// the press, the candidate list picked with the keyboard, a toolbar the user minimised left
+// minimised, and the combination the desktop's again once the program has ended.
+TEST_P(WriteE2e, TheShortcutAndPenrikaFillFillLikeAPressOfWrite) {
+    Open("write.html", "記入の確認");
+    const bool x11 = !InWaylandSession();
+    // On Wayland only a desktop portal binds a combination for a program; these sessions have
+    // none, and there the desktop's binding of penrika --fill is the way.
+    const bool own = x11;
+    {
+        Penrika p(b_->screen(),
+                  {{"郵便番号", "100-0001~", ""},
+                   {"電話番号", "03-1111-2222~", ""},
+                   {"備考", "なし~", ""}},
+                  false, false, own ? "Ctrl+Alt+K" : "");
+        p.PlaceBeside(b_->window());
+        auto byCommand = [&] {
+            EXPECT_EQ(p.FillByCommand(), 0) << "no running copy took the request";
+        };
+        std::optional<e2e::Event> sent = WriteInto(p, "l-note", {}, nullptr, byCommand);
+        ASSERT_TRUE(sent) << b_->Log();
+        EXPECT_EQ(sent->fields["note"], "なし") << sent->raw;
+
+        b_->WaitLayout();
+        sent = WriteInto(
+            p, "l-number",
+            [&] {
+                ASSERT_NE(p.WaitActiveWindow(kListTitle), 0u) << "no candidate list";
+                b_->screen().Key("Down Return");
+            },
+            nullptr, byCommand);
+        ASSERT_TRUE(sent) << b_->Log();
+        EXPECT_EQ(sent->fields["number"], "03-1111-2222") << sent->raw;
+        if (!own) return;
+
+        if (x11) {
+            EXPECT_FALSE(AnotherClientGrabsCtrlAlt('k')) << "the program does not hold it";
+            const std::string toolbar = std::to_string(p.toolbar());
+            std::system(("xdotool windowminimize " + toolbar).c_str());
+            ASSERT_TRUE(WaitUntil([&] { return !b_->screen().Viewable(p.toolbar()); }, 5s));
+        }
+        b_->WaitLayout();
+        // Held a moment, as fingers hold it, the key let go before the modifiers.
+        auto byShortcut = [&] {
+            if (x11)
+                std::system(
+                    "xdotool keydown ctrl+alt+k sleep 0.15 keyup k sleep 0.1 keyup ctrl+alt");
+            else
+                b_->screen().Key("ctrl+alt+k");
+        };
+        sent = WriteInto(
+            p, "l-number",
+            [&] {
+                const std::uint32_t list = p.WaitActiveWindow(kListTitle);
+                ASSERT_NE(list, 0u) << "no candidate list";
+                if (x11) {
+                    // Over the middle of the window it fills, where the user looks.
+                    const std::vector<int> l = b_->screen().Frame(list),
+                                           w = b_->screen().Frame(b_->window());
+                    ASSERT_EQ(l.size(), 4u);
+                    ASSERT_EQ(w.size(), 4u);
+                    EXPECT_NEAR(l[0] + l[2] / 2, w[0] + w[2] / 2, 40);
+                    EXPECT_NEAR(l[1] + l[3] / 2, w[1] + w[3] / 2, 40);
+                }
+                b_->screen().Key("Return");
+            },
+            nullptr, byShortcut);
+        ASSERT_TRUE(sent) << b_->Log();
+        EXPECT_EQ(sent->fields["number"], "100-0001") << sent->raw;
+        if (x11) {
+            EXPECT_FALSE(b_->screen().Viewable(p.toolbar())) << "the minimised toolbar was shown";
+        }
+    }
+    if (x11) {
+        EXPECT_TRUE(AnotherClientGrabsCtrlAlt('k')) << "still held after the program ended";
+    }
+}
+
 TEST_P(WriteE2e, FigureClickToTenCharactersTyped) {
     Open("form.html", "お申し込みフォーム");
     // Besides, a long address typed key by key, for characters per second exactly typed.

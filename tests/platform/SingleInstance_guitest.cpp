@@ -292,7 +292,8 @@ TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     App();
     auto first = platform::SingleInstance::Claim();
     ASSERT_TRUE(first->IsPrimary());
-    first->Serve([] { return platform::WindowId{0x1234567}; });
+    int fills = 0;
+    first->Serve([] { return platform::WindowId{0x1234567}; }, [&fills] { ++fills; });
     // flock locks belong to the open file, so a second claim in this process loses too.
     auto second = platform::SingleInstance::Claim();
     EXPECT_FALSE(second->IsPrimary());
@@ -306,7 +307,21 @@ TEST(SingleInstanceClaim, OneClaimWinsUntilItIsReleased) {
     EXPECT_SOON_WITHIN(done, 6000);
     asker.join();
     EXPECT_EQ(got, 0x1234567u);
+    EXPECT_EQ(fills, 0) << "asking for the window filled";
+    // A fill request is answered first and filled once, after the answer.
+    done = false;
+    bool taken = false;
+    std::thread filler([&] {
+        taken = second->AskToFill(5000);
+        done = true;
+    });
+    EXPECT_SOON_WITHIN(done && fills == 1, 6000);
+    filler.join();
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(fills, 1);
     first.reset();
+    // With no running copy nobody takes it.
+    EXPECT_FALSE(second->AskToFill(300));
     second.reset();
     EXPECT_TRUE(platform::SingleInstance::Claim()->IsPrimary());
 }
@@ -465,7 +480,7 @@ TEST_F(SingleInstanceFolder, AFolderThatAnotherUserMadeAndRemovedLetsNoSecondCop
     PlantForeignFolder(fallback());
     auto first = platform::SingleInstance::Claim();
     ASSERT_TRUE(first->IsPrimary());
-    first->Serve([] { return platform::WindowId{42}; });
+    first->Serve([] { return platform::WindowId{42}; }, {});
     fs::remove_all(fallback());
 
     auto second = platform::SingleInstance::Claim();

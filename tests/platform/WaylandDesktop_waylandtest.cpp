@@ -20,6 +20,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/wayland/DataControlClipboard.h"
 #include "platform/wayland/LayerShell.h"
+#include "platform/wayland/PortalShortcut.h"
 #include "platform/wayland/WaylandDesktop.h"
 #include "support/GuiApp.h"
 #include "support/ScratchDir.h"
@@ -110,6 +111,18 @@ class WaylandDesktopTest : public ::testing::Test {
     ScratchDir scratch_;
 };
 platform::WaylandDesktop* WaylandDesktopTest::desktop_ = nullptr;
+
+// The portal takes a combination in its own notation: modifiers by its names, the key by its
+// xkb name; what has no such form is no combination at all.
+TEST(PortalShortcut, WritesTheCombinationInThePortalsNotation) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Ctrl+Alt+K", "CTRL+ALT+k"}, {"F9", "F9"},
+        {"Meta+Space", "LOGO+space"}, {"Ctrl+Shift+!", "CTRL+SHIFT+exclam"},
+        {"Alt+PgDown", "ALT+Next"},   {"", ""},
+        {"Ctrl+K, Ctrl+L", ""},       {"Ctrl+Volume Up", ""}};
+    for (const auto& [qt, portal] : cases)
+        EXPECT_EQ(platform::PortalShortcut::Trigger(qt).toStdString(), portal) << qt;
+}
 
 TEST_F(WaylandDesktopTest, ListsOtherProgramsWindowsAndActivatesThemByHandle) {
     auto a = StartEditor("first-editor");

@@ -197,6 +197,24 @@ class FakeHelp : public Help {
     int helpShown_ = 0, helpClosed_ = 0;
 };
 
+// Takes any combination but the ones another program is said to hold, and presses on demand.
+class FakeShortcut : public platform::GlobalShortcut {
+  public:
+    std::vector<std::string> heldElsewhere;
+    std::string taken;  // what the program holds now
+    Outcome Take(const std::string& sequence) override {
+        if (sequence.empty()) {
+            taken.clear();
+            return Outcome::Released;
+        }
+        for (const std::string& h : heldElsewhere)
+            if (h == sequence) return Outcome::Held;
+        taken = sequence;
+        return Outcome::Taken;
+    }
+    void Press() { Pressed(); }
+};
+
 class FakeDesktop : public Record,
                     public FakeWindowStack,
                     public FakeClipboard,
@@ -214,7 +232,8 @@ class FakeDesktop : public Record,
     FakeDesktop& operator=(const FakeDesktop&) = delete;
 
     platform::Desktop Parts() { return {*this, *this, *this}; }
-    Shell shell() { return {*this, *this, *this, *this, *this}; }
+    Shell shell() { return {*this, *this, *this, *this, *this, shortcut}; }
+    FakeShortcut shortcut;
     // The fill road's toolbar for the window `toolbar`: it tells and asks through these message
     // boxes as the real toolbar does through its own.
     FillCommand::Toolbar RoadToolbar(WindowId toolbar) { return ::RoadToolbar(*this, toolbar); }

@@ -8,11 +8,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 
 #include "core/AppState.h"
 #include "core/FillCommand.h"
@@ -112,7 +117,8 @@ class OptionTest : public ::testing::Test {
         main_.reset();
     }
     Shell shell() {
-        return {desktop_->windows(), desktop_->keyboard(), desktop_->clipboard(), messages_, help_};
+        return {desktop_->windows(), desktop_->keyboard(), desktop_->clipboard(), messages_, help_,
+                desktop_->shortcut()};
     }
 
     static void Store(const char* op1, const char* op2) {
@@ -151,7 +157,8 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
          [&] {
              OptionsDialog* d = Dialog();
              EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Penrika for IE- 設定"));
-             EXPECT_EQ(d->size(), QSize(TwipsToPxX(4170), TwipsToPxY(1740)));
+             // Grown below the buttons for the shortcut's row.
+             EXPECT_EQ(d->size(), QSize(TwipsToPxX(4170), TwipsToPxY(2250)));
              EXPECT_EQ(d->minimumSize(), d->maximumSize());
              struct Want {
                  const char* name;
@@ -183,9 +190,21 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
                  }
                  EXPECT_EQ(b->font().family(), "IPAPGothic");
              }
+             // The shortcut's row: its label wholly shown beside the field, both inside.
+             auto* label = Child<QLabel>(d, "lblShortcut");
+             auto* field = Child<QLineEdit>(d, "txtShortcut");
+             ASSERT_TRUE(label && field);
+             EXPECT_EQ(label->text(), QString::fromUtf8("記入のショートカット(&K)："));
+             EXPECT_EQ(label->buddy(), field);
+             EXPECT_GE(label->width(), label->sizeHint().width());
+             EXPECT_LE(label->geometry().right(), field->x());
+             EXPECT_GE(field->y(), Child<QWidget>(d, "cmdOK")->geometry().bottom());
+             EXPECT_LE(field->geometry().bottom(), d->height());
+             EXPECT_LE(field->geometry().right(), d->width());
+             EXPECT_EQ(field->text(), "");
              EXPECT_EQ(d->focusWidget(), Child<QWidget>(d, "cmdVersion"));
              auto focused = [d]() -> QWidget* { return d->focusWidget() ? d->focusWidget() : d; };
-             for (int i = 0; i < 5; ++i) {
+             for (int i = 0; i < 6; ++i) {
                  QTest::keyClick(focused(), Qt::Key_Tab);
                  tabbing << focused()->objectName();
              }
@@ -203,7 +222,8 @@ TEST_F(OptionTest, LaidOutAsDesignedWithFocusAndTabOrder) {
          }},
         {"close", [&] { return checked; }, [] { Dialog()->close(); }},
     });
-    EXPECT_EQ(tabbing, QStringList({"cmdOK", "chkOption1", "chkOption2", "cmdHelp", "cmdVersion"}));
+    EXPECT_EQ(tabbing, QStringList({"cmdOK", "chkOption1", "chkOption2", "cmdHelp", "txtShortcut",
+                                    "cmdVersion"}));
     // Nothing was stored by any of it.
     EXPECT_EQ(Op(1), "0");
     EXPECT_EQ(Op(2), "0");
@@ -304,6 +324,86 @@ TEST_F(OptionTest, ClosingWithoutOkStoresNothing) {
     EXPECT_EQ(TempHome::ReadFile(home_.settingsFile()), before);
     EXPECT_TRUE(state.options.alwaysOnTop);
     EXPECT_FALSE(state.options.confirmBeforeFill);
+}
+
+// The shortcut field takes a combination as it is pressed, and OK takes it for the whole
+// display (no other client can then grab it) and stores it; a combination another client
+// holds is refused with a message, and then nothing is stored or given up.
+TEST_F(OptionTest, TheShortcutIsPressedIntoItsFieldAndOkTakesIt) {
+    // Another client of the display, holding Ctrl+Alt+J.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(other), 0);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(other);
+    auto keycode = [&](xcb_keysym_t sym) {
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, sym);
+        const xcb_keycode_t k = codes ? codes[0] : 0;
+        std::free(codes);
+        return k;
+    };
+    auto grab = [&](xcb_keysym_t sym) {  // true when the other client got it
+        xcb_generic_error_t* e = xcb_request_check(
+            other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1,
+                                        keycode(sym), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(e);
+        return e == nullptr;
+    };
+    ASSERT_TRUE(grab('j'));
+    auto field = [] { return Child<QLineEdit>(Dialog(), "txtShortcut"); };
+    auto press = [&](int key, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(field(), static_cast<Qt::Key>(key), mods);
+        return field()->text().toStdString();
+    };
+    bool typed = false;
+    Open({
+        {"press combinations into the field", DialogShown,
+         [&] {
+             field()->setFocus();
+             EXPECT_EQ(press(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier), "Ctrl+Alt+K");
+             EXPECT_EQ(press(Qt::Key_A), "Ctrl+Alt+K") << "a key alone would fill every form";
+             EXPECT_EQ(press(Qt::Key_Backspace), "");
+             EXPECT_EQ(press(Qt::Key_F9), "F9");
+             EXPECT_EQ(press(Qt::Key_Delete), "");
+             EXPECT_EQ(press(Qt::Key_J, Qt::ControlModifier | Qt::AltModifier), "Ctrl+Alt+J");
+             typed = true;
+         }},
+        Click("OK, with a combination another client holds", "cmdOK"),
+        {"the refusal", [] { return Shown(Opened<QMessageBox>()); },
+         [] {
+             QMessageBox* box = Opened<QMessageBox>();
+             EXPECT_EQ(box->windowTitle(), QString::fromUtf8("Penrika：エラー"));
+             EXPECT_TRUE(box->text().contains(
+                 QString::fromUtf8("「Ctrl+Alt+J」は、ほかのプログラムが使っている")))
+                 << box->text().toStdString();
+             box->buttons().front()->click();
+         }},
+        {"the dialog stays, the field focused",
+         [] { return Shown(Dialog()) && !Opened<QMessageBox>(); },
+         [&] {
+             EXPECT_EQ(Dialog()->focusWidget(), field());
+             EXPECT_EQ(ReadSetting(OptionKey, FillShortcutValue), "0") << "stored all the same";
+             EXPECT_EQ(press(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier), "Ctrl+Alt+K");
+             // Plain Tab still moves on.
+             QTest::keyClick(field(), Qt::Key_Tab);
+             EXPECT_EQ(Dialog()->focusWidget(), Child<QWidget>(Dialog(), "cmdVersion"));
+         }},
+        Click("OK", "cmdOK"),
+    });
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(ReadSetting(OptionKey, FillShortcutValue), "Ctrl+Alt+K");
+    EXPECT_EQ(state.options.fillShortcut, "Ctrl+Alt+K");
+    EXPECT_FALSE(grab('k')) << "the program does not hold Ctrl+Alt+K";
+    // Emptied, it is given up.
+    Open({{"empty the field", DialogShown,
+           [&] {
+               field()->setFocus();
+               press(Qt::Key_Backspace);
+           }},
+          Click("OK", "cmdOK")});
+    EXPECT_EQ(state.options.fillShortcut, "");
+    EXPECT_TRUE(grab('k')) << "still held after it was emptied";
+    xcb_key_symbols_free(syms);
+    xcb_disconnect(other);
 }
 
 TEST_F(OptionTest, HelpOpensTopicTwelveAndTheDialogStays) {

@@ -30,8 +30,11 @@
 namespace platform {
 namespace {
 
-// What a later copy asks; the running copy answers with a window id in decimal and a line end.
+// What a later copy asks; the running copy answers with a window id in decimal and a line end,
+// or to a fill request with kFillTaken before it fills.
 constexpr char kAskWindow[] = "window?\n";
+constexpr char kAskFill[] = "fill\n";
+constexpr char kFillTaken[] = "ok\n";
 // A later copy asks as soon as it connects. Connections silent for longer are dropped, so that
 // idle clients cannot use up the running copy's open files.
 constexpr int kAskWithinMs = 1500;
@@ -61,25 +64,19 @@ class LockedInstance : public SingleInstance {
     std::string Failure() const override { return failure_; }
 
     WindowId RunningCopyWindow(int timeoutMs) override {
-        if (IsPrimary()) return 0;
-        QElapsedTimer clock;
-        clock.start();
-        // The running copy may have won the lock a moment ago and not listen yet.
-        while (clock.elapsed() < timeoutMs) {
-            QLocalSocket socket;
-            socket.connectToServer(socketPath_);
-            if (socket.waitForConnected(Remaining(clock, timeoutMs))) {
-                WindowId w = 0;
-                if (Ask(socket, clock, timeoutMs, w)) return w;
-            }
-            QThread::msleep(20);
-        }
-        return 0;
+        QByteArray reply = Request(kAskWindow, timeoutMs);
+        bool ok = false;
+        const qulonglong id = reply.trimmed().toULongLong(&ok);
+        if (!ok || static_cast<qulonglong>(static_cast<WindowId>(id)) != id) return 0;
+        return static_cast<WindowId>(id);
     }
 
-    void Serve(std::function<WindowId()> lastActive) override {
+    bool AskToFill(int timeoutMs) override { return Request(kAskFill, timeoutMs) == kFillTaken; }
+
+    void Serve(std::function<WindowId()> lastActive, std::function<void()> fill) override {
         if (!IsPrimary() || server_) return;
         lastActive_ = std::move(lastActive);
+        fill_ = std::move(fill);
         // Owned by the application, so it goes (and removes its socket) with the event loop's
         // objects even when this object outlives them.
         server_ = new QLocalServer(QCoreApplication::instance());
@@ -105,20 +102,35 @@ class LockedInstance : public SingleInstance {
         return std::max(1, timeoutMs - static_cast<int>(clock.elapsed()));
     }
 
-    static bool Ask(QLocalSocket& socket, const QElapsedTimer& clock, int timeoutMs,
-                    WindowId& window) {
-        socket.write(kAskWindow);
+    // Sends `question` to the running copy and returns its answer line (with its line end);
+    // empty when none came in time.
+    QByteArray Request(const char* question, int timeoutMs) {
+        if (IsPrimary()) return {};
+        QElapsedTimer clock;
+        clock.start();
+        // The running copy may have won the lock a moment ago and not listen yet.
+        while (clock.elapsed() < timeoutMs) {
+            QLocalSocket socket;
+            socket.connectToServer(socketPath_);
+            if (socket.waitForConnected(Remaining(clock, timeoutMs))) {
+                QByteArray reply;
+                if (Ask(socket, question, clock, timeoutMs, reply)) return reply;
+            }
+            QThread::msleep(20);
+        }
+        return {};
+    }
+
+    static bool Ask(QLocalSocket& socket, const char* question, const QElapsedTimer& clock,
+                    int timeoutMs, QByteArray& reply) {
+        socket.write(question);
         if (!socket.waitForBytesWritten(Remaining(clock, timeoutMs))) return false;
-        QByteArray reply;
         while (!reply.contains('\n')) {
             if (!socket.waitForReadyRead(Remaining(clock, timeoutMs))) return false;
             reply += socket.readAll();
             if (reply.size() > 64) return false;
         }
-        bool ok = false;
-        const qulonglong id = reply.left(reply.indexOf('\n')).trimmed().toULongLong(&ok);
-        if (!ok || static_cast<qulonglong>(static_cast<WindowId>(id)) != id) return false;
-        window = static_cast<WindowId>(id);
+        reply = reply.left(reply.indexOf('\n') + 1);
         return true;
     }
 
@@ -136,6 +148,14 @@ class LockedInstance : public SingleInstance {
                     return;
                 }
                 const QByteArray line = peer->readLine();
+                if (line == kAskFill) {
+                    peer->write(kFillTaken);
+                    peer->flush();
+                    peer->disconnectFromServer();
+                    // Once this answer is out: the fill runs event loops of its own.
+                    if (fill_) QTimer::singleShot(0, server_.data(), fill_);
+                    return;
+                }
                 if (line != kAskWindow) {
                     peer->abort();
                     return;
@@ -154,6 +174,7 @@ class LockedInstance : public SingleInstance {
     std::string failure_;
     QPointer<QLocalServer> server_;
     std::function<WindowId()> lastActive_;
+    std::function<void()> fill_;
 };
 
 // The display the program runs on, as a file-name part: ":0.0" and ":0" are one display.

@@ -26,4 +26,9 @@ void RunEventsFor(int ms, bool userInput = true);
 // created yet).
 QWidget* OwnWidget(WindowId w);
 
+// The keysym (X11's and xkbcommon's numbering) of a key as Qt names it (Qt::Key), for the keys
+// a shortcut may end in: printable ASCII (letters in their small form), F1 to F35 and the named
+// keys of a keyboard's main block. 0 for any other.
+unsigned QtKeyToKeysym(int key);
+
 }  // namespace platform

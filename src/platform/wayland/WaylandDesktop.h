@@ -9,6 +9,8 @@
 #include <string>
 
 #include "platform/Desktop.h"
+#include "platform/GlobalShortcut.h"
+#include "platform/wayland/PortalShortcut.h"
 #include "platform/wayland/WaylandConnection.h"
 
 namespace platform {
@@ -28,12 +30,17 @@ class WaylandDesktop {
     static bool Suits(const std::set<std::string>& globals);
 
     Desktop Parts();
+    // Wayland has no protocol for taking a combination: the desktop portal binds it where the
+    // session has GlobalShortcuts, and elsewhere the user binds `penrika --fill` in the
+    // desktop's own keyboard settings.
+    GlobalShortcut& shortcut() { return shortcut_; }
 
   private:
     WaylandConnection w_;
     std::unique_ptr<WindowStack> windows_;
     std::unique_ptr<DataControlClipboard> clipboard_;
     std::unique_ptr<Keyboard> keyboard_;
+    PortalShortcut shortcut_;
 };
 
 // Chooses the platform for the program's windows before Qt starts: Wayland natively when the

@@ -2,8 +2,8 @@
 // namespace; the system releases it when the process ends in any way (a crashed copy's mutex
 // comes back abandoned, which counts as won), and two copies started in the same instant
 // cannot both own it. Beside it the running copy serves a named pipe through which a later
-// copy asks for the window to bring forward. Both names carry the user's SID; the later copy
-// trusts an answer only from a process of the same user.
+// copy asks for the window to bring forward, or for a fill. Both names carry the user's SID;
+// each end deals only with a process of the same user.
 #include "platform/SingleInstance.h"
 #include "platform/win32/Win32Support.h"
 
@@ -16,15 +16,25 @@
 #include <QWinEventNotifier>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace platform {
 namespace {
 
-// Connections that have had their answer and stay open longer are dropped, so that an idle
-// client cannot keep later copies waiting.
+// What a later copy asks, as soon as it connects; the running copy answers the first with the
+// window as eight bytes, the second with kFillTaken before it fills.
+constexpr char kAskWindow[] = "window?\n";
+constexpr char kAskFill[] = "fill\n";
+constexpr char kFillTaken[] = "ok\n";
+// Connections that have not asked, or have had their answer and stay open, longer are dropped,
+// so that an idle client cannot keep later copies waiting.
+constexpr int kAskWithinMs = 1500;
 constexpr int kDrainWithinMs = 1500;
+// Nothing sensible asked is longer.
+constexpr std::size_t kMaxQuestion = 64;
 
 std::string SystemMessage(DWORD err) {
     wchar_t* text = nullptr;
@@ -88,36 +98,21 @@ class MutexInstance : public SingleInstance {
     std::string Failure() const override { return failure_; }
 
     WindowId RunningCopyWindow(int timeoutMs) override {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        auto remaining = [&] {
-            return static_cast<DWORD>(std::max<long long>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                       deadline - std::chrono::steady_clock::now())
-                       .count()));
-        };
-        const std::wstring name = PipeName(sid_);
-        while (remaining() > 0) {
-            HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
-            if (pipe == INVALID_HANDLE_VALUE) {
-                // Busy with another copy, or not serving yet (the running copy is starting).
-                if (GetLastError() == ERROR_PIPE_BUSY)
-                    WaitNamedPipeW(name.c_str(), std::max<DWORD>(1, remaining()));
-                else
-                    Sleep(20);
-                continue;
-            }
-            WindowId w = ReadAnswer(pipe, remaining());
-            CloseHandle(pipe);
-            return w;
-        }
-        return 0;
+        const std::string answer = Request(kAskWindow, sizeof(std::uint64_t), timeoutMs);
+        std::uint64_t value = 0;
+        if (answer.size() != sizeof value) return 0;
+        std::memcpy(&value, answer.data(), sizeof value);
+        return static_cast<WindowId>(value);
     }
 
-    void Serve(std::function<WindowId()> lastActive) override {
+    bool AskToFill(int timeoutMs) override {
+        return Request(kAskFill, std::strlen(kFillTaken), timeoutMs) == kFillTaken;
+    }
+
+    void Serve(std::function<WindowId()> lastActive, std::function<void()> fill) override {
         if (!primary_ || notifier_) return;
         lastActive_ = std::move(lastActive);
+        fill_ = std::move(fill);
         event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         pipe_ = CreateNamedPipeW(PipeName(sid_).c_str(),
                                  PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
@@ -135,35 +130,97 @@ class MutexInstance : public SingleInstance {
     }
 
   private:
+    enum class State { Connecting, Asking, Draining };
+
     // A copy started from this one's own program file and user: the running copy.
     bool ServerIsOurs(HANDLE pipe) {
         ULONG pid = 0;
         if (!GetNamedPipeServerProcessId(pipe, &pid)) return false;
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-        if (!process) return false;
-        const bool same = UserSidOf(process) == sid_;
-        CloseHandle(process);
+        const bool same = RunsAsUs(pid);
         // It may bring its window forward itself, which the foreground lock allows only to
         // the program the user just started (this one) and those it names.
         if (same) AllowSetForegroundWindow(pid);
         return same;
     }
 
-    WindowId ReadAnswer(HANDLE pipe, DWORD timeoutMs) {
-        if (!ServerIsOurs(pipe)) return 0;
-        std::uint64_t value = 0;
+    static DWORD Remaining(std::chrono::steady_clock::time_point deadline) {
+        return static_cast<DWORD>(std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now())
+                   .count()));
+    }
+
+    // Sends `question` to the running copy and returns the `answerSize` bytes of its answer;
+    // empty when none came in time.
+    std::string Request(const char* question, std::size_t answerSize, int timeoutMs) {
+        if (primary_) return {};
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const std::wstring name = PipeName(sid_);
+        while (Remaining(deadline) > 0) {
+            HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+            if (pipe == INVALID_HANDLE_VALUE) {
+                // Busy with another copy, or not serving yet (the running copy is starting).
+                if (GetLastError() == ERROR_PIPE_BUSY)
+                    WaitNamedPipeW(name.c_str(), std::max<DWORD>(1, Remaining(deadline)));
+                else
+                    Sleep(20);
+                continue;
+            }
+            std::string answer;
+            if (ServerIsOurs(pipe)) answer = Exchange(pipe, question, answerSize, deadline);
+            CloseHandle(pipe);
+            return answer;
+        }
+        return {};
+    }
+
+    static std::string Exchange(HANDLE pipe, const char* question, std::size_t answerSize,
+                                std::chrono::steady_clock::time_point deadline) {
         OVERLAPPED ov{};
         ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        DWORD got = 0;
-        bool ok = ReadFile(pipe, &value, sizeof value, nullptr, &ov) ||
-                  GetLastError() == ERROR_IO_PENDING;
-        if (ok && WaitForSingleObject(ov.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-            CancelIo(pipe);
-            ok = false;
+        if (!ov.hEvent) return {};
+        // One overlapped transfer, waited for until the deadline; the bytes moved, or -1.
+        auto transfer = [&](bool write, char* data, DWORD size) -> long {
+            ResetEvent(ov.hEvent);
+            DWORD done = 0;
+            const bool started = write ? WriteFile(pipe, data, size, nullptr, &ov)
+                                       : ReadFile(pipe, data, size, nullptr, &ov);
+            if (!started && GetLastError() != ERROR_IO_PENDING) return -1;
+            if (WaitForSingleObject(ov.hEvent, Remaining(deadline)) != WAIT_OBJECT_0) {
+                CancelIo(pipe);
+                GetOverlappedResult(pipe, &ov, &done, TRUE);
+                return -1;
+            }
+            return GetOverlappedResult(pipe, &ov, &done, FALSE) ? long(done) : -1;
+        };
+        std::string ask = question;
+        std::string answer(answerSize, '\0');
+        bool ok = transfer(true, ask.data(), DWORD(ask.size())) == long(ask.size());
+        for (std::size_t got = 0; ok && got < answerSize;) {
+            const long n = transfer(false, answer.data() + got, DWORD(answerSize - got));
+            ok = n > 0;
+            got += ok ? std::size_t(n) : 0;
         }
-        ok = ok && GetOverlappedResult(pipe, &ov, &got, TRUE) && got == sizeof value;
         CloseHandle(ov.hEvent);
-        return ok ? static_cast<WindowId>(value) : 0;
+        return ok ? answer : std::string();
+    }
+
+    // The copy that connected runs as this user: another user's program neither learns our
+    // window nor makes us type.
+    bool ClientIsOurs() {
+        ULONG pid = 0;
+        return GetNamedPipeClientProcessId(pipe_, &pid) && RunsAsUs(pid);
+    }
+
+    // Whether process `pid` runs as this user.
+    bool RunsAsUs(ULONG pid) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (!process) return false;
+        const bool same = UserSidOf(process) == sid_;
+        CloseHandle(process);
+        return same;
     }
 
     void Listen() {
@@ -174,6 +231,7 @@ class MutexInstance : public SingleInstance {
         if (ConnectNamedPipe(pipe_, &ov_)) {
             SetEvent(event_);
         } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+            connectedAtOnce_ = true;
             SetEvent(event_);
         } else if (GetLastError() != ERROR_IO_PENDING) {
             DisconnectNamedPipe(pipe_);
@@ -183,37 +241,69 @@ class MutexInstance : public SingleInstance {
 
     void Step() {
         ResetEvent(event_);
-        if (state_ == State::Connecting) {
-            DWORD unused = 0;
-            if (!GetOverlappedResult(pipe_, &ov_, &unused, FALSE) &&
-                GetLastError() != ERROR_PIPE_CONNECTED) {
-                Reconnect();
-                return;
-            }
-            const std::uint64_t value = lastActive_ ? lastActive_() : 0;
-            DWORD written = 0;
-            OVERLAPPED wov{};
-            wov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            // Eight bytes fit the pipe's buffer: the write does not wait for the reader.
-            if (!WriteFile(pipe_, &value, sizeof value, nullptr, &wov) &&
-                GetLastError() == ERROR_IO_PENDING)
-                WaitForSingleObject(wov.hEvent, 100);
-            GetOverlappedResult(pipe_, &wov, &written, FALSE);
-            CloseHandle(wov.hEvent);
-            // Wait for the reader to close its end, so that the answer is not dropped unread.
-            state_ = State::Draining;
-            ov_ = OVERLAPPED{};
-            ov_.hEvent = event_;
-            static char sink[16];
-            if (!ReadFile(pipe_, sink, sizeof sink, nullptr, &ov_) &&
-                GetLastError() != ERROR_IO_PENDING) {
-                Reconnect();
-                return;
-            }
-            drainTimer_->start(kDrainWithinMs);
-            return;
+        DWORD got = 0;
+        // A connection made before ConnectNamedPipe was called leaves nothing in ov_.
+        const bool done =
+            std::exchange(connectedAtOnce_, false) || GetOverlappedResult(pipe_, &ov_, &got, FALSE);
+        // Woken by an operation cancelled before the one now pending.
+        if (!done && GetLastError() == ERROR_IO_INCOMPLETE) return;
+        switch (state_) {
+            case State::Connecting:
+                if (!done && GetLastError() != ERROR_PIPE_CONNECTED) return Reconnect();
+                if (!ClientIsOurs()) return Reconnect();
+                question_.clear();
+                drainTimer_->start(kAskWithinMs);
+                return ReadNext(State::Asking);
+            case State::Asking:
+                if (!done) return Reconnect();
+                question_.append(buffer_, got);
+                if (question_.find('\n') != std::string::npos) return Answer();
+                if (question_.size() > kMaxQuestion) return Reconnect();
+                return ReadNext(State::Asking);
+            case State::Draining:
+                // The reader has closed its end (or says more than it should).
+                return Reconnect();
         }
-        Reconnect();
+    }
+
+    void ReadNext(State state) {
+        state_ = state;
+        ov_ = OVERLAPPED{};
+        ov_.hEvent = event_;
+        if (!ReadFile(pipe_, buffer_, sizeof buffer_, nullptr, &ov_) &&
+            GetLastError() != ERROR_IO_PENDING)
+            Reconnect();
+    }
+
+    void Answer() {
+        const std::string line = question_.substr(0, question_.find('\n') + 1);
+        std::string answer;
+        const bool fill = line == kAskFill;
+        if (fill) {
+            answer = kFillTaken;
+        } else if (line == kAskWindow) {
+            const std::uint64_t value = lastActive_ ? lastActive_() : 0;
+            answer.assign(reinterpret_cast<const char*>(&value), sizeof value);
+        } else {
+            return Reconnect();
+        }
+        DWORD written = 0;
+        OVERLAPPED wov{};
+        wov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // A few bytes fit the pipe's buffer: the write does not wait for the reader.
+        if (!WriteFile(pipe_, answer.data(), DWORD(answer.size()), nullptr, &wov) &&
+            GetLastError() == ERROR_IO_PENDING &&
+            WaitForSingleObject(wov.hEvent, 100) != WAIT_OBJECT_0)
+            CancelIo(pipe_);  // and waited for below: wov must outlive the write
+        const bool sent =
+            GetOverlappedResult(pipe_, &wov, &written, TRUE) && written == answer.size();
+        CloseHandle(wov.hEvent);
+        if (!sent) return Reconnect();
+        // Wait for the reader to close its end, so that the answer is not dropped unread.
+        drainTimer_->start(kDrainWithinMs);
+        ReadNext(State::Draining);
+        // Once the answer is out: the fill runs event loops of its own.
+        if (fill && fill_) QTimer::singleShot(0, notifier_, fill_);
     }
 
     void Reconnect() {
@@ -223,17 +313,19 @@ class MutexInstance : public SingleInstance {
         Listen();
     }
 
-    enum class State { Connecting, Draining };
-
     bool primary_;
     HANDLE mutex_;
     std::wstring sid_;
     std::string failure_;
     std::function<WindowId()> lastActive_;
+    std::function<void()> fill_;
+    std::string question_;
+    char buffer_[16];
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
     HANDLE event_ = nullptr;
     OVERLAPPED ov_{};
     State state_ = State::Connecting;
+    bool connectedAtOnce_ = false;
     QWinEventNotifier* notifier_ = nullptr;
     QTimer* drainTimer_ = nullptr;
 };

@@ -125,6 +125,14 @@ bool Win32WindowStack::IsMinimized(WindowId w) {
     return w && IsIconic(Hwnd(w));
 }
 
+bool Win32WindowStack::Place(WindowId w, int& x, int& y, int& width, int& height) {
+    RECT r;
+    POINT corner{0, 0};
+    if (!w || !GetClientRect(Hwnd(w), &r) || !ClientToScreen(Hwnd(w), &corner)) return false;
+    x = corner.x, y = corner.y, width = r.right - r.left, height = r.bottom - r.top;
+    return true;
+}
+
 void Win32WindowStack::Restore(WindowId w) {
     // Asynchronous: the window may belong to a program that does not answer.
     if (w) ShowWindowAsync(Hwnd(w), SW_RESTORE);

@@ -21,6 +21,7 @@ class Win32WindowStack : public WindowStack {
     void RunEventsFor(int ms) override;
     bool IsMinimized(WindowId w) override;
     void Restore(WindowId w) override;
+    bool Place(WindowId w, int& x, int& y, int& width, int& height) override;
 
     // Whether the window is in the topmost band.
     bool IsTopmost(WindowId w);

@@ -137,6 +137,19 @@ bool X11WindowStack::IsMinimized(WindowId w) {
     return !s.empty() && s[0] == kWmStateIconic;
 }
 
+bool X11WindowStack::Place(WindowId w, int& x, int& y, int& width, int& height) {
+    if (!w || !x_.Valid()) return false;
+    xcb_get_geometry_reply_t* g =
+        xcb_get_geometry_reply(x_.conn(), xcb_get_geometry(x_.conn(), w), nullptr);
+    xcb_translate_coordinates_reply_t* t = xcb_translate_coordinates_reply(
+        x_.conn(), xcb_translate_coordinates(x_.conn(), w, x_.root(), 0, 0), nullptr);
+    const bool known = g && t;
+    if (known) x = t->dst_x, y = t->dst_y, width = g->width, height = g->height;
+    std::free(g);
+    std::free(t);
+    return known;
+}
+
 void X11WindowStack::Restore(WindowId w) {
     if (!w || !x_.Valid()) return;
     if (IsManaged(w)) {

@@ -30,6 +30,7 @@ class X11WindowStack : public WindowStack {
     void RunEventsFor(int ms) override;
     bool IsMinimized(WindowId w) override;
     void Restore(WindowId w) override;
+    bool Place(WindowId w, int& x, int& y, int& width, int& height) override;
 
     // Whether the window manager keeps `w` in the topmost band.
     bool IsTopmost(WindowId w);

@@ -88,6 +88,7 @@ class BrowserSession {
     BrowserOptions options_;
     std::unique_ptr<Screen> screen_;
     UserSession session_;
+    bool startedAgain_ = false;
     std::uint32_t window_ = 0;
     std::optional<Event> layout_;
 };

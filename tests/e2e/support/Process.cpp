@@ -70,13 +70,18 @@ Process::~Process() {
 
 bool Process::Running() {
     if (reaped_ || pid_ <= 0) return false;
-    int status;
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    pid_t r = ::waitpid(pid_, &status_, WNOHANG);
     if (r == pid_) {
         reaped_ = true;
         return false;
     }
     return r == 0;
+}
+
+std::string Process::HowItEnded() const {
+    if (!reaped_) return {};
+    if (WIFSIGNALED(status_)) return "signal " + std::to_string(WTERMSIG(status_));
+    return "exit " + std::to_string(WEXITSTATUS(status_));
 }
 
 void Process::Stop(Millis grace) {

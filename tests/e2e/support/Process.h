@@ -30,12 +30,15 @@ class Process {
 
     pid_t pid() const { return pid_; }
     bool Running();
+    // How it ended ("exit 1", "signal 11"), empty while it runs.
+    std::string HowItEnded() const;
     // Stops the whole group: SIGTERM, then SIGKILL after `grace`. Safe to call twice.
     void Stop(Millis grace = 3000ms);
 
   private:
     pid_t pid_ = -1;
     bool reaped_ = false;
+    int status_ = 0;
 };
 
 }  // namespace e2e

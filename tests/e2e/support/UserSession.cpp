@@ -25,6 +25,9 @@ UserSession::UserSession(const fs::path& dir, const std::string& name, bool inpu
       home_(dir / (name + "-home")),
       log_(dir / (name + ".log")),
       inputMethod_(inputMethod) {
+    // KWin's own input method, when the session has one, is the one the program gets.
+    const char* sessionLog = std::getenv("PENRIKA_KWIN_INPUT_METHOD_LOG");
+    imLog_ = sessionLog && *sessionLog ? fs::path(sessionLog) : home_ / "fcitx5.log";
     fs::create_directories(home_);
     WriteFile(log_, "");
     if (!inputMethod_) return;
@@ -50,6 +53,8 @@ UserSession::UserSession(const fs::path& dir, const std::string& name, bool inpu
 
 void UserSession::Start(std::vector<std::string> argv, const std::vector<std::string>& env) {
     if (process_) throw Error("the session's program runs already");
+    argv_ = argv;
+    env_ = env;
     Process::Options po;
     po.output = log_;
     po.workDir = home_;
@@ -102,6 +107,13 @@ static void KillProcessesWithHome(const fs::path& home) {
         3s, 20ms);
 }
 
+void UserSession::StartAgain() {
+    if (Running()) throw Error("the session's program runs still");
+    KillProcessesWithHome(home_);
+    process_.reset();
+    Start(argv_, env_);
+}
+
 UserSession::~UserSession() {
     if (process_) process_->Stop();
     KillProcessesWithHome(home_);
@@ -109,7 +121,7 @@ UserSession::~UserSession() {
 
 std::string UserSession::Log() const {
     std::string log = ReadText(log_);
-    if (inputMethod_) log += "\n--- fcitx5:\n" + ReadText(home_ / "fcitx5.log");
+    if (inputMethod_) log += "\n--- fcitx5:\n" + ReadText(imLog_);
     return Tail(log);
 }
 
@@ -151,7 +163,7 @@ bool UserSession::SetInputMethod(bool on) {
             RunAsUser({"fcitx5-remote", on ? "-o" : "-c"});
             if (InputMethodState() != (on ? 2 : 1)) return false;
             return !on ||
-                   ReadText(home_ / "fcitx5.log").find("Loaded addon mozc") != std::string::npos;
+                   ReadText(imLog_).find("Loaded addon mozc") != std::string::npos;
         },
         10s, 100ms);
 }

@@ -19,7 +19,8 @@ std::string InputMethodUser();
 // A program run as a user's desktop session runs it, with a fresh HOME and XDG directories of
 // its own. With an input method it runs as InputMethodUser() inside its own D-Bus session with
 // fcitx5 + mozc and the GTK and Qt input modules pointed at fcitx (tests/e2e/im-session.sh);
-// the input method starts switched off. Without, it runs as ourselves.
+// the input method starts switched off; in a KWin session with an input method of its own
+// (tests/support/kwin-session.sh) it gets that one instead. Without, it runs as ourselves.
 class UserSession {
   public:
     // The home is `dir`/`name`-home, the program's output goes to `dir`/`name`.log.
@@ -34,6 +35,9 @@ class UserSession {
     // becomes the user's.
     void Start(std::vector<std::string> argv, const std::vector<std::string>& env = {});
     bool Running() { return process_ && process_->Running(); }
+    // Starts the program again as Start did, once it has ended; what it left running goes first.
+    void StartAgain();
+    std::string HowItEnded() const { return process_ ? process_->HowItEnded() : std::string(); }
     pid_t pid() const { return process_ ? process_->pid() : -1; }
 
     // Input method control (input-method sessions only): on (mozc, hiragana) or off; the state
@@ -50,11 +54,12 @@ class UserSession {
     std::string Log() const;
 
   private:
-    std::filesystem::path dir_, home_, log_;
+    std::filesystem::path dir_, home_, log_, imLog_;
     bool inputMethod_;
     std::optional<uid_t> uid_;
     gid_t gid_ = 0;
     std::unique_ptr<Process> process_;
+    std::vector<std::string> argv_, env_;
 };
 
 }  // namespace e2e

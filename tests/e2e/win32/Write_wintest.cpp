@@ -81,6 +81,35 @@ void Type(std::wstring_view text) {
     SendInput(UINT(in.size()), in.data(), sizeof(INPUT));
 }
 
+// A program started with `args`, as a desktop's key binding starts it: its exit code, or
+// STILL_ACTIVE when it has not ended within `timeout`.
+DWORD RunToEnd(const fs::path& exe, const std::wstring& args, std::chrono::milliseconds timeout) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = L"\"" + exe.wstring() + L"\" " + args;
+    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        exe.parent_path().c_str(), &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << exe << ": error " << GetLastError();
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(pi.hProcess, DWORD(timeout.count())) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+// Why another program cannot register the combination as its hot key; 0 when it can.
+DWORD HotKeyRefusal(UINT modifiers, UINT vk) {
+    if (!RegisterHotKey(nullptr, 1, modifiers, vk)) return GetLastError();
+    UnregisterHotKey(nullptr, 1);
+    return 0;
+}
+
 // With PENRIKA_WINE_SHOT set, with-wine.sh takes a picture of the display: the request is a
 // file it removes once the picture is written.
 void Screenshot(const std::string& name) {
@@ -328,6 +357,44 @@ TEST_F(WinWrite, TheOptionsDialogWorksFromTheKeyboardAndStoresTheOptionsAsText) 
         << ToUtf8(Value(L"Option", L"Op_1"));
     EXPECT_EQ(Value(L"Option", L"Op_2"), L"True");
     CloseAndCheckSaved();
+}
+
+// Filled from outside the toolbar, the label's box gets the entry as from 記入, and the form
+// stays in front.
+TEST_F(WinWrite, PenrikaFillFromAnotherProcessFillsAsTheButtonDoes) {
+    ASSERT_NO_FATAL_FAILURE(StartPenrika({{L"お名前", L"山田　太郎", L""},
+                                          {L"郵便番号", L"123{TAB}東京都", L""}}));
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"郵便番号"));
+    EXPECT_EQ(RunToEnd(dir_ / "penrika.exe", L"--fill", 10s), 0u) << "penrika --fill";
+    EXPECT_TRUE(form_.Shows(L"郵便番号", L"123"));
+    EXPECT_TRUE(form_.Shows(L"住所", L"東京都"));
+    EXPECT_EQ(GetForegroundWindow(), form_.Window());
+
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"お名前"));
+    EXPECT_EQ(RunToEnd(dir_ / "penrika.exe", L"--fill", 10s), 0u) << "penrika --fill";
+    EXPECT_TRUE(form_.Shows(L"お名前", L"山田　太郎"));
+    EXPECT_TRUE(penrika_->Running());
+    CloseAndCheckSaved();
+}
+
+TEST_F(WinWrite, TheStoredFillShortcutPressedOverTheFormFillsAsTheButtonDoes) {
+    SetValue(L"Option", L"FillShortcut", L"Ctrl+Alt+K");
+    ASSERT_NO_FATAL_FAILURE(StartPenrika({{L"お名前", L"山田　太郎", L""},
+                                          {L"郵便番号", L"123{TAB}東京都", L""}}));
+    // Taken for the whole desktop as the toolbar came up.
+    EXPECT_EQ(HotKeyRefusal(MOD_CONTROL | MOD_ALT, 'K'), DWORD(ERROR_HOTKEY_ALREADY_REGISTERED));
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"郵便番号"));
+    Press({VK_CONTROL, VK_MENU, 'K'});
+    EXPECT_TRUE(form_.Shows(L"郵便番号", L"123"));
+    EXPECT_TRUE(form_.Shows(L"住所", L"東京都"));
+    EXPECT_EQ(GetForegroundWindow(), form_.Window());
+
+    ASSERT_NO_FATAL_FAILURE(form_.SelectLabel(L"お名前"));
+    Press({VK_CONTROL, VK_MENU, 'K'});
+    EXPECT_TRUE(form_.Shows(L"お名前", L"山田　太郎"));
+    CloseAndCheckSaved();
+    // The desktop's again once Penrika has ended.
+    EXPECT_EQ(HotKeyRefusal(MOD_CONTROL | MOD_ALT, 'K'), 0u);
 }
 
 TEST_F(WinWrite, AStartWhileACopyRunsBringsItsToolbarForwardAndEnds) {

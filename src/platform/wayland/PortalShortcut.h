@@ -1,0 +1,34 @@
+// The fill shortcut through the desktop portal's GlobalShortcuts (KDE Plasma; GNOME from 48),
+// on the session bus: the program names the combination it would like, the desktop binds it
+// (and may let the user change or refuse it) and reports each press.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "platform/GlobalShortcut.h"
+
+namespace platform {
+
+class PortalShortcut : public GlobalShortcut {
+  public:
+    PortalShortcut();
+    ~PortalShortcut() override;
+    PortalShortcut(const PortalShortcut&) = delete;
+    PortalShortcut& operator=(const PortalShortcut&) = delete;
+
+    // Whether the session's portal offers GlobalShortcuts.
+    static bool Available();
+    Outcome Take(const std::string& sequence) override;
+
+    // The portal's form of a combination in Qt's portable text ("Ctrl+Alt+K" → "CTRL+ALT+k");
+    // empty when it has none.
+    static QString Trigger(const std::string& sequence);
+
+  private:
+    class Listener;
+    std::unique_ptr<Listener> listener_;
+    QString session_;  // the bound session's object path, empty when none
+};
+
+}  // namespace platform
