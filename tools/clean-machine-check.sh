@@ -149,9 +149,9 @@ check_release() {  # check_release 12|13: one fresh root of that release, its pa
     fi
 
     # The installed program filling both browsers with a real mouse, on an X display, under sway
-    # and under KWin, the input method off and on: the release's browser cases (its test build, bound in at the
-    # same path) with /usr/bin/penrika in place of the build's. KWin's grant of its window list
-    # and keys by the package's desktop file is not what this checks (kwin-session.sh says why).
+    # and under KWin, the input method off and on: the release's browser cases (its test build,
+    # bound in at the same path) with /usr/bin/penrika in place of the build's. Under KWin the
+    # window list and keys are granted to it by the package's own desktop file alone.
     local e2e="$root/build/tests/Write_e2etest"
     [ "$release" = "$debian_release" ] || e2e="$root/build-deb$release/tests/Write_e2etest"
     # shellcheck disable=SC2016

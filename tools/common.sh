@@ -27,7 +27,7 @@ run_packages=(cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev qt6-svg-de
 # the browsers, the Japanese input method, GoogleTest.
 test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox dbus-daemon x11-utils x11-xserver-utils
     xdotool imagemagick chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11
-    python3 procps sway xwayland kwin-wayland grim wl-clipboard)
+    python3 procps sway xwayland kwin-wayland grim wl-clipboard wayland-utils)
 # The test pages load real web libraries (an input mask) installed with npm at test time; a
 # machine whose Node.js comes with npm has it already.
 command -v npm >/dev/null 2>&1 || test_packages+=(npm)

@@ -9,13 +9,11 @@
 # started here is stopped by PID when the command ends; the exit status is the command's.
 #   tests/support/kwin-session.sh CMD...
 # The command's program (and those in $PENRIKA_KWIN_TRUSTED, colon-separated) may bind KWin's
-# window list, fake input and key states, which KWin grants only to programs whose desktop file
-# names them. Here KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 grants them to every program, on KWin 5 as
-# on KWin 6: without it neither grants them to the programs the desktop files written here name,
-# nor to the installed program by its own (root running the command, and KWin a fresh cache of
-# desktop files, are not a user's desktop). A copy of one of those programs put into
+# window list, fake input and key states, which KWin grants only to a program whose desktop
+# file names them: the session writes one for each, and a program installed with its own
+# (the package's) is granted by that. A copy of one of those programs put into
 # $PENRIKA_KWIN_COPIES (exported) under the same name is trusted too: a portable copy, which keeps
-# its data beside itself, runs from there.
+# its data beside itself, runs from there. Every other program is refused them, as on a desktop.
 # With $PENRIKA_KWIN_INPUT_METHOD set KWin starts fcitx5 as its input method (what Plasma's
 # Virtual Keyboard setting does), as the session's user on the session's bus, with mozc in its
 # profile and switched off (keyboard-us); its log is $PENRIKA_KWIN_INPUT_METHOD_LOG.
@@ -87,6 +85,23 @@ for program in "$1" "${trusted[@]}"; do
     done
 done
 
+# KWin finds a program's desktop file in KDE's index of applications, which takes in only what
+# a menu file names: a Plasma session names Plasma's (XDG_MENU_PREFIX=plasma-, from
+# plasma-workspace), a bare KWin none, and then it grants nothing to anyone. The session's own
+# menu names every application.
+mkdir -p "$work/xdg/menus"
+cat >"$work/xdg/menus/penrika-session-applications.menu" <<'MENU'
+<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
+ "http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd">
+<Menu>
+  <Name>Applications</Name>
+  <DefaultAppDirs/>
+  <DefaultDirectoryDirs/>
+  <Include><All/></Include>
+</Menu>
+MENU
+chmod -R a+rX "$work/xdg"
+
 # KWin's input method: started by KWin, which hands it the input-method protocol on a socket
 # of its own, and restarted by it should it crash.
 im_args=()
@@ -150,6 +165,10 @@ major=$(HOME="$work/kwin-home" XDG_RUNTIME_DIR="$work/run" "$work/bin/kwin_wayla
     2>/dev/null | sed -n 's/^kwin \([0-9]*\)\..*/\1/p')
 [ "${major:-6}" -lt 6 ] && [ "$uid" != "$(id -u)" ] && caps=+sys_ptrace
 
+# Xwayland puts its X socket there and KWin fails without it; a machine that has run no X server
+# since it started has none yet.
+[ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
+
 socket="wayland-penrika-$$"
 (
     cd "$work/kwin-home" || exit 1
@@ -157,7 +176,8 @@ socket="wayland-penrika-$$"
     export HOME="$work/kwin-home" XDG_CONFIG_HOME="$work/kwin-home/.config" \
         XDG_DATA_HOME="$work/kwin-home/.local/share" XDG_CACHE_HOME="$work/kwin-home/.cache" \
         XDG_RUNTIME_DIR="$work/run" DBUS_SESSION_BUS_ADDRESS="$address" \
-        KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 XDG_SESSION_TYPE=wayland
+        XDG_MENU_PREFIX=penrika-session- XDG_CONFIG_DIRS="$work/xdg:${XDG_CONFIG_DIRS:-/etc/xdg}" \
+        XDG_SESSION_TYPE=wayland
     as_user "$work/bin/kwin_wayland" --virtual --width 1280 --height 800 --xwayland \
         --socket "$socket" --no-lockscreen --no-global-shortcuts "${im_args[@]}" "$work/bin/ready"
 ) >"$work/kwin.log" 2>&1 &

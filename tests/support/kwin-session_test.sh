@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The KWin test session: the command gets the compositor's socket, Xwayland, the session's own
 # bus and its exit status back; the compositor runs as the session's user in a runtime
-# directory of its own; nothing started there outlives the session.
+# directory of its own; nothing started there outlives the session; KWin grants its window list
+# by desktop files only.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=$(mktemp)
@@ -45,7 +46,11 @@ PENRIKA_KWIN_INPUT_METHOD=1 "$here/kwin-session.sh" sh -c '
     done
     [ "$(echo $owner | awk "{print \$NF}")" = "$(id -u "${PENRIKA_E2E_USER:-nobody}")" ] || exit 23
     grep -qx "Name=mozc" "$(dirname "$PENRIKA_KWIN_INPUT_METHOD_LOG")/kwin-home/.config/fcitx5/profile" || exit 24
-    grep -q "Loaded addon waylandim" "$PENRIKA_KWIN_INPUT_METHOD_LOG" || exit 25
+    # fcitx5 takes its bus name before it has loaded all its addons.
+    i=0
+    until grep -q "Loaded addon waylandim" "$PENRIKA_KWIN_INPUT_METHOD_LOG"; do
+        i=$((i + 1)); [ "$i" -le 100 ] || exit 25; sleep 0.1
+    done
     echo "$PENRIKA_TEST_WORK"
     exit 7' >"$out"
 rc=$?
@@ -54,3 +59,14 @@ read -r work <"$out"
 left=$(grep -lsF "$work" /proc/[0-9]*/environ)
 [ -z "$left" ] || fail "left running after the session with an input method: $(echo "$left" | tr '\n' ' ')"
 echo "ok: fcitx5 as KWin's input method on the session's bus, gone with the session"
+
+# KWin's window list goes to the command's program, named by a desktop file the session wrote,
+# and to no other: the session checks its grants as a desktop does.
+"$here/kwin-session.sh" wayland-info >"$out" 2>&1 || fail "wayland-info failed in the session"
+grep -q "'org_kde_plasma_window_management'" "$out" ||
+    fail "the command's program was not granted KWin's window list"
+"$here/kwin-session.sh" sh -c 'wayland-info' >"$out" 2>&1 || fail "wayland-info failed in the session"
+grep -q "'wl_compositor'" "$out" || fail "wayland-info listed nothing"
+! grep -q "'org_kde_plasma_window_management'" "$out" ||
+    fail "a program without a desktop file was granted KWin's window list"
+echo "ok: KWin's window list for the program its desktop file names, and for no other"

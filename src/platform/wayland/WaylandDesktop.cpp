@@ -1,6 +1,7 @@
 #include "platform/wayland/WaylandDesktop.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <cstdlib>
 #include <string_view>
@@ -23,6 +24,12 @@ bool WaylandDesktop::Suits(const std::set<std::string>& g) {
 }
 
 WaylandDesktop::WaylandDesktop(const std::string& appId) {
+    // Qt 6.4 asks the compositor to activate the window Qt believes focused whenever the focus
+    // object changes. Qt learns that the toolbar lost the keyboard only when it next reads its
+    // events, which is mid-fill: KWin grants a program its desktop file trusts such a request,
+    // and the toolbar took the keyboard from the browser. Our windows ask for the keyboard
+    // themselves where they want it (later Qt does no more).
+    if (qApp) QObject::disconnect(qApp, &QGuiApplication::focusObjectChanged, qApp, nullptr);
     clipboard_ = std::make_unique<DataControlClipboard>(w_);
     if (w_.Offers("zwlr_foreign_toplevel_manager_v1") && w_.Offers("zwp_virtual_keyboard_manager_v1")) {
         windows_ = std::make_unique<WlrWindowStack>(w_, appId);
