@@ -159,11 +159,9 @@ chmod 755 "$work/bin/ready"
 # Held open for reading and writing, so that neither side blocks on opening it.
 exec 4<>"$work/ready"
 
-# KWin 5 trusts a program only once it has read which binary the program runs, in /proc; a
+# KWin trusts a program only once it has read which binary the program runs, in /proc; a
 # program of the calling user (root) is closed to the session's user, unless it may trace.
-major=$(HOME="$work/kwin-home" XDG_RUNTIME_DIR="$work/run" "$work/bin/kwin_wayland" --version \
-    2>/dev/null | sed -n 's/^kwin \([0-9]*\)\..*/\1/p')
-[ "${major:-6}" -lt 6 ] && [ "$uid" != "$(id -u)" ] && caps=+sys_ptrace
+[ "$uid" != "$(id -u)" ] && caps=+sys_ptrace
 
 # Xwayland puts its X socket there and KWin fails without it; a machine that has run no X server
 # since it started has none yet.

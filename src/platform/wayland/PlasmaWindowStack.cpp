@@ -391,9 +391,11 @@ void PlasmaWindowStack::SetTopmost(WindowId w, bool above, bool show) {
     if (widget) {
         // KWin forgets the band when the window is hidden: put it back each time KWin lists the
         // widget's window anew.
+        // Once per widget: Qt cannot tell one lambda from another, so it refuses a unique
+        // connection of one.
+        if (wantAbove_.find(w) == wantAbove_.end())
+            QObject::connect(widget, &QObject::destroyed, widget, [this, w] { wantAbove_.erase(w); });
         wantAbove_[w] = above;
-        QObject::connect(widget, &QObject::destroyed, widget, [this, w] { wantAbove_.erase(w); },
-                         Qt::UniqueConnection);
         if (show && !widget->isVisible()) {
             widget->setAttribute(Qt::WA_ShowWithoutActivating);
             widget->show();
