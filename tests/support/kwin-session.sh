@@ -91,8 +91,6 @@ done
 # menu names every application.
 mkdir -p "$work/xdg/menus"
 cat >"$work/xdg/menus/penrika-session-applications.menu" <<'MENU'
-<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
- "http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd">
 <Menu>
   <Name>Applications</Name>
   <DefaultAppDirs/>
