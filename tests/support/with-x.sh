@@ -32,7 +32,8 @@ for n in $(seq 20 199); do
         kill -0 "$xvfb_pid" 2>/dev/null || break
         sleep 0.05
     done
-    lock_pid=$(tr -d ' \n' <"/tmp/.X${n}-lock" 2>/dev/null)
+    # No lock file at all when that Xvfb gave up at once (the display is taken elsewhere).
+    lock_pid=$({ tr -d ' \n' <"/tmp/.X${n}-lock"; } 2>/dev/null)
     if kill -0 "$xvfb_pid" 2>/dev/null && [ "$lock_pid" = "$xvfb_pid" ]; then
         display=$n
         break

@@ -6,6 +6,7 @@
 #include <QString>
 #include <dbus/dbus.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -31,62 +32,106 @@ constexpr int kFieldFocusPollMs = 10;
 // for long.
 constexpr int kHandOnWaitMs = 2000;
 constexpr int kHandOnPollMs = 5;
+// The same key again waits for the answer about the last one at most this long.
+constexpr int kAnswerWaitMs = 500;
 }  // namespace
 
 // Watches the session bus for the keys a browser's input method module hands fcitx5 (fcitx5's
-// own D-Bus protocol, which the GTK and Qt modules speak): which keys it has read, in order.
-// A bus monitor, so that nothing has to be asked of the browser or of fcitx5.
+// own D-Bus protocol, which the GTK and Qt modules speak) and for fcitx5's answers: which keys
+// it has read, in order, and which are still waiting for the input method. A bus monitor, so
+// that nothing has to be asked of the browser or of fcitx5.
 class InputMethodSwitch::KeyWatch {
   public:
-    explicit KeyWatch(const std::string& address) {
+    struct Count {
+        int presses = 0, releases = 0;
+        int unanswered = 0;  // calls about this key fcitx5 has not answered yet
+    };
+
+    KeyWatch(const std::string& address, const std::string& inputMethod) {
         DBusError error;
         dbus_error_init(&error);
         c_ = dbus_connection_open_private(address.c_str(), &error);
         if (c_) {
             dbus_connection_set_exit_on_disconnect(c_, FALSE);
-            if (!dbus_bus_register(c_, &error) || !BecomeMonitor()) Close();
+            if (!dbus_bus_register(c_, &error) || !BecomeMonitor(inputMethod)) Close();
         }
         dbus_error_free(&error);
     }
     ~KeyWatch() { Close(); }
     bool watching() const { return c_ != nullptr; }
 
-    // Adds to `seen` the presses of `keycode` read since the last call.
-    void Read(std::uint32_t keycode, int& seen) {
-        if (!c_ || !dbus_connection_read_write(c_, 0)) return;
-        while (DBusMessage* m = dbus_connection_pop_message(c_)) {
-            const char* member = dbus_message_get_member(m);
-            const char* interface = dbus_message_get_interface(m);
-            dbus_uint32_t keyval = 0, code = 0, state = 0;
-            dbus_bool_t release = FALSE;
-            // ProcessKeyEvent, or ProcessKeyEventBatch of newer modules: the same arguments.
-            if (dbus_message_get_type(m) == DBUS_MESSAGE_TYPE_METHOD_CALL && member &&
-                interface && std::strcmp(interface, kContextInterface) == 0 &&
-                std::strncmp(member, "ProcessKeyEvent", 15) == 0 &&
-                dbus_message_get_args(m, nullptr, DBUS_TYPE_UINT32, &keyval, DBUS_TYPE_UINT32,
-                                      &code, DBUS_TYPE_UINT32, &state, DBUS_TYPE_BOOLEAN,
-                                      &release, DBUS_TYPE_INVALID) &&
-                !release && code == keycode)
-                ++seen;
-            dbus_message_unref(m);
+    // What has passed the bus about `keycode` so far.
+    const Count& Read(std::uint32_t keycode) {
+        if (c_ && dbus_connection_read_write(c_, 0)) {
+            while (DBusMessage* m = dbus_connection_pop_message(c_)) {
+                Take(m);
+                dbus_message_unref(m);
+            }
         }
+        return counts_[keycode];
+    }
+    // Counts the keys the browser never handed on as handed on and answered, so that later
+    // waits measure from here.
+    void Forgive(std::uint32_t keycode, int pressed) {
+        Count& c = counts_[keycode];
+        c.presses = std::max(c.presses, pressed);
+        c.releases = std::max(c.releases, pressed);
+        c.unanswered = 0;
+        for (auto i = calls_.begin(); i != calls_.end();)
+            i = i->second == keycode ? calls_.erase(i) : std::next(i);
     }
 
   private:
     static constexpr const char* kContextInterface = "org.fcitx.Fcitx.InputContext1";
+    using CallId = std::pair<std::string, dbus_uint32_t>;  // the caller, its serial
 
-    bool BecomeMonitor() {
+    void Take(DBusMessage* m) {
+        const int type = dbus_message_get_type(m);
+        if (type == DBUS_MESSAGE_TYPE_METHOD_CALL) {
+            const char* member = dbus_message_get_member(m);
+            const char* interface = dbus_message_get_interface(m);
+            const char* sender = dbus_message_get_sender(m);
+            dbus_uint32_t keyval = 0, code = 0, state = 0;
+            dbus_bool_t release = FALSE;
+            // ProcessKeyEvent, or ProcessKeyEventBatch of newer modules: the same arguments.
+            if (member && interface && sender && std::strcmp(interface, kContextInterface) == 0 &&
+                std::strncmp(member, "ProcessKeyEvent", 15) == 0 &&
+                dbus_message_get_args(m, nullptr, DBUS_TYPE_UINT32, &keyval, DBUS_TYPE_UINT32,
+                                      &code, DBUS_TYPE_UINT32, &state, DBUS_TYPE_BOOLEAN,
+                                      &release, DBUS_TYPE_INVALID)) {
+                Count& c = counts_[code];
+                ++(release ? c.releases : c.presses);
+                if (!dbus_message_get_no_reply(m)) {
+                    ++c.unanswered;
+                    calls_[{sender, dbus_message_get_serial(m)}] = code;
+                }
+            }
+        } else if (type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR) {
+            const char* to = dbus_message_get_destination(m);
+            auto i = to ? calls_.find({to, dbus_message_get_reply_serial(m)}) : calls_.end();
+            if (i != calls_.end()) {
+                Count& c = counts_[i->second];
+                c.unanswered = std::max(0, c.unanswered - 1);
+                calls_.erase(i);
+            }
+        }
+    }
+
+    bool BecomeMonitor(const std::string& inputMethod) {
         DBusMessage* call = dbus_message_new_method_call(
             "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
             "BecomeMonitor");
         if (!call) return false;
-        const std::string rule =
+        const std::string calls =
             std::string("type='method_call',interface='") + kContextInterface + "'";
-        const char* rules[] = {rule.c_str()};
+        const std::string returns = "type='method_return',sender='" + inputMethod + "'";
+        const std::string errors = "type='error',sender='" + inputMethod + "'";
+        const char* rules[] = {calls.c_str(), returns.c_str(), errors.c_str()};
         const char** rulesArg = rules;
         dbus_uint32_t flags = 0;
-        dbus_message_append_args(call, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &rulesArg, 1,
-                                 DBUS_TYPE_UINT32, &flags, DBUS_TYPE_INVALID);
+        dbus_message_append_args(call, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &rulesArg,
+                                 inputMethod.empty() ? 1 : 3, DBUS_TYPE_UINT32, &flags,
+                                 DBUS_TYPE_INVALID);
         DBusError error;
         dbus_error_init(&error);
         DBusMessage* reply =
@@ -105,6 +150,8 @@ class InputMethodSwitch::KeyWatch {
     }
 
     DBusConnection* c_ = nullptr;
+    std::map<std::uint32_t, Count> counts_;
+    std::map<CallId, std::uint32_t> calls_;  // unanswered calls, by the key they carry
 };
 
 InputMethodSwitch::InputMethodSwitch(const std::string& busAddress)
@@ -124,7 +171,7 @@ InputMethodSwitch::InputMethodSwitch(const std::string& busAddress)
         // Keys that reach fcitx5 through the compositor (Wayland's input method protocol) or
         // XIM pass by no bus.
         if (focused.find(" frontend:dbus ") != std::string::npos) {
-            watch_ = std::make_unique<KeyWatch>(bus_->address());
+            watch_ = std::make_unique<KeyWatch>(bus_->address(), InputMethodName());
             if (!watch_->watching()) watch_.reset();
         }
     }
@@ -143,14 +190,25 @@ void InputMethodSwitch::WaitKeysHandedOn(int fallbackMs, const std::function<voi
         return;
     }
     // The browser hands keys on in the order it read them: once the last has gone, all have.
-    int seen = 0;
     for (int waited = 0; waited < kHandOnWaitMs; waited += kHandOnPollMs) {
-        watch_->Read(lastPressed_, seen);
-        if (seen >= pressed_[lastPressed_]) break;
+        if (watch_->Read(lastPressed_).presses >= pressed_[lastPressed_]) break;
         pause(kHandOnPollMs);
     }
     // fcitx5 is still to act on the last one when the browser has sent it.
     pause(kHandOnPollMs);
+}
+
+void InputMethodSwitch::WaitKeyAnswered(std::uint32_t keycode,
+                                        const std::function<void(int)>& pause) {
+    if (found_ != Found::SwitchedOff || !watch_) return;
+    const int pressed = pressed_[keycode];
+    for (int waited = 0; waited < kAnswerWaitMs; waited += kHandOnPollMs) {
+        const KeyWatch::Count& c = watch_->Read(keycode);
+        if (c.presses >= pressed && c.releases >= pressed && c.unanswered == 0) return;
+        pause(kHandOnPollMs);
+    }
+    // A field that hands nothing on (a button the text tabbed onto) must not slow every key.
+    watch_->Forgive(keycode, pressed);
 }
 
 InputMethodSwitch::~InputMethodSwitch() {
@@ -173,6 +231,14 @@ std::string InputMethodSwitch::FocusedContext() {
         if (line.contains(QLatin1String(" focus:1"))) return line.toStdString() + " ";
     }
     return {};
+}
+
+std::string InputMethodSwitch::InputMethodName() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
+    call << QString::fromLatin1(kService);
+    QDBusReply<QString> reply = bus_->bus().call(call, QDBus::Block, kCallTimeoutMs);
+    return reply.isValid() ? reply.value().toStdString() : std::string();
 }
 
 bool InputMethodSwitch::Call(const char* method) {

@@ -40,10 +40,16 @@ class InputMethodSwitch {
     // input method switched on before then takes them. Where the hand-over cannot be watched,
     // waits `fallbackMs`.
     void WaitKeysHandedOn(int fallbackMs, const std::function<void(int)>& pause);
+    // Before the same key again: waits until the browser has handed the input method the last
+    // press and release of `keycode` and the input method has answered them. Firefox takes a
+    // key that comes while the input method still owes it the answer about the same key for
+    // that one, and one of them is lost. Where the hand-over cannot be watched, returns at once.
+    void WaitKeyAnswered(std::uint32_t keycode, const std::function<void(int)>& pause);
 
   private:
     int State();  // fcitx5's: 0 no input context, 1 off, 2 on; -1 when it does not answer
     bool Call(const char* method);
+    std::string InputMethodName();  // fcitx5's unique name on the bus; empty when none
     // fcitx5's line on the context with the focus; empty when none has it, "?" when fcitx5
     // does not say.
     std::string FocusedContext();

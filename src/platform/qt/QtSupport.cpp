@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QKeySequence>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -92,6 +93,13 @@ unsigned QtKeyToKeysym(int key) {
         default:
             return 0;
     }
+}
+
+std::optional<QKeyCombination> ShortcutCombination(const std::string& text) {
+    const QKeySequence seq =
+        QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText);
+    if (seq.count() != 1) return std::nullopt;
+    return seq[0];
 }
 
 }  // namespace platform

@@ -2,7 +2,11 @@
 // behind one of the program's own windows.
 #pragma once
 
+#include <QKeyCombination>
+
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "platform/WindowId.h"
 
@@ -30,5 +34,9 @@ QWidget* OwnWidget(WindowId w);
 // a shortcut may end in: printable ASCII (letters in their small form), F1 to F35 and the named
 // keys of a keyboard's main block. 0 for any other.
 unsigned QtKeyToKeysym(int key);
+
+// The one key combination a stored shortcut names (its portable text form, "Ctrl+Alt+K");
+// nothing when the text names none or more than one.
+std::optional<QKeyCombination> ShortcutCombination(const std::string& text);
 
 }  // namespace platform

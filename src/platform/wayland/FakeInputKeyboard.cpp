@@ -360,6 +360,8 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
         // Neither on the layout nor to be pasted: nothing types it.
         if (!p.evdev) break;
         if (typedAny) {
+            if (p.evdev == lastKey && imOff_)
+                imOff_->WaitKeyAnswered(p.evdev + kEvdevOffset, pause);
             const int gap = p.evdev == lastKey ? timing_.repeatGapMs : timing_.keyGapMs;
             if (gap > 0) w_.Pause(gap, own);
             // Checked again after every wait, once KWin has told what changed meanwhile: the

@@ -11,7 +11,6 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
-#include <QKeySequence>
 #include <QTimer>
 #include <optional>
 
@@ -131,10 +130,9 @@ bool PortalShortcut::Available() {
 }
 
 QString PortalShortcut::Trigger(const std::string& sequence) {
-    const QKeySequence seq =
-        QKeySequence::fromString(QString::fromStdString(sequence), QKeySequence::PortableText);
-    if (seq.count() != 1) return {};
-    const QKeyCombination combo = seq[0];
+    const std::optional<QKeyCombination> parsed = ShortcutCombination(sequence);
+    if (!parsed) return {};
+    const QKeyCombination combo = *parsed;
     const unsigned sym = QtKeyToKeysym(combo.key());
     char name[64];
     if (!sym || xkb_keysym_get_name(sym, name, sizeof name) <= 0) return {};

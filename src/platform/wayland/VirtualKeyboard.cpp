@@ -160,8 +160,11 @@ std::size_t VirtualKeyboard::Type(const std::vector<KeyStroke>& strokes, WindowI
     while (sent < strokes.size()) {
         // The same key again waits longer, or the target takes the two for one held key. The
         // wait comes before the check below: a window activated meanwhile gets no key.
-        if (!byPaste(strokes[sent]) && lastKeycode_ && KeyOf(strokes[sent]).keycode == lastKeycode_)
+        if (!byPaste(strokes[sent]) && lastKeycode_ &&
+            KeyOf(strokes[sent]).keycode == lastKeycode_) {
+            if (imOff_) imOff_->WaitKeyAnswered(lastKeycode_, [&](int ms) { w_.Pause(ms, own); });
             w_.Pause(kRepeatGapMs - kKeyGapMs, own);
+        }
         // Whatever changed the active window before the compositor takes our next key is known
         // here once it has answered.
         w_.RoundTrip();

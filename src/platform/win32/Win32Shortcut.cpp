@@ -1,7 +1,8 @@
 #include "platform/win32/Win32Shortcut.h"
 
-#include <QKeySequence>
 #include <QTimer>
+
+#include "platform/qt/QtSupport.h"
 
 namespace platform {
 namespace {
@@ -118,10 +119,9 @@ GlobalShortcut::Outcome Win32Shortcut::Take(const std::string& sequence) {
         release_->stop();
         return Outcome::Released;
     }
-    const QKeySequence seq =
-        QKeySequence::fromString(QString::fromStdString(sequence), QKeySequence::PortableText);
-    if (seq.count() != 1) return Outcome::Invalid;
-    const QKeyCombination combo = seq[0];
+    const std::optional<QKeyCombination> parsed = ShortcutCombination(sequence);
+    if (!parsed) return Outcome::Invalid;
+    const QKeyCombination combo = *parsed;
     const Qt::KeyboardModifiers m = combo.keyboardModifiers();
     const Key key = KeyOf(combo.key(), m & Qt::KeypadModifier);
     if (!key.vk) return Outcome::Invalid;

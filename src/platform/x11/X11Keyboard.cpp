@@ -557,7 +557,11 @@ std::size_t X11Keyboard::TypeRouted(const std::vector<KeyStroke>& strokes, xcb_w
             kc = h->second;
         }
         // An input method's module passes keys on in its own time and takes a key pressed
-        // again too soon for one it has seen already (Firefox with fcitx5 lost repeated 0s).
+        // again too soon for one it has seen already (Firefox with fcitx5 lost repeated 0s,
+        // on cold machines also after the fixed wait): the same key waits for the input
+        // method's answer about the last one where that can be watched, then a moment more.
+        if (typedAny && kc == lastKc && imOff_)
+            imOff_->WaitKeyAnswered(kc, [&](int ms) { x_.Pause(ms, userInput_); });
         if (typedAny)
             x_.Pause(kc == lastKc ? timing_.repeatGapMs : timing_.keyGapMs, userInput_);
         lastKc = kc;

@@ -3,7 +3,6 @@
 #include <X11/keysym.h>
 #include <xcb/xcb_keysyms.h>
 
-#include <QKeySequence>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdlib>
@@ -99,10 +98,9 @@ GlobalShortcut::Outcome X11Shortcut::Take(const std::string& sequence) {
         taken_ = false;
         return Outcome::Released;
     }
-    const QKeySequence seq =
-        QKeySequence::fromString(QString::fromStdString(sequence), QKeySequence::PortableText);
-    if (seq.count() != 1) return Outcome::Invalid;
-    const QKeyCombination combo = seq[0];
+    const std::optional<QKeyCombination> parsed = ShortcutCombination(sequence);
+    if (!parsed) return Outcome::Invalid;
+    const QKeyCombination combo = *parsed;
     const xcb_keysym_t sym = QtKeyToKeysym(combo.key());
     if (!sym) return Outcome::Invalid;
     Grab g;

@@ -206,7 +206,9 @@ TEST_F(Win32DesktopTest, FindsTheWindowBelowOursBringsItForwardAndTypesIntoItOnl
         })) << "focus on " << focus << ", in front " << GetForegroundWindow();
         ASSERT_TRUE(keyboard.WaitModifiersReleased(1000));
         sent = TypeStrokes(keyboard, keys.strokes, form);
-        if (sent != keys.strokes.size()) EXPECT_NE(GetForegroundWindow(), formWindow_);
+        if (sent != keys.strokes.size()) {
+            EXPECT_NE(GetForegroundWindow(), formWindow_);
+        }
     }
     EXPECT_EQ(sent, keys.strokes.size());
     EXPECT_TRUE(Soon([&] { return TextOf(inputs_[0]) == "山田　太郎😀 ok"; }))
