@@ -18,8 +18,12 @@ namespace {
 // How long another program may take to hand over what it offers.
 constexpr int kReceiveTimeoutMs = 2000;
 // How long a browser takes to put a pasted text into the page once it has read it all (the
-// clipboard must not change before: Chromium drops the paste then). Nothing tells when it has.
+// clipboard must not change before: Chromium drops the paste then, and a key after it may come
+// first: Firefox on a cold machine took an Enter before the text and sent the form without
+// it). Nothing tells when it has; a browser slow to come for the text is slow to put it in
+// too, so it gets twice the time it took to come, within these bounds.
 constexpr int kPasteTakeInMs = 40;
+constexpr int kPasteTakeInMaxMs = 400;
 // The types text is read in, best first, and offered in.
 const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
                                   "TEXT", "STRING"};
@@ -225,8 +229,11 @@ void DataControlClipboard::OfferText(const std::string& text) {
 
 bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
     auto allWritten = [this] { return offeredWritten_->load() >= offeredReads_; };
+    const std::uint32_t asked = WaylandConnection::NowMs();
     if (!w_.WaitUntil([&] { return offeredReads_ > reads && allWritten(); }, timeoutMs, 5, false))
         return false;
+    const std::uint32_t takeIn = std::clamp<std::uint32_t>(
+        2 * (WaylandConnection::NowMs() - asked), kPasteTakeInMs, kPasteTakeInMaxMs);
     // A browser may read one paste more than once (Chromium twice, the second read some
     // milliseconds after the first, later when the machine is busy): the take-in is counted
     // from the last read handed over.
@@ -238,7 +245,7 @@ bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
                 seen = offeredReads_;
                 lastRead = WaylandConnection::NowMs();
             }
-            return WaylandConnection::NowMs() - lastRead >= static_cast<std::uint32_t>(kPasteTakeInMs);
+            return WaylandConnection::NowMs() - lastRead >= takeIn;
         },
         timeoutMs, 5, false);
     return true;
