@@ -44,7 +44,6 @@ class InputMethodSwitch::KeyWatch {
   public:
     struct Count {
         int presses = 0, releases = 0;
-        int unanswered = 0;  // calls about this key fcitx5 has not answered yet
     };
 
     KeyWatch(const std::string& address, const std::string& inputMethod) {
@@ -70,13 +69,17 @@ class InputMethodSwitch::KeyWatch {
         }
         return counts_[keycode];
     }
+    // Whether fcitx5 still owes the browser an answer about `keycode` (after a Read).
+    bool Unanswered(std::uint32_t keycode) const {
+        return std::any_of(calls_.begin(), calls_.end(),
+                           [keycode](const auto& call) { return call.second == keycode; });
+    }
     // Counts the keys the browser never handed on as handed on and answered, so that later
     // waits measure from here.
     void Forgive(std::uint32_t keycode, int pressed) {
         Count& c = counts_[keycode];
         c.presses = std::max(c.presses, pressed);
         c.releases = std::max(c.releases, pressed);
-        c.unanswered = 0;
         for (auto i = calls_.begin(); i != calls_.end();)
             i = i->second == keycode ? calls_.erase(i) : std::next(i);
     }
@@ -101,19 +104,12 @@ class InputMethodSwitch::KeyWatch {
                                       &release, DBUS_TYPE_INVALID)) {
                 Count& c = counts_[code];
                 ++(release ? c.releases : c.presses);
-                if (!dbus_message_get_no_reply(m)) {
-                    ++c.unanswered;
+                if (!dbus_message_get_no_reply(m))
                     calls_[{sender, dbus_message_get_serial(m)}] = code;
-                }
             }
         } else if (type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR) {
             const char* to = dbus_message_get_destination(m);
-            auto i = to ? calls_.find({to, dbus_message_get_reply_serial(m)}) : calls_.end();
-            if (i != calls_.end()) {
-                Count& c = counts_[i->second];
-                c.unanswered = std::max(0, c.unanswered - 1);
-                calls_.erase(i);
-            }
+            if (to) calls_.erase({to, dbus_message_get_reply_serial(m)});
         }
     }
 
@@ -204,7 +200,8 @@ void InputMethodSwitch::WaitKeyAnswered(std::uint32_t keycode,
     const int pressed = pressed_[keycode];
     for (int waited = 0; waited < kAnswerWaitMs; waited += kHandOnPollMs) {
         const KeyWatch::Count& c = watch_->Read(keycode);
-        if (c.presses >= pressed && c.releases >= pressed && c.unanswered == 0) return;
+        if (c.presses >= pressed && c.releases >= pressed && !watch_->Unanswered(keycode))
+            return;
         pause(kHandOnPollMs);
     }
     // A field that hands nothing on (a button the text tabbed onto) must not slow every key.
