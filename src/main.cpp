@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include "platform/win32/Win32Desktop.h"
 #else
+#include "core/Titles.h"
+#include "platform/wayland/GnomeDesktop.h"
 #include "platform/wayland/WaylandDesktop.h"
 #include "platform/x11/X11Desktop.h"
 #endif
@@ -37,22 +39,37 @@ int main(int argc, char** argv) {
     const platform::Desktop desktop = win32.Parts();
 #else
     std::unique_ptr<platform::WaylandDesktop> native;
+    std::unique_ptr<platform::GnomeDesktop> gnome;
     std::unique_ptr<platform::X11Desktop> x11;
+    if (wayland)
+        native = std::make_unique<platform::WaylandDesktop>(
+            QGuiApplication::desktopFileName().toStdString());
+    else if (platform::GnomeDesktop::Suits(QGuiApplication::desktopFileName()))
+        gnome = std::make_unique<platform::GnomeDesktop>();
+    else
+        x11 = std::make_unique<platform::X11Desktop>();
     const platform::Desktop desktop =
-        wayland ? (native = std::make_unique<platform::WaylandDesktop>(
-                       QGuiApplication::desktopFileName().toStdString()))
-                      ->Parts()
-                : (x11 = std::make_unique<platform::X11Desktop>())->Parts();
+        native ? native->Parts() : gnome ? gnome->Parts() : x11->Parts();
 #endif
     MessageBoxes messages;
     HelpViewer help;
 #ifdef _WIN32
     platform::GlobalShortcut& shortcut = win32.shortcut();
+    const bool toolbarTakesNoFocus = false;
 #else
-    platform::GlobalShortcut& shortcut = native ? native->shortcut() : x11->shortcut();
+    platform::GlobalShortcut& shortcut =
+        native ? native->shortcut() : gnome ? gnome->shortcut() : x11->shortcut();
+    const bool toolbarTakesNoFocus = gnome != nullptr;
+    if (gnome) {
+        gnome->SetMessages(
+            [&messages](const std::string& text) {
+                return messages.Box(text, MsgOkCancelInfo, AppTitle) == MsgAnswerOk;
+            },
+            [&messages](const std::string& text) { messages.Box(text, MsgOk, ErrorTitle); });
+    }
 #endif
     const Shell shell{desktop.windows, desktop.keyboard, desktop.clipboard, messages, help,
-                      shortcut};
+                      shortcut, toolbarTakesNoFocus};
     // The entries and options, for the whole run.
     AppState state;
     // A kill, hang-up or Ctrl+C closes the toolbar as a close request would, saving the entries.

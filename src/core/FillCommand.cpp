@@ -91,6 +91,9 @@ void FillCommand::CopyAndMatch() {
         Tell(message, ErrorTitle);
         return;
     }
+    // A desktop that lets a program type only with the user's consent asks for it now, before
+    // anything is copied (and says itself why not, when it is not given).
+    if (!d_.keyboard.Ready(browser_.window)) return;
     // Whatever the clipboard held before must never be taken for the label and typed into a
     // form: only what this copy puts there counts.
     KeepClipboard keep(d_.clipboard);

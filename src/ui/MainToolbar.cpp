@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QPointer>
 #include <QToolButton>
 
@@ -35,6 +37,11 @@ MainToolbar::MainToolbar(AppState& state, const Shell& shell)
     // The buttons carry only images, and the browser, not this window, is active while the user
     // works: their names must show on hover all the same.
     setAttribute(Qt::WA_AlwaysShowToolTips);
+    // Where the program cannot give the keyboard back to the browser, a click on the toolbar
+    // must leave it there: no frame (a window manager focuses a frame when it is clicked) and no
+    // focus asked for. The toolbar is moved by a drag on its buttons then.
+    if (shell_.toolbarTakesNoFocus)
+        setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     BuildToolbar();
     // The press goes to the toolbar while there is one.
     shell_.shortcut.OnPressed([self = QPointer<MainToolbar>(this)] {
@@ -63,12 +70,30 @@ void MainToolbar::BuildToolbar() {
         // Six buttons share the client width exactly, whatever the rounding at this resolution.
         b->setFixedSize(TwipsToPxX(2070) / 6, TwipsToPxY(330));
         b->setFocusPolicy(Qt::NoFocus);
+        if (shell_.toolbarTakesNoFocus) b->installEventFilter(this);
         const auto command = static_cast<ToolbarCommand>(i);
         connect(b, &QToolButton::clicked, this, [this, command] { RunCommand(command); });
         row->addWidget(b);
     }
     row->addStretch(1);
     toolbar_->setGeometry(0, 0, width(), height());
+}
+
+bool MainToolbar::eventFilter(QObject* watched, QEvent* e) {
+    auto* button = qobject_cast<QToolButton*>(watched);
+    if (!button) return QWidget::eventFilter(watched, e);
+    if (e->type() == QEvent::MouseButtonPress) {
+        dragFrom_ = static_cast<QMouseEvent*>(e)->globalPosition().toPoint();
+    } else if (e->type() == QEvent::MouseMove &&
+               (static_cast<QMouseEvent*>(e)->buttons() & Qt::LeftButton) &&
+               (static_cast<QMouseEvent*>(e)->globalPosition().toPoint() - dragFrom_)
+                       .manhattanLength() >= QApplication::startDragDistance()) {
+        // A move, not a press: the button lets go without running its command.
+        button->setDown(false);
+        if (windowHandle()) windowHandle()->startSystemMove();
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 QToolButton* MainToolbar::Button(const QString& key) const {

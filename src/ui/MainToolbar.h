@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QPoint>
 #include <QWidget>
 #include <optional>
 #include <string>
@@ -50,6 +51,8 @@ class MainToolbar : public QWidget {
 
   protected:
     bool event(QEvent* e) override;
+    // Where the toolbar has no frame, a drag that starts on a button moves it.
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
   private:
@@ -67,4 +70,5 @@ class MainToolbar : public QWidget {
     bool closing_ = false;
     bool filling_ = false;
     QWidget* toolbar_ = nullptr;
+    QPoint dragFrom_;  // where a press on a button began
 };

@@ -58,6 +58,9 @@ struct Shell {
     Messages& messages;
     Help& help;
     platform::GlobalShortcut& shortcut;
+    // The toolbar never takes the keyboard (no frame, no focus): where the program cannot give
+    // it back to the browser after a click.
+    bool toolbarTakesNoFocus = false;
 
     platform::Desktop desktop() const { return {windows, keyboard, clipboard}; }
 };

@@ -15,16 +15,19 @@
 #include <optional>
 
 #include "platform/qt/QtSupport.h"
+#include "platform/wayland/PortalRequest.h"
 
 namespace {
 
-const char* const kService = "org.freedesktop.portal.Desktop";
-const char* const kPath = "/org/freedesktop/portal/desktop";
 const char* const kInterface = "org.freedesktop.portal.GlobalShortcuts";
 // The one shortcut the program binds.
 const char* const kFillId = "fill";
 // A bind may wait for the user to answer the desktop's dialog.
 constexpr int kAnswerWithinMs = 60000;
+// With the fill at the release: how long a release may take to be heard, and how long after
+// the key the modifiers held with it may take to come up.
+constexpr int kReleaseWithinMs = 1500;
+constexpr int kModifiersUpMs = 250;
 
 // One entry of BindShortcuts' a(sa{sv}).
 struct PortalShortcutEntry {
@@ -57,63 +60,49 @@ class PortalShortcut::Listener : public QObject {
   public:
     explicit Listener(PortalShortcut& owner) : owner_(owner) {}
 
-    // Calls `method` with `args` (whose last is the options map, which gets a handle token)
-    // and waits for the request's answer: its response code and results; nullopt when none
-    // came.
-    std::optional<std::pair<uint, QVariantMap>> Request(const QString& method, QVariantList args) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        const QString token = NewToken();
-        QString sender = bus.baseService().mid(1);
-        sender.replace('.', '_');
-        const QString request =
-            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-        QVariantMap options = args.takeLast().toMap();
-        options.insert(QStringLiteral("handle_token"), token);
-        args << options;
-        // Listening before asking: the answer may come before the call returns.
-        answered_.reset();
-        bus.connect(kService, request, "org.freedesktop.portal.Request", "Response", this,
-                    SLOT(onResponse(uint, QVariantMap)));
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-        call.setArguments(args);
-        const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            bus.disconnect(kService, request, "org.freedesktop.portal.Request", "Response", this,
-                           SLOT(onResponse(uint, QVariantMap)));
-            return std::nullopt;
-        }
-        RunEventsUntil([this] { return answered_.has_value(); }, kAnswerWithinMs, 50);
-        bus.disconnect(kService, request, "org.freedesktop.portal.Request", "Response", this,
-                       SLOT(onResponse(uint, QVariantMap)));
-        return answered_;
-    }
-
-    // A token no other request or session of this program has had.
-    QString NewToken() { return QStringLiteral("penrika%1").arg(++tokens_); }
+    PortalRequests requests{QDBusConnection::sessionBus()};
 
   public slots:
-    void onResponse(uint response, const QVariantMap& results) {
-        answered_ = std::make_pair(response, results);
-    }
     void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
                      const QVariantMap&) {
         if (session.path() != owner_.session_ || id != QLatin1String(kFillId)) return;
-        // After this signal: the fill runs event loops of its own.
-        QTimer::singleShot(0, this, [this] { owner_.Pressed(); });
+        if (!owner_.onRelease_) {
+            // After this signal: the fill runs event loops of its own.
+            QTimer::singleShot(0, this, [this] { owner_.Pressed(); });
+            return;
+        }
+        // The release comes as Deactivated; a desktop that never sends it is not waited for
+        // long.
+        pending_ = true;
+        QTimer::singleShot(kReleaseWithinMs, this, [this] { Fire(); });
+    }
+    void onDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong,
+                       const QVariantMap&) {
+        if (session.path() != owner_.session_ || id != QLatin1String(kFillId)) return;
+        // The combination's key is up; its modifiers come up a moment later.
+        if (pending_) QTimer::singleShot(kModifiersUpMs, this, [this] { Fire(); });
     }
 
   private:
+    void Fire() {
+        if (!pending_) return;
+        pending_ = false;
+        owner_.Pressed();
+    }
+
     PortalShortcut& owner_;
-    std::optional<std::pair<uint, QVariantMap>> answered_;
-    int tokens_ = 0;
+    bool pending_ = false;  // pressed, the release not yet heard
 };
 
 PortalShortcut::PortalShortcut() : listener_(std::make_unique<Listener>(*this)) {
     qDBusRegisterMetaType<PortalShortcutEntry>();
     qDBusRegisterMetaType<QList<PortalShortcutEntry>>();
     QDBusConnection::sessionBus().connect(
-        kService, kPath, kInterface, "Activated", listener_.get(),
+        kPortalService, kPortalPath, kInterface, "Activated", listener_.get(),
         SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    QDBusConnection::sessionBus().connect(
+        kPortalService, kPortalPath, kInterface, "Deactivated", listener_.get(),
+        SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
 }
 
 PortalShortcut::~PortalShortcut() {
@@ -122,7 +111,7 @@ PortalShortcut::~PortalShortcut() {
 
 bool PortalShortcut::Available() {
     QDBusMessage get =
-        QDBusMessage::createMethodCall(kService, kPath, "org.freedesktop.DBus.Properties", "Get");
+        QDBusMessage::createMethodCall(kPortalService, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
     get << QString(kInterface) << QStringLiteral("version");
     // The first question may start the portal and its desktop's backend.
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 10000);
@@ -149,7 +138,7 @@ GlobalShortcut::Outcome PortalShortcut::Take(const std::string& sequence) {
     auto close = [](const QString& session) {
         if (session.isEmpty()) return;
         QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(kService, session, "org.freedesktop.portal.Session",
+            QDBusMessage::createMethodCall(kPortalService, session, "org.freedesktop.portal.Session",
                                            "Close"),
             QDBus::Block, 3000);
     };
@@ -163,8 +152,9 @@ GlobalShortcut::Outcome PortalShortcut::Take(const std::string& sequence) {
     if (!Available()) return Outcome::Unsupported;
     // A session binds once: a new combination gets a session of its own (named apart from the
     // old one, still open), and the old one goes only once the new one holds.
-    QVariantMap sessionOptions{{QStringLiteral("session_handle_token"), listener_->NewToken()}};
-    const auto made = listener_->Request(QStringLiteral("CreateSession"), {sessionOptions});
+    QVariantMap sessionOptions{{QStringLiteral("session_handle_token"), listener_->requests.NewToken()}};
+    const auto made = listener_->requests.Call(kInterface, QStringLiteral("CreateSession"), {sessionOptions},
+                                                 kAnswerWithinMs);
     if (!made || made->first != 0) return Outcome::Unsupported;
     const QString session = made->second.value(QStringLiteral("session_handle")).toString();
     if (session.isEmpty()) return Outcome::Unsupported;
@@ -172,10 +162,11 @@ GlobalShortcut::Outcome PortalShortcut::Take(const std::string& sequence) {
         kFillId,
         {{QStringLiteral("description"), QString::fromUtf8("ブラウザーのフォームに記入する")},
          {QStringLiteral("preferred_trigger"), trigger}}};
-    const auto bound = listener_->Request(
-        QStringLiteral("BindShortcuts"),
+    const auto bound = listener_->requests.Call(
+        kInterface, QStringLiteral("BindShortcuts"),
         {QVariant::fromValue(QDBusObjectPath(session)),
-         QVariant::fromValue(QList<PortalShortcutEntry>{fill}), QString(), QVariantMap()});
+         QVariant::fromValue(QList<PortalShortcutEntry>{fill}), QString(), QVariantMap()},
+        kAnswerWithinMs);
     // Bound is what the desktop lists back, whatever its answer's code: a portal may answer
     // yes and bind nothing (KDE's of Plasma 5), or bind and leave the code unset (GNOME's 48.0,
     // which then most often sends 2).

@@ -20,6 +20,10 @@ class PortalShortcut : public GlobalShortcut {
     // Whether the session's portal offers GlobalShortcuts.
     static bool Available();
     Outcome Take(const std::string& sequence) override;
+    // Runs the fill at the combination's release rather than its press: for a desktop whose
+    // keyboard cannot tell the program whether keys are still held (GNOME's, from XWayland), so
+    // that the typed keys do not meet the user's Ctrl or Alt.
+    void FireOnRelease(bool on) { onRelease_ = on; }
 
     // The portal's form of a combination in Qt's portable text ("Ctrl+Alt+K" → "CTRL+ALT+k");
     // empty when it has none.
@@ -29,6 +33,7 @@ class PortalShortcut : public GlobalShortcut {
     class Listener;
     std::unique_ptr<Listener> listener_;
     QString session_;  // the bound session's object path, empty when none
+    bool onRelease_ = false;
 };
 
 }  // namespace platform

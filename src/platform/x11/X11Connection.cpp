@@ -209,12 +209,22 @@ bool X11Connection::OfferClipboard(const std::string& text) {
 }
 
 std::uint64_t X11Connection::clipboardServedTo(xcb_window_t w) const {
+    if (w == XCB_NONE) {
+        std::uint64_t all = 0;
+        for (const auto& [client, reader] : readers_) all += reader.served;
+        return all;
+    }
     auto it = readers_.find(w & clientMask_);
     return it == readers_.end() ? 0 : it->second.served;
 }
 
 std::chrono::steady_clock::time_point X11Connection::lastClipboardRequestFrom(
     xcb_window_t w) const {
+    if (w == XCB_NONE) {
+        std::chrono::steady_clock::time_point last{};
+        for (const auto& [client, reader] : readers_) last = std::max(last, reader.lastRequest);
+        return last;
+    }
     auto it = readers_.find(w & clientMask_);
     return it == readers_.end() ? std::chrono::steady_clock::time_point{} : it->second.lastRequest;
 }

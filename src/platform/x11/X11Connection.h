@@ -70,8 +70,10 @@ class X11Connection {
     void WithdrawClipboard();
     // How many requests for the offered text's content (not its list of formats) were answered
     // to the client that owns window `w` (others, such as a clipboard manager, read it too).
+    // XCB_NONE: to any client (the compositor, which passes it on to a Wayland program).
     std::uint64_t clipboardServedTo(xcb_window_t w) const;
-    // When the client that owns `w` last asked for the offered clipboard (for any format).
+    // When the client that owns `w` (XCB_NONE: any client) last asked for the offered clipboard
+    // (for any format).
     std::chrono::steady_clock::time_point lastClipboardRequestFrom(xcb_window_t w) const;
 
     // Counts of events seen on this connection, for waits that look for "one more".

@@ -252,6 +252,8 @@ bool X11Keyboard::Paste(const std::string& text, xcb_window_t target,
     xcb_keycode_t v = 0;
     bool vShift = false;
     if (!FindKey('v', &v, &vShift) || vShift || !x_.OfferClipboard(text)) return false;
+    // A compositor's window reads it through the compositor, which asks in its stead.
+    if (unseen_) target = XCB_NONE;
     const std::uint64_t served = x_.clipboardServedTo(target);
     if (!PressReleaseOn(stillTarget, v, false, true, false)) return false;
     // The target asks for the text while it handles Ctrl+V (an input method's clipboard
@@ -379,12 +381,18 @@ bool X11Keyboard::MapAhead(const std::vector<Plan>& plans, std::size_t from, xcb
 }
 
 bool X11Keyboard::PingTarget(xcb_window_t target, int timeoutMs) {
-    // Our own windows read their keys in our own event loop, which the waits run anyway.
-    if (userInput_) return false;
+    // Our own windows read their keys in our own event loop, which the waits run anyway; a
+    // compositor's window is no X11 window to ping.
+    if (userInput_ || unseen_) return false;
     return x_.Ping(target, timeoutMs, false);
 }
 
 void X11Keyboard::Fake(std::uint8_t type, xcb_keycode_t kc) {
+    if (unseen_) {
+        // X keycodes are evdev codes offset by 8, XWayland's as any other server's.
+        if (!refused_ && !channel_->Key(kc - 8u, type == XCB_KEY_PRESS)) refused_ = true;
+        return;
+    }
     xcb_test_fake_input(x_.conn(), type, kc, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     if (imOff_ && type == XCB_KEY_PRESS) imOff_->Pressed(kc);
 }
@@ -404,6 +412,13 @@ void X11Keyboard::PressRelease(xcb_keycode_t kc, bool shift, bool ctrl, bool alt
 
 bool X11Keyboard::PressReleaseOn(const std::function<bool()>& stillTarget, xcb_keycode_t kc,
                                  bool shift, bool ctrl, bool alt) {
+    // The compositor, not the X server, moves a compositor's window's focus: a grab holds
+    // nothing there (and would stall the compositor's own X11 side).
+    if (unseen_) {
+        if (!stillTarget()) return false;
+        PressRelease(kc, shift, ctrl, alt);
+        return !refused_;
+    }
     // The server handles a fake key within its request, before it reads our next one, so the
     // round trip ends the grab only after the key has gone to the focus the check saw.
     xcb_grab_server(x_.conn());
@@ -462,7 +477,28 @@ bool X11Keyboard::WaitModifiersReleased(int timeoutMs) {
     return x_.WaitUntil([&] { return !ModifiersHeld(); }, timeoutMs);
 }
 
+bool X11Keyboard::Ready(WindowId target) {
+    return target != kUnseenFocus || (channel_ && channel_->Ready());
+}
+
 std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId target) {
+    if (target == kUnseenFocus) {
+        if (!Ready(target)) return 0;
+        // Every window of the compositor is one to us: the keys go on while none of ours (nor
+        // any X11 window) has taken the keyboard. Characters no key carries go by paste.
+        unseen_ = true;
+        refused_ = false;
+        Route route;
+        route.paste = true;
+        std::unique_ptr<ClipboardContents> saved;
+        route.beforePaste = [&] { saved = clipboard_.Take(); };
+        const std::size_t sent = TypeRouted(
+            strokes, XCB_NONE, [&] { return !refused_ && channel_->FocusHeld(); }, false,
+            route);
+        if (saved) clipboard_.PutBack(std::move(saved));
+        unseen_ = false;
+        return sent;
+    }
     // Qt hands keys to whichever of its windows has the focus when it reads them, so keys for a
     // window of ours must be read while they are typed, not after.
     const bool own = windows_.IsOwnWindow(target);

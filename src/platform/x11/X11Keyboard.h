@@ -31,6 +31,20 @@ namespace platform {
 
 class InputMethodSwitch;
 
+// Where keys go when the target is kUnseenFocus, a window of a compositor that XTest does not
+// reach: that compositor's own channel, by evdev code.
+class KeyChannel {
+  public:
+    virtual ~KeyChannel() = default;
+    // Whether keys may go through it now (see Keyboard::Ready).
+    virtual bool Ready() = 0;
+    // Whether the keyboard is still with the window the typing began in: no window of ours (nor
+    // any X11 window) has taken it.
+    virtual bool FocusHeld() = 0;
+    // False when it refused the key: typing stops.
+    virtual bool Key(std::uint32_t evdev, bool pressed) = 0;
+};
+
 // A copy of the core keyboard map: `perKc` symbols for each keycode from `minKc` to `maxKc`.
 struct X11KeyMap {
     xcb_keycode_t minKc = 8, maxKc = 255;
@@ -91,6 +105,9 @@ class X11Keyboard : public Keyboard {
     bool ModifiersHeld();
 
     bool WaitModifiersReleased(int timeoutMs) override;
+    bool Ready(WindowId target) override;
+    // Keys for kUnseenFocus go through `channel` (nullptr: none go there).
+    void SetUnseenChannel(KeyChannel* channel) { channel_ = channel; }
     // 0 also when that key's second level is no character.
     char32_t ShiftedChar(char32_t c) override;
     // Keys for a window of ours are typed while it reads them, and without paste (it would read
@@ -168,6 +185,9 @@ class X11Keyboard : public Keyboard {
 
     X11Connection& x_;
     InputMethodSwitch* imOff_ = nullptr;  // while a fill types with the input method off
+    KeyChannel* channel_ = nullptr;
+    bool unseen_ = false;    // the keys being typed go through channel_
+    bool refused_ = false;   // channel_ refused a key of them
     X11WindowStack& windows_;
     Clipboard& clipboard_;
     Timing plainTiming_;

@@ -1,0 +1,202 @@
+// The portal's keyboard against a stand-in for the desktop portal on a private session bus: the
+// consent asked for once and kept by its token from run to run, a refusal that types nothing
+// and is asked again, keys handed on by evdev code. No display needed.
+#include "platform/wayland/RemoteDesktopPortal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QThread>
+#include <atomic>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Launch.h"
+#include "support/ScratchDir.h"
+#include "support/TempHome.h"
+#include "support/Wait.h"
+
+using platform::RemoteDesktopPortal;
+
+namespace {
+
+const char* const kBusName = "fake-portal";
+
+// What the portal's RemoteDesktop answers: Start grants with `nextToken`, or is refused.
+class FakeRemoteDesktop : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.RemoteDesktop")
+  public:
+    std::atomic<bool> refuse{false};
+    QString nextToken = "token-2";
+
+    std::vector<std::string> Heard() {
+        std::lock_guard<std::mutex> l(m_);
+        return heard_;
+    }
+
+  public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options) {
+        Hear("CreateSession");
+        return Answer(options, 0,
+                      {{"session_handle", QStringLiteral("/org/freedesktop/portal/desktop/session/1")}});
+    }
+    QDBusObjectPath SelectDevices(const QDBusObjectPath&, const QVariantMap& options) {
+        Hear("SelectDevices types " + std::to_string(options.value("types").toUInt()) +
+             " persist " + std::to_string(options.value("persist_mode").toUInt()) + " token '" +
+             options.value("restore_token").toString().toStdString() + "'");
+        return Answer(options, 0, {});
+    }
+    QDBusObjectPath Start(const QDBusObjectPath&, const QString&, const QVariantMap& options) {
+        Hear("Start");
+        if (refuse) return Answer(options, 1, {});
+        return Answer(options, 0, {{"devices", 1u}, {"restore_token", nextToken}});
+    }
+    void NotifyKeyboardKeycode(const QDBusObjectPath& session, const QVariantMap&, int keycode,
+                               uint state) {
+        Hear("key " + std::to_string(keycode) + (state ? " down" : " up") + " on " +
+             session.path().toStdString());
+    }
+
+  private:
+    void Hear(const std::string& what) {
+        std::lock_guard<std::mutex> l(m_);
+        heard_.push_back(what);
+    }
+    // The answer comes on the request object the call's handle token names.
+    QDBusObjectPath Answer(const QVariantMap& options, uint response, const QVariantMap& results) {
+        QString sender = message().service().mid(1);
+        sender.replace('.', '_');
+        const QString request = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                    .arg(sender, options.value("handle_token").toString());
+        QDBusMessage signal =
+            QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+        signal << response << results;
+        connection().send(signal);
+        return QDBusObjectPath(request);
+    }
+
+    std::mutex m_;
+    std::vector<std::string> heard_;
+};
+
+class Service : public QThread {
+  public:
+    Service(const QString& address, FakeRemoteDesktop& portal) : address_(address), portal_(portal) {}
+    void run() override {
+        QDBusConnection bus = QDBusConnection::connectToBus(address_, kBusName);
+        bus.registerObject("/org/freedesktop/portal/desktop", &portal_,
+                           QDBusConnection::ExportAllSlots);
+        registered_ = bus.registerService("org.freedesktop.portal.Desktop");
+        exec();
+        QDBusConnection::disconnectFromBus(kBusName);
+    }
+    bool registered() const { return registered_; }
+
+  private:
+    QString address_;
+    FakeRemoteDesktop& portal_;
+    std::atomic<bool> registered_{false};
+};
+
+class RemoteDesktopPortalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "RemoteDesktopPortal_test";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        std::istringstream out(
+            Capture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+        std::getline(out, address_);
+        out >> daemon_;
+        ASSERT_FALSE(address_.empty()) << "no private session bus";
+        service_ = std::make_unique<Service>(QString::fromStdString(address_), portal_);
+        portal_.moveToThread(service_.get());
+        service_->start();
+        ASSERT_TRUE(WaitUntil([&] { return service_->registered(); }, std::chrono::seconds(5)));
+    }
+    void TearDown() override {
+        if (service_) {
+            service_->quit();
+            service_->wait();
+        }
+        QDBusConnection::disconnectFromBus("program");
+        if (daemon_ > 0) kill(daemon_, SIGTERM);
+    }
+    QDBusConnection Program() {
+        return QDBusConnection::connectToBus(QString::fromStdString(address_), "program");
+    }
+
+    std::string address_;
+    pid_t daemon_ = 0;
+    FakeRemoteDesktop portal_;
+    std::unique_ptr<Service> service_;
+    ScratchDir dir_{"portal"};
+};
+
+// The first run asks (no token), keeps the token the desktop hands back and types through the
+// session it started; the next run hands that token in (so the desktop does not ask again) and
+// keeps the new one, since a token is good for one start.
+TEST_F(RemoteDesktopPortalTest, TheConsentIsAskedOnceAndItsTokenKeptFromRunToRun) {
+    const std::filesystem::path tokenFile = dir_.path() / "state" / "token";
+    {
+        RemoteDesktopPortal portal(Program(), tokenFile);
+        EXPECT_FALSE(portal.HasConsent());
+        portal_.nextToken = "token-1";
+        ASSERT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Started);
+        EXPECT_TRUE(portal.HasConsent());
+        EXPECT_TRUE(portal.Key(30, true));
+        EXPECT_TRUE(portal.Key(30, false));
+    }
+    EXPECT_EQ(TempHome::ReadFile(tokenFile), "token-1\n");
+    {
+        RemoteDesktopPortal portal(Program(), tokenFile);
+        portal_.nextToken = "token-2";
+        ASSERT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Started);
+        // Started once for the run.
+        ASSERT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Started);
+    }
+    EXPECT_EQ(TempHome::ReadFile(tokenFile), "token-2\n");
+    const std::vector<std::string> expected = {
+        "CreateSession",
+        "SelectDevices types 1 persist 2 token ''",
+        "Start",
+        "key 30 down on /org/freedesktop/portal/desktop/session/1",
+        "key 30 up on /org/freedesktop/portal/desktop/session/1",
+        "CreateSession",
+        "SelectDevices types 1 persist 2 token 'token-1'",
+        "Start"};
+    EXPECT_EQ(portal_.Heard(), expected);
+}
+
+// A refused consent types nothing, and its old token is not handed in again: the next fill asks
+// anew (the user may have withdrawn the consent in the desktop's settings).
+TEST_F(RemoteDesktopPortalTest, ARefusedConsentTypesNothingAndIsAskedAgain) {
+    const std::filesystem::path tokenFile = dir_.path() / "token";
+    TempHome::WriteFile(tokenFile, "withdrawn\n");
+    RemoteDesktopPortal portal(Program(), tokenFile);
+    EXPECT_TRUE(portal.HasConsent());
+    portal_.refuse = true;
+    EXPECT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Refused);
+    EXPECT_FALSE(portal.started());
+    EXPECT_FALSE(portal.Key(30, true));
+    EXPECT_FALSE(portal.HasConsent());
+    portal_.refuse = false;
+    EXPECT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Started);
+    const std::vector<std::string> heard = portal_.Heard();
+    ASSERT_EQ(heard.size(), 6u);
+    EXPECT_EQ(heard[1], "SelectDevices types 1 persist 2 token 'withdrawn'");
+    EXPECT_EQ(heard[4], "SelectDevices types 1 persist 2 token ''");
+}
+
+}  // namespace
+
+#include "RemoteDesktopPortal_test.moc"
