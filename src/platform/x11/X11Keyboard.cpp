@@ -251,9 +251,16 @@ bool X11Keyboard::Paste(const std::string& text, xcb_window_t target,
                         const std::function<bool()>& stillTarget) {
     xcb_keycode_t v = 0;
     bool vShift = false;
+    const Clock::time_point offered = Clock::now();
     if (!FindKey('v', &v, &vShift) || vShift || !x_.OfferClipboard(text)) return false;
-    // A compositor's window reads it through the compositor, which asks in its stead.
-    if (unseen_) target = XCB_NONE;
+    if (unseen_) {
+        // A compositor's window reads it through the compositor, which asks in its stead. It
+        // hands a Wayland program the new clipboard only once it has asked what it holds:
+        // Ctrl+V before then pasted nothing (Chromium on GNOME).
+        target = XCB_NONE;
+        x_.WaitUntil([&] { return x_.lastClipboardRequestFrom(XCB_NONE) >= offered; }, 1000, 2,
+                     userInput_);
+    }
     const std::uint64_t served = x_.clipboardServedTo(target);
     if (!PressReleaseOn(stillTarget, v, false, true, false)) return false;
     // The target asks for the text while it handles Ctrl+V (an input method's clipboard
