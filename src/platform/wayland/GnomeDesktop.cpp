@@ -14,6 +14,8 @@ namespace platform {
 namespace {
 // The user may take a while over GNOME's dialog.
 constexpr int kConsentWithinMs = 120000;
+// How long a user takes to let go of a shortcut's modifiers after its key.
+constexpr int kModifiersUpMs = 250;
 // Left Ctrl: a key no page acts on alone.
 constexpr std::uint32_t kEvdevLeftCtrl = 29;
 }  // namespace
@@ -108,6 +110,10 @@ GnomeDesktop::~GnomeDesktop() {
 }
 
 bool GnomeDesktop::Ready() {
+    // GNOME does not tell a program which keys are held on another program's window: the
+    // modifiers of a shortcut that started the fill (the desktop's own runs `penrika --fill` at
+    // the press) are given a moment to come up before any key meets them.
+    windows_.RunEventsFor(kModifiersUpMs);
     if (portal_.started()) return true;
     if (!portal_.HasConsent() && explain_ && !explain_(MsgGnomeConsent)) return false;
     switch (portal_.Start(kConsentWithinMs)) {

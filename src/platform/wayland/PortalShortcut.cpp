@@ -24,10 +24,8 @@ const char* const kInterface = "org.freedesktop.portal.GlobalShortcuts";
 const char* const kFillId = "fill";
 // A bind may wait for the user to answer the desktop's dialog.
 constexpr int kAnswerWithinMs = 60000;
-// With the fill at the release: how long a release may take to be heard, and how long after
-// the key the modifiers held with it may take to come up.
+// With the fill at the release: how long a release may take to be heard.
 constexpr int kReleaseWithinMs = 1500;
-constexpr int kModifiersUpMs = 250;
 
 // One entry of BindShortcuts' a(sa{sv}).
 struct PortalShortcutEntry {
@@ -79,8 +77,7 @@ class PortalShortcut::Listener : public QObject {
     void onDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong,
                        const QVariantMap&) {
         if (session.path() != owner_.session_ || id != QLatin1String(kFillId)) return;
-        // The combination's key is up; its modifiers come up a moment later.
-        if (pending_) QTimer::singleShot(kModifiersUpMs, this, [this] { Fire(); });
+        if (pending_) QTimer::singleShot(0, this, [this] { Fire(); });
     }
 
   private:
