@@ -167,6 +167,9 @@ void CandidateList::onPick() {
     if (i < 0 || list_->selectedItems().isEmpty()) return;
     if (static_cast<std::size_t>(i) >= candidates_.size()) return;
     leaving_ = true;
+    // Where the program cannot give the keyboard back to the browser (GNOME), the desktop gives
+    // it back once the list has gone: the list goes before the fill.
+    if (shell_.toolbarTakesNoFocus) hide();
     if (fill_) fill_(candidates_[static_cast<std::size_t>(i)].fillText);
     LeaveToToolbar();
 }

@@ -73,6 +73,12 @@ printf '[preferred]\ndefault=gnome;\n' >"$work/gnome/.config/xdg-desktop-portal/
         "$(command -v penrika >/dev/null && echo penrika || echo true)" \
         >"$work/gnome/.local/share/applications/jp.tamsel.Penrika.desktop"
 
+# GNOME Shell shows its window list only to its portal backends: the GTK one, which this session
+# does not use, is kept from starting, so that a test's driver may take its name.
+mkdir -p "$work/gnome/.local/share/dbus-1/services"
+printf '[D-BUS Service]\nName=org.freedesktop.impl.portal.desktop.gtk\nExec=/bin/false\n' \
+    >"$work/gnome/.local/share/dbus-1/services/org.freedesktop.impl.portal.desktop.gtk.service"
+
 socket=wayland-gnome
 unset DISPLAY XAUTHORITY WAYLAND_SOCKET QT_QPA_PLATFORM GDK_BACKEND SESSION_MANAGER
 export HOME="$work/gnome" XDG_CONFIG_HOME="$work/gnome/.config" \

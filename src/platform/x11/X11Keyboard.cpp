@@ -100,6 +100,9 @@ bool HasCase(xcb_keysym_t lower, xcb_keysym_t upper) {
 constexpr std::size_t kMaxPasteBytes = 1 << 15;
 // How long the target must have asked nothing of the clipboard before the next key.
 constexpr auto kPasteQuiet = std::chrono::milliseconds(40);
+// How long a compositor may take to hand a Wayland program the clipboard we have just offered,
+// once it has asked what it holds: no event says when it has.
+constexpr int kCompositorTakesOverMs = 60;
 
 char32_t SymToChar(xcb_keysym_t s) {
     if ((s >= 0x20 && s <= 0x7e) || (s >= 0xa0 && s <= 0xff)) return s;
@@ -260,6 +263,9 @@ bool X11Keyboard::Paste(const std::string& text, xcb_window_t target,
         target = XCB_NONE;
         x_.WaitUntil([&] { return x_.lastClipboardRequestFrom(XCB_NONE) >= offered; }, 1000, 2,
                      userInput_);
+        // It reads the answer in its own time, and a Ctrl+V it takes before then pastes what
+        // the clipboard held before (the copied label, in Chromium and Firefox alike).
+        x_.Pause(kCompositorTakesOverMs, userInput_);
     }
     const std::uint64_t served = x_.clipboardServedTo(target);
     if (!PressReleaseOn(stillTarget, v, false, true, false)) return false;

@@ -46,6 +46,9 @@ BrowserSession::BrowserSession(Browser b, const FormServer& server, const std::s
            std::to_string(::getpid());
     screen_ = Screen::Open();
     const bool wayland = !screen_->PagesKnowTheirPlace();
+    // GNOME centres a new window and lets no test move it: narrow enough, it leaves room on its
+    // right for the toolbar.
+    if (InGnomeSession()) options_.width = std::min(options_.width, 960);
 
     fs::path profile = session_.home() / "profile";
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "e2e/support/GnomeScreen.h"
 #include "e2e/support/KWinScreen.h"
 #include "e2e/support/SwayScreen.h"
 #include "e2e/support/Util.h"
@@ -15,6 +16,7 @@ std::unique_ptr<Screen> Screen::Open() {
     if (name.empty()) return std::make_unique<XDisplay>();
     if (name == "sway") return std::make_unique<SwayScreen>();
     if (name == "kwin") return std::make_unique<KWinScreen>();
+    if (name == "gnome") return std::make_unique<GnomeScreen>();
     throw Error("no screen for the Wayland session \"" + name + "\"");
 }
 

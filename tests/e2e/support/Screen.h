@@ -1,7 +1,7 @@
 // What the tests see and do as the user, whatever the session: the windows on the screen (by
 // id, title, state and place) and a real pointer. X11 (tests/support/with-x.sh) is XDisplay;
-// a Wayland session (tests/support/sway-session.sh, kwin-session.sh) is asked through its
-// compositor.
+// a Wayland session (tests/support/sway-session.sh, kwin-session.sh, gnome-session.sh) is asked
+// through its compositor.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "support/Wait.h"
 
@@ -33,6 +34,11 @@ std::filesystem::path SourceDir();
 // Whether the test runs in one of the Wayland sessions of tests/support/*-session.sh.
 inline bool InWaylandSession() {
     return std::getenv("PENRIKA_WAYLAND_SESSION") != nullptr;
+}
+// GNOME's (tests/support/gnome-session.sh), where the program itself runs on X11 (XWayland).
+inline bool InGnomeSession() {
+    const char* s = std::getenv("PENRIKA_WAYLAND_SESSION");
+    return s && std::string_view(s) == "gnome";
 }
 
 }  // namespace e2e

@@ -108,6 +108,20 @@ std::vector<int> XDisplay::Frame(std::uint32_t w) {
     return out;
 }
 
+std::vector<int> XDisplay::WorkArea() {
+    xcb_ewmh_get_workarea_reply_t area;
+    std::vector<int> out;
+    if (xcb_ewmh_get_workarea_reply(&d_->ewmh, xcb_ewmh_get_workarea(&d_->ewmh, 0), &area,
+                                    nullptr)) {
+        if (area.workarea_len > 0)
+            out = {static_cast<int>(area.workarea[0].x), static_cast<int>(area.workarea[0].y),
+                   static_cast<int>(area.workarea[0].width),
+                   static_cast<int>(area.workarea[0].height)};
+        xcb_ewmh_get_workarea_reply_wipe(&area);
+    }
+    return out;
+}
+
 void XDisplay::MoveMouse(int x, int y) {
     xcb_test_fake_input(d_->c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, d_->screen->root,
                         static_cast<int16_t>(x), static_cast<int16_t>(y), 0);

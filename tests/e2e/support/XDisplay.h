@@ -26,6 +26,8 @@ class XDisplay : public Screen {
     // The window's rectangle on the screen (x, y, width, height).
     std::vector<int> Frame(std::uint32_t w) override;
     bool Move(std::uint32_t w, int x, int y) override;  // xdotool windowmove
+    // Where the window manager lets windows lie (x, y, width, height); empty when it does not say.
+    std::vector<int> WorkArea();
 
     // From now on, the server tells this client of every window mapped on the screen.
     void WatchMaps();
