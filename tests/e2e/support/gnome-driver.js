@@ -4,8 +4,8 @@
 // shows only to its own portal backends: the driver takes the name of the one this session does
 // not use. One command a line on stdin, one answer a line on stdout, once GNOME has taken it:
 //   key CODE 1|0      an evdev key pressed or released
-//   move X Y          the pointer to X, Y (parked in the corner first: the portal moves it by
-//                     steps only, without a screen stream)
+//   move X Y          the pointer to X, Y (the portal moves it by steps only, without a
+//                     screen stream)
 //   button 1|0        the left button pressed or released
 //   windows           the shell's windows as JSON: id, title, focus, hidden, x11, height
 const {Gio, GLib} = imports.gi;
@@ -56,15 +56,26 @@ request('SelectDevices', '(oa{sv})', [session], {types: new GLib.Variant('u', 3)
 request('Start', '(osa{sv})', [session, ''], {});
 const notify = (method, signature, args) => portal(method, signature, [session, {}, ...args]);
 
-// Every move starts from the corner: the pointer cannot go past it, so where it is then is known.
+// Parked in the corner once (the pointer cannot go past it, so where it is then is known), the
+// pointer then moves by the steps between the places asked for, as a hand moves it: a page sees
+// each move as a move inside it (Firefox takes no move from a pointer that jumps in from the
+// corner each time).
 const [width, height] = [1280, 800];
+let at = null;
 function move(x, y) {
-    for (let i = 0; i < 2; i++)
-        notify('NotifyPointerMotion', '(oa{sv}dd)', [10000, 10000]);
-    notify('NotifyPointerMotion', '(oa{sv}dd)', [x - (width - 1), y - (height - 1)]);
+    if (!at) {
+        for (let i = 0; i < 2; i++)
+            notify('NotifyPointerMotion', '(oa{sv}dd)', [10000, 10000]);
+        at = [width - 1, height - 1];
+    }
+    const [tx, ty] = [Math.min(Math.max(x, 0), width - 1), Math.min(Math.max(y, 0), height - 1)];
+    if (tx !== at[0] || ty !== at[1])
+        notify('NotifyPointerMotion', '(oa{sv}dd)', [tx - at[0], ty - at[1]]);
+    at = [tx, ty];
 }
 // A new session's first events are lost (headless GNOME): a few first.
 for (let i = 0; i < 3; i++) {
+    at = null;
     move(width / 2, height - 2);
     pause(30);
 }
