@@ -18,6 +18,14 @@ constexpr int kConsentWithinMs = 120000;
 constexpr int kModifiersUpMs = 250;
 // Left Ctrl: a key no page acts on alone.
 constexpr std::uint32_t kEvdevLeftCtrl = 29;
+
+// The portal knows a program by the first call on each connection: one of the program's own,
+// named before anything else speaks on it (Qt's desktop theme may read the portal's settings on
+// the shared connection as the program starts, and the name is no longer taken there then).
+QDBusConnection PortalBus() {
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                         QStringLiteral("penrika-portal"));
+}
 }  // namespace
 
 WindowId GnomeWindowStack::X11Active() {
@@ -94,13 +102,13 @@ bool GnomeDesktop::Suits(const QString& appId) {
     if (!desktop || std::string_view(desktop).find("GNOME") == std::string_view::npos ||
         !RunsThroughXWayland())
         return false;
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = PortalBus();
     RemoteDesktopPortal::Register(bus, appId);
     return RemoteDesktopPortal::Available(bus);
 }
 
 GnomeDesktop::GnomeDesktop()
-    : portal_(QDBusConnection::sessionBus(), DataHome() / "Penrika" / "gnome-remote-desktop.token") {
+    : portal_(PortalBus(), DataHome() / "Penrika" / "gnome-remote-desktop.token") {
     x11_.keyboard().SetUnseenChannel(this);
     shortcut_.FireOnRelease(true);
 }
