@@ -33,7 +33,7 @@ test_packages=(libgtest-dev libgmock-dev xvfb xauth openbox dbus-daemon x11-util
 command -v npm >/dev/null 2>&1 || test_packages+=(npm)
 # GNOME's test session (tests/support/gnome-session.sh) needs GNOME 48, which Debian 12 lacks:
 # its shell with mutter, the desktop portal with GNOME's backend, and GLib's D-Bus and settings
-# tools that seed and check it.
+# tools that store its grants and check them.
 [ "$debian_release" -ge 13 ] && test_packages+=(gnome-shell mutter xdg-desktop-portal
     xdg-desktop-portal-gnome libglib2.0-bin)
 

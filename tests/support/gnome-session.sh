@@ -169,7 +169,7 @@ done
 
 # A grant as the portal stores it for GNOME's backend: the token names the entry, the app id
 # owns it, the data are what the user allowed (device types: 1 keyboard, 2 pointer).
-seed() {
+store_grant() {
     local token now
     token=$(cat /proc/sys/kernel/random/uuid)
     now=$(($(date +%s) * 1000000))
@@ -180,9 +180,9 @@ seed() {
         "<('GNOME', uint32 1, <(int64 $now, int64 $now, uint32 $2, false, @a(uuv) [])>)>" \
         >/dev/null && echo "$token"
 }
-driver_token=$(seed "" 3) || fail "the driver's consent could not be stored"
+driver_token=$(store_grant "" 3) || fail "the driver's consent could not be stored"
 if [ -z "${PENRIKA_GNOME_NO_CONSENT:-}" ]; then
-    app_token=$(seed jp.tamsel.Penrika 1) || fail "Penrika's consent could not be stored"
+    app_token=$(store_grant jp.tamsel.Penrika 1) || fail "Penrika's consent could not be stored"
 fi
 
 # GNOME Shell starts in its overview, where a window opened later would not have the keyboard.
