@@ -3,22 +3,17 @@
 #include "platform/posix/InputMethodSwitch.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QObject>
-#include <QThread>
-#include <atomic>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/Launch.h"
+#include "support/PrivateBus.h"
 
 using platform::InputMethodSwitch;
 
@@ -89,61 +84,19 @@ class FakeContext : public QObject {
     std::vector<QDBusMessage> waiting_;
 };
 
-// Serves the stand-in on a thread of its own: the switch's calls block the test's thread.
-class Service : public QThread {
-  public:
-    Service(const QString& address, FakeInputMethod& im, FakeContext& context)
-        : address_(address), im_(im), context_(context) {}
-    void run() override {
-        QDBusConnection bus = QDBusConnection::connectToBus(address_, "fake-fcitx5");
-        bus.registerObject("/controller", &im_, QDBusConnection::ExportAllSlots);
-        bus.registerObject("/inputcontext/1", &context_, QDBusConnection::ExportAllSlots);
-        registered_ = bus.registerService("org.fcitx.Fcitx5");
-        exec();
-        bus.unregisterService("org.fcitx.Fcitx5");
-        QDBusConnection::disconnectFromBus("fake-fcitx5");
-    }
-    bool registered() const { return registered_; }
-
-  private:
-    QString address_;
-    FakeInputMethod& im_;
-    FakeContext& context_;
-    std::atomic<bool> registered_{false};
-};
-
 class InputMethodSwitchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "InputMethodSwitch_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-        std::istringstream out(
-            Capture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
-        std::getline(out, address_);
-        out >> daemon_;
-        ASSERT_FALSE(address_.empty()) << "no private session bus";
-        service_ = std::make_unique<Service>(QString::fromStdString(address_), im_, context_);
-        im_.moveToThread(service_.get());
-        context_.moveToThread(service_.get());
-        service_->start();
-        ASSERT_TRUE(WaitUntil([&] { return service_->registered(); }, std::chrono::seconds(5)));
+        ASSERT_FALSE(bus_.address().empty()) << "no private session bus";
+        ASSERT_TRUE(bus_.Serve("org.fcitx.Fcitx5",
+                               {{"/controller", &im_}, {"/inputcontext/1", &context_}}));
     }
-    void TearDown() override {
-        if (service_) {
-            service_->quit();
-            service_->wait();
-        }
-        // Each test's bus is its own: the next must not find this one's connection.
-        QDBusConnection::disconnectFromBus("browser");
-        if (daemon_ > 0) kill(daemon_, SIGTERM);
-    }
+    // Each test's bus is its own: the next must not find this one's connection.
+    void TearDown() override { QDBusConnection::disconnectFromBus("browser"); }
     // A key of the browser's, handed to the input method as its module does, which waits for
     // the answer in its own time.
     void BrowserHandsOn(unsigned keycode, bool release = false) {
-        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_),
-                                                            "browser");
+        QDBusConnection bus = bus_.Connect("browser");
         QDBusMessage call = QDBusMessage::createMethodCall(
             "org.fcitx.Fcitx5", "/inputcontext/1", "org.fcitx.Fcitx.InputContext1",
             "ProcessKeyEvent");
@@ -152,18 +105,16 @@ class InputMethodSwitchTest : public ::testing::Test {
         if (!release) im_.Hear("key " + std::to_string(keycode));
     }
 
-    std::string address_;
-    pid_t daemon_ = 0;
     FakeInputMethod im_;
     FakeContext context_;
-    std::unique_ptr<Service> service_;
+    PrivateBus bus_;  // after what it serves: it stops serving first
 };
 
 // A busy browser reads the last keys of a fill late: the input method goes back on only once
 // they have reached it, and only once the same key has come as often as it was pressed.
 TEST_F(InputMethodSwitchTest, ComesBackOnOnlyAfterTheBrowserHasHandedOnTheLastKey) {
     {
-        InputMethodSwitch imOff(address_);
+        InputMethodSwitch imOff(bus_.address());
         ASSERT_EQ(imOff.found(), InputMethodSwitch::Found::SwitchedOff);
         imOff.Pressed(10);
         imOff.Pressed(23);
@@ -182,7 +133,7 @@ TEST_F(InputMethodSwitchTest, ComesBackOnOnlyAfterTheBrowserHasHandedOnTheLastKe
 
     // A browser that never hands the key on holds the input method off for a bounded while.
     {
-        InputMethodSwitch imOff(address_);
+        InputMethodSwitch imOff(bus_.address());
         imOff.Pressed(36);
         const auto start = std::chrono::steady_clock::now();
         imOff.WaitKeysHandedOn(50, [](int ms) {
@@ -196,7 +147,7 @@ TEST_F(InputMethodSwitchTest, ComesBackOnOnlyAfterTheBrowserHasHandedOnTheLastKe
 // Firefox loses one of two presses of a key when the second comes before fcitx5 has answered
 // about the first: the same key again waits for the answers about both halves of the last one.
 TEST_F(InputMethodSwitchTest, TheSameKeyAgainWaitsUntilTheInputMethodHasAnsweredTheLast) {
-    InputMethodSwitch imOff(address_);
+    InputMethodSwitch imOff(bus_.address());
     ASSERT_EQ(imOff.found(), InputMethodSwitch::Found::SwitchedOff);
     imOff.Pressed(19);
     int pauses = 0, answered = 0;
@@ -224,7 +175,7 @@ TEST_F(InputMethodSwitchTest, TheSameKeyAgainWaitsUntilTheInputMethodHasAnswered
 // fixed while instead of watching.
 TEST_F(InputMethodSwitchTest, AContextOffTheBusGetsTheFixedWait) {
     im_.frontend = "wayland_v2";
-    InputMethodSwitch imOff(address_);
+    InputMethodSwitch imOff(bus_.address());
     ASSERT_EQ(imOff.found(), InputMethodSwitch::Found::SwitchedOff);
     imOff.Pressed(23);
     std::vector<int> pauses;

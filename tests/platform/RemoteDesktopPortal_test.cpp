@@ -4,21 +4,17 @@
 #include "platform/wayland/RemoteDesktopPortal.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QThread>
 #include <atomic>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/Launch.h"
+#include "support/PrivateBus.h"
 #include "support/ScratchDir.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
@@ -26,8 +22,6 @@
 using platform::RemoteDesktopPortal;
 
 namespace {
-
-const char* const kBusName = "fake-portal";
 
 // What the portal's RemoteDesktop answers: Start grants with `nextToken`, or is refused.
 class FakeRemoteDesktop : public QObject, protected QDBusContext {
@@ -87,58 +81,18 @@ class FakeRemoteDesktop : public QObject, protected QDBusContext {
     std::vector<std::string> heard_;
 };
 
-class Service : public QThread {
-  public:
-    Service(const QString& address, FakeRemoteDesktop& portal) : address_(address), portal_(portal) {}
-    void run() override {
-        QDBusConnection bus = QDBusConnection::connectToBus(address_, kBusName);
-        bus.registerObject("/org/freedesktop/portal/desktop", &portal_,
-                           QDBusConnection::ExportAllSlots);
-        registered_ = bus.registerService("org.freedesktop.portal.Desktop");
-        exec();
-        QDBusConnection::disconnectFromBus(kBusName);
-    }
-    bool registered() const { return registered_; }
-
-  private:
-    QString address_;
-    FakeRemoteDesktop& portal_;
-    std::atomic<bool> registered_{false};
-};
-
 class RemoteDesktopPortalTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "RemoteDesktopPortal_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-        std::istringstream out(
-            Capture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
-        std::getline(out, address_);
-        out >> daemon_;
-        ASSERT_FALSE(address_.empty()) << "no private session bus";
-        service_ = std::make_unique<Service>(QString::fromStdString(address_), portal_);
-        portal_.moveToThread(service_.get());
-        service_->start();
-        ASSERT_TRUE(WaitUntil([&] { return service_->registered(); }, std::chrono::seconds(5)));
+        ASSERT_FALSE(bus_.address().empty()) << "no private session bus";
+        ASSERT_TRUE(bus_.Serve("org.freedesktop.portal.Desktop",
+                               {{"/org/freedesktop/portal/desktop", &portal_}}));
     }
-    void TearDown() override {
-        if (service_) {
-            service_->quit();
-            service_->wait();
-        }
-        QDBusConnection::disconnectFromBus("program");
-        if (daemon_ > 0) kill(daemon_, SIGTERM);
-    }
-    QDBusConnection Program() {
-        return QDBusConnection::connectToBus(QString::fromStdString(address_), "program");
-    }
+    void TearDown() override { QDBusConnection::disconnectFromBus("program"); }
+    QDBusConnection Program() { return bus_.Connect("program"); }
 
-    std::string address_;
-    pid_t daemon_ = 0;
     FakeRemoteDesktop portal_;
-    std::unique_ptr<Service> service_;
+    PrivateBus bus_;  // after what it serves: it stops serving first
     ScratchDir dir_{"portal"};
 };
 
