@@ -33,6 +33,10 @@ cleanup() {
     for p in /proc/[0-9]*; do
         [ "$(readlink "$p/root" 2>/dev/null)" = "$rootfs" ] && kill -KILL "${p#/proc/}" 2>/dev/null
     done
+    # A browser there starts the document portal, which mounts its file system in the browser's
+    # runtime directory and leaves it behind when it is killed.
+    { grep -o " $rootfs/[^ ]*" /proc/mounts || true; } | sort -r |
+        while read -r m; do umount -l "$m" || true; done
     # Never remove a root while the machine's /dev or /proc is still mounted in it.
     if grep -q " $rootfs/" /proc/mounts; then
         echo "clean machine: $rootfs still has mounts; left in place" >&2
@@ -148,8 +152,8 @@ check_release() {  # check_release 12|13: one fresh root of that release, its pa
             grep -q 'set_app_id("jp.tamsel.Penrika")' "$rootfs/tmp/penrika-wayland.log"
     fi
 
-    # The installed program filling both browsers with a real mouse, on an X display, under sway
-    # and under KWin, the input method off and on: the release's browser cases (its test build,
+    # The installed program filling both browsers with a real mouse, on an X display, under sway,
+    # under KWin and (Debian 13) under GNOME, the input method off and on: the release's browser cases (its test build,
     # bound in at the same path) with /usr/bin/penrika in place of the build's. Under KWin the
     # window list and keys are granted to it by the package's own desktop file alone.
     local e2e="$root/build/tests/Write_e2etest"
@@ -159,10 +163,19 @@ check_release() {  # check_release 12|13: one fresh root of that release, its pa
         in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             kwin-wayland chromium firefox-esr fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 dbus-x11 \
             python3 procps wl-clipboard npm xvfb xauth openbox x11-utils xdotool >/dev/null 2>&1'
+    # From Debian 13 on, GNOME's Wayland session too, where the package's desktop file names the
+    # program to the desktop portal.
+    local sessions=(with-x sway-session kwin-session)
+    if [ "$release" -ge 13 ]; then
+        sessions+=(gnome-session)
+        check "apt installs GNOME Shell and the desktop portal" \
+            in_root sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+                --no-install-recommends ${gnome_packages[*]} >/dev/null 2>&1"
+    fi
     share_machine_trust "$rootfs"
     mkdir -p "$rootfs$root"
     mount --bind "$root" "$rootfs$root"
-    for session in with-x sway-session kwin-session; do
+    for session in "${sessions[@]}"; do
         e2e_passes() {
             in_root env PENRIKA_INSTALLED=/usr/bin/penrika \
                 bash "$root/tests/support/$session.sh" "$e2e" \

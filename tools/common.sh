@@ -34,8 +34,8 @@ command -v npm >/dev/null 2>&1 || test_packages+=(npm)
 # GNOME's test session (tests/support/gnome-session.sh) needs GNOME 48, which Debian 12 lacks:
 # its shell with mutter, the desktop portal with GNOME's backend, and GLib's D-Bus and settings
 # tools that store its grants and check them.
-[ "$debian_release" -ge 13 ] && test_packages+=(gnome-shell mutter xdg-desktop-portal
-    xdg-desktop-portal-gnome libglib2.0-bin)
+gnome_packages=(gnome-shell mutter xdg-desktop-portal xdg-desktop-portal-gnome libglib2.0-bin)
+[ "$debian_release" -ge 13 ] && test_packages+=("${gnome_packages[@]}")
 
 # What building for Windows needs: the MinGW-w64 compilers, Debian's qt6-base source and what
 # builds it (Perl for its header script), the SVG icons drawn as PNG, zip; and Wine with a
