@@ -104,9 +104,12 @@ void FillCommand::CopyAndMatch() {
         Tell(MsgBrowserNotRecognised, ErrorTitle);
         return;
     }
+    // Right leaves the highlight for the field after it once the browser has copied it: a
+    // browser that takes the keys before it has copied (Firefox on GNOME) copies nothing.
     const bool copySent = SendCopy(target);
+    const bool copied = copySent && d_.clipboard.WaitText(kClipboardTimeoutMs);
     if (copySent) SendKeys("{RIGHT}", target);
-    if (!copySent || !d_.clipboard.WaitText(kClipboardTimeoutMs)) {
+    if (!copied) {
         Tell(kMsgItemNotRecognised, ErrorTitle);
         return;
     }
@@ -147,7 +150,7 @@ void FillCommand::MatchItem(const std::string& copied) {
     } else {
         DropTopmost(d_.windows, state_.options, toolbar_.window);
         if (toolbar_.choose)
-            toolbar_.choose(found, [this](const std::string& text) { FillForm(text); });
+            toolbar_.choose(found, [this](const std::string& text) { FillForm(text, true); });
     }
 }
 
@@ -188,7 +191,7 @@ SendOutcome FillCommand::SendKeys(const std::string& keys, WindowId target) {
     return {};
 }
 
-void FillCommand::FillForm(const std::string& text) {
+void FillCommand::FillForm(const std::string& text, bool afterOwnWindow) {
     // Check the notation before anything reaches the browser: a bad text types nothing.
     KeyParseResult parsed = ParseKeys(text);
     if (!parsed.ok()) {
@@ -204,12 +207,14 @@ void FillCommand::FillForm(const std::string& text) {
         if (!toolbar_.confirm ||
             !toolbar_.confirm("[ " + typed + " ]をフォームに記入します。", AppTitle))
             return;
+        afterOwnWindow = true;
     }
     WindowId target = AppActivate(browser_.caption);
     if (!target) {
         Tell(MsgBrowserNotRecognised, ErrorTitle);
         return;
     }
+    if (afterOwnWindow) d_.windows.WaitHandedBack(target);
     SendOutcome tab = SendKeys("{TAB}", target);
     SendOutcome body = tab.result == SendResult::Sent ? SendKeys(text, target) : tab;
     switch (body.result) {

@@ -82,8 +82,9 @@ class FillCommand {
     // Looks the copied label up: none, one (typed at once) or several (the toolbar's list).
     void MatchItem(const std::string& copied);
     // Types an entry's text into the field after the highlighted label: confirmation when the
-    // option asks for it, activation of the browser, Tab, then the text.
-    void FillForm(const std::string& text);
+    // option asks for it, activation of the browser, Tab, then the text. `afterOwnWindow`: a
+    // window of ours (the candidate list) had the keyboard just before.
+    void FillForm(const std::string& text, bool afterOwnWindow = false);
 
     // Brings the window titled `title` to the front (the recognised browser while its title
     // still begins with it, else an equal title, else one that begins with it) and waits,

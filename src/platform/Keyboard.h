@@ -15,8 +15,9 @@ class Keyboard {
 
     // Waits until the user has let go of Shift, Ctrl, Alt and Super; false on timeout.
     virtual bool WaitModifiersReleased(int timeoutMs) = 0;
-    // Whether keys may go to `target` now. A desktop that lets a program type only with the
-    // user's consent asks for it here, and tells the user itself when it is not given.
+    // Whether keys may go to `target` now: asked once as a fill begins, before its first key. A
+    // desktop that lets a program type only with the user's consent asks for it here, and tells
+    // the user itself when it is not given.
     virtual bool Ready(WindowId target) { return true; }
     // What this keyboard types with Shift on the key that types `c` alone, 0 when it has no
     // such key: what StrokesToSend makes of Shift with a character.

@@ -37,6 +37,10 @@ class WindowStack {
     virtual WindowId ActiveWindow() = 0;
     // Waits (running the event loop) until `w` is the active window; false on timeout.
     virtual bool WaitActive(WindowId w, int timeoutMs) = 0;
+    // After a window of ours had the keyboard (the candidate list, a question), gives the
+    // desktop the time it takes to hand it back to the active `w`, where nothing says when it
+    // has (where WaitActive sees it, there is nothing to wait for).
+    virtual void WaitHandedBack(WindowId w) {}
     // Lets the window manager's and the program's events run for `ms` milliseconds (a pause
     // while the focus settles that keeps the program answering).
     virtual void RunEventsFor(int ms) = 0;

@@ -54,6 +54,30 @@ TEST_F(FillRoad, WithoutConfirmationActivatesThenTypesTabThenTheText) {
     ASSERT_EQ(d.typeCalls().size(), 2u);
     EXPECT_EQ(d.typeCalls()[0].requested.size(), 1u);
     EXPECT_EQ(d.log().front(), "activate " + std::to_string(browser));
+    // No window of ours had the keyboard: nothing to wait for before the keys.
+    EXPECT_EQ(d.log().size(), 3u);
+}
+
+// After the list (and after a question, below), the keys wait until the desktop has handed the
+// keyboard back to the browser (GNOME says nothing of it).
+TEST_F(FillRoad, AfterTheCandidateListTheKeysWaitForTheKeyboardBack) {
+    const std::vector<std::string> expected = {
+        "activate " + std::to_string(browser), "handed back " + std::to_string(browser),
+        "type " + std::to_string(browser) + " {TAB}", "type " + std::to_string(browser) + " 03"};
+    state.entries.Resize(2);
+    state.entries[0] = {"郵便番号", "100", ""};
+    state.entries[1] = {"電話番号", "03", ""};
+    FillCommand::Toolbar picksTheSecond = d.RoadToolbar(toolbar);
+    picksTheSecond.choose = [](const std::vector<Candidate>& found,
+                               const std::function<void(const std::string&)>& pick) {
+        pick(found.at(1).fillText);
+    };
+    FillCommand road(d.Parts(), state, picksTheSecond);
+    road.SetBrowser({recognised, kCaption, false});
+    road.MatchItem("番号");
+    EXPECT_EQ(d.log(), expected);
+
+    state.entries.Resize(0);
 }
 
 TEST_F(FillRoad, ConfirmationShowsWhatWillBeTypedAndOkTypes) {
@@ -65,8 +89,10 @@ TEST_F(FillRoad, ConfirmationShowsWhatWillBeTypedAndOkTypes) {
     EXPECT_EQ(d.msgBoxes()[0].style, 65);
     EXPECT_EQ(d.msgBoxes()[0].title, "Penrika");
     EXPECT_EQ(d.TypedText(browser), "{TAB}aB{TAB}");
-    // Asked before the browser came forward.
+    // Asked before the browser came forward, which gets the keyboard back before the keys.
     EXPECT_EQ(d.log().front().rfind("msgbox 65", 0), 0u);
+    ASSERT_GE(d.log().size(), 4u);
+    EXPECT_EQ(d.log()[2], "handed back " + std::to_string(browser));
 }
 
 // The confirmation reads the text as this keyboard will type it, not as the notation is written:

@@ -88,6 +88,7 @@ class FakeWindowStack : public platform::WindowStack {
     void RequestActivate(WindowId w) override;
     WindowId ActiveWindow() override { return active_; }
     bool WaitActive(WindowId w, int timeoutMs) override { return active_ == w; }
+    void WaitHandedBack(WindowId w) override { log_.push_back("handed back " + std::to_string(w)); }
     void RunEventsFor(int) override {}
     bool IsMinimized(WindowId w) override;
     void Restore(WindowId w) override;

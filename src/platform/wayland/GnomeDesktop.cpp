@@ -16,6 +16,8 @@ namespace {
 constexpr int kConsentWithinMs = 120000;
 // How long a user takes to let go of a shortcut's modifiers after its key.
 constexpr int kModifiersUpMs = 250;
+// How long GNOME takes to give the keyboard back to a Wayland window after one of ours closes.
+constexpr int kHandBackMs = 250;
 // Left Ctrl: a key no page acts on alone.
 constexpr std::uint32_t kEvdevLeftCtrl = 29;
 
@@ -85,6 +87,12 @@ bool GnomeWindowStack::WaitActive(WindowId w, int timeoutMs) {
     return true;
 }
 
+void GnomeWindowStack::WaitHandedBack(WindowId w) {
+    // GNOME names none of ours active a moment before the compositor's window has the keyboard
+    // again, and nothing an X11 program sees says when it has.
+    if (w == kUnseenFocus) x11_.RunEventsFor(kHandBackMs);
+}
+
 bool GnomeWindowStack::IsMinimized(WindowId w) {
     return w != kUnseenFocus && x11_.IsMinimized(w);
 }
@@ -122,6 +130,10 @@ bool GnomeDesktop::Ready() {
     // modifiers of a shortcut that started the fill (the desktop's own runs `penrika --fill` at
     // the press) are given a moment to come up before any key meets them.
     windows_.RunEventsFor(kModifiersUpMs);
+    return Open();
+}
+
+bool GnomeDesktop::Open() {
     if (portal_.started()) return true;
     if (!portal_.HasConsent() && explain_ && !explain_(MsgGnomeConsent)) return false;
     switch (portal_.Start(kConsentWithinMs)) {

@@ -40,6 +40,7 @@ class GnomeWindowStack : public WindowStack {
     void RequestActivate(WindowId w) override;
     WindowId ActiveWindow() override;
     bool WaitActive(WindowId w, int timeoutMs) override;
+    void WaitHandedBack(WindowId w) override;
     void RunEventsFor(int ms) override { x11_.RunEventsFor(ms); }
     bool IsMinimized(WindowId w) override;
     void Restore(WindowId w) override;
@@ -77,6 +78,7 @@ class GnomeDesktop : private KeyChannel {
 
   private:
     bool Ready() override;
+    bool Open() override;
     bool FocusHeld() override { return windows_.X11Active() == 0; }
     bool Key(std::uint32_t evdev, bool pressed) override { return portal_.Key(evdev, pressed); }
 

@@ -496,7 +496,7 @@ bool X11Keyboard::Ready(WindowId target) {
 
 std::size_t X11Keyboard::Type(const std::vector<KeyStroke>& strokes, WindowId target) {
     if (target == kUnseenFocus) {
-        if (!Ready(target)) return 0;
+        if (!channel_ || !channel_->Open()) return 0;
         // Every window of the compositor is one to us: the keys go on while none of ours (nor
         // any X11 window) has taken the keyboard. Characters no key carries go by paste.
         unseen_ = true;

@@ -36,8 +36,10 @@ class InputMethodSwitch;
 class KeyChannel {
   public:
     virtual ~KeyChannel() = default;
-    // Whether keys may go through it now (see Keyboard::Ready).
+    // Whether keys may go through it now (see Keyboard::Ready): asked once as a fill begins.
     virtual bool Ready() = 0;
+    // Whether it is open for keys, opened now if it is not: asked before every run of keys.
+    virtual bool Open() = 0;
     // Whether the keyboard is still with the window the typing began in: no window of ours (nor
     // any X11 window) has taken it.
     virtual bool FocusHeld() = 0;
