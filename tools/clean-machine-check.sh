@@ -28,13 +28,13 @@ cleanup() {
     if [ -n "${pid:-}" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
     pid=""
     [ -n "$rootfs" ] || return 0
-    for m in "${root#/}" tmp/.X11-unix dev sys proc; do umount -l "$rootfs/$m" 2>/dev/null || true; done
     # What a session there left running has the root's files open.
     for p in /proc/[0-9]*; do
         [ "$(readlink "$p/root" 2>/dev/null)" = "$rootfs" ] && kill -KILL "${p#/proc/}" 2>/dev/null
     done
-    # A browser there starts the document portal, which mounts its file system in the browser's
-    # runtime directory and leaves it behind when it is killed.
+    # Everything mounted in it, deepest first: the machine's /dev, /sys and /proc, the checkout,
+    # and what its sessions left (a browser starts the document portal, which mounts its file
+    # system in the browser's runtime directory and leaves it behind when it is killed).
     { grep -o " $rootfs/[^ ]*" /proc/mounts || true; } | sort -r |
         while read -r m; do umount -l "$m" || true; done
     # Never remove a root while the machine's /dev or /proc is still mounted in it.
