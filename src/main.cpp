@@ -44,9 +44,7 @@ int main(int argc, char** argv) {
     if (wayland)
         native = std::make_unique<platform::WaylandDesktop>(
             QGuiApplication::desktopFileName().toStdString());
-    else if (platform::GnomeDesktop::Suits(QGuiApplication::desktopFileName()))
-        gnome = std::make_unique<platform::GnomeDesktop>();
-    else
+    else if (!(gnome = platform::GnomeDesktop::InSession(QGuiApplication::desktopFileName())))
         x11 = std::make_unique<platform::X11Desktop>();
     const platform::Desktop desktop =
         native ? native->Parts() : gnome ? gnome->Parts() : x11->Parts();

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/PrivateBus.h"
+#include "support/TestBus.h"
 
 using platform::InputMethodSwitch;
 
@@ -107,7 +107,7 @@ class InputMethodSwitchTest : public ::testing::Test {
 
     FakeInputMethod im_;
     FakeContext context_;
-    PrivateBus bus_;  // after what it serves: it stops serving first
+    TestBus bus_;  // after what it serves: it stops serving first
 };
 
 // A busy browser reads the last keys of a fill late: the input method goes back on only once

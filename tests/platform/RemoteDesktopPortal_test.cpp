@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "support/PrivateBus.h"
+#include "support/TestBus.h"
 #include "support/ScratchDir.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
@@ -92,7 +92,7 @@ class RemoteDesktopPortalTest : public ::testing::Test {
     QDBusConnection Program() { return bus_.Connect("program"); }
 
     FakeRemoteDesktop portal_;
-    PrivateBus bus_;  // after what it serves: it stops serving first
+    TestBus bus_;  // after what it serves: it stops serving first
     ScratchDir dir_{"portal"};
 };
 

@@ -1,6 +1,5 @@
 #include "platform/wayland/GnomeDesktop.h"
 
-#include <QDBusConnection>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -20,14 +19,6 @@ constexpr int kModifiersUpMs = 250;
 constexpr int kHandBackMs = 250;
 // Left Ctrl: a key no page acts on alone.
 constexpr std::uint32_t kEvdevLeftCtrl = 29;
-
-// The portal knows a program by the first call on each connection: one of the program's own,
-// named before anything else speaks on it (Qt's desktop theme may read the portal's settings on
-// the shared connection as the program starts, and the name is no longer taken there then).
-QDBusConnection PortalBus() {
-    return QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                         QStringLiteral("penrika-portal"));
-}
 }  // namespace
 
 WindowId GnomeWindowStack::X11Active() {
@@ -105,18 +96,21 @@ bool GnomeWindowStack::Place(WindowId w, int& x, int& y, int& width, int& height
     return w != kUnseenFocus && x11_.Place(w, x, y, width, height);
 }
 
-bool GnomeDesktop::Suits(const QString& appId) {
+std::unique_ptr<GnomeDesktop> GnomeDesktop::InSession(const QString& appId) {
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     if (!desktop || std::string_view(desktop).find("GNOME") == std::string_view::npos ||
         !RunsThroughXWayland())
-        return false;
-    QDBusConnection bus = PortalBus();
-    RemoteDesktopPortal::Register(bus, appId);
-    return RemoteDesktopPortal::Available(bus);
+        return nullptr;
+    auto bus = std::make_unique<PrivateBus>();
+    if (!bus->connected()) return nullptr;
+    RemoteDesktopPortal::Register(bus->bus(), appId);
+    if (!RemoteDesktopPortal::Available(bus->bus())) return nullptr;
+    return std::unique_ptr<GnomeDesktop>(new GnomeDesktop(std::move(bus)));
 }
 
-GnomeDesktop::GnomeDesktop()
-    : portal_(PortalBus(), DataHome() / "Penrika" / "gnome-remote-desktop.token") {
+GnomeDesktop::GnomeDesktop(std::unique_ptr<PrivateBus> bus)
+    : bus_(std::move(bus)),
+      portal_(bus_->bus(), DataHome() / "Penrika" / "gnome-remote-desktop.token") {
     x11_.keyboard().SetUnseenChannel(this);
     shortcut_.FireOnRelease(true);
 }

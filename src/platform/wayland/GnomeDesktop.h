@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/Desktop.h"
+#include "platform/posix/PrivateBus.h"
 #include "platform/wayland/PortalShortcut.h"
 #include "platform/wayland/RemoteDesktopPortal.h"
 #include "platform/x11/X11Desktop.h"
@@ -55,12 +56,13 @@ class GnomeWindowStack : public WindowStack {
 
 class GnomeDesktop : private KeyChannel {
   public:
-    // Whether the program runs through XWayland in GNOME's session, with the portal's keyboard.
-    // Names the program to the portal as `appId` first (its desktop file's name), as the portal
-    // wants before any other call.
-    static bool Suits(const QString& appId);
+    // The desktop where the program runs through XWayland in GNOME's session, with the portal's
+    // keyboard; null elsewhere. It names the program to the portal as `appId` (its desktop
+    // file's name) on a connection of its own first: the portal takes the name only before any
+    // other call there (Qt's desktop theme may read the portal's settings on the shared one as
+    // the program starts).
+    static std::unique_ptr<GnomeDesktop> InSession(const QString& appId);
 
-    GnomeDesktop();
     ~GnomeDesktop() override;
     GnomeDesktop(const GnomeDesktop&) = delete;
     GnomeDesktop& operator=(const GnomeDesktop&) = delete;
@@ -77,11 +79,14 @@ class GnomeDesktop : private KeyChannel {
     }
 
   private:
+    explicit GnomeDesktop(std::unique_ptr<PrivateBus> bus);
+
     bool Ready() override;
     bool Open() override;
     bool FocusHeld() override { return windows_.X11Active() == 0; }
     bool Key(std::uint32_t evdev, bool pressed) override { return portal_.Key(evdev, pressed); }
 
+    std::unique_ptr<PrivateBus> bus_;  // before all that speaks on it
     X11Desktop x11_;
     GnomeWindowStack windows_{x11_.windows()};
     RemoteDesktopPortal portal_;

@@ -20,11 +20,11 @@
 #include "support/Launch.h"
 #include "support/Wait.h"
 
-class PrivateBus {
+class TestBus {
   public:
     using Objects = std::vector<std::pair<QString, QObject*>>;
 
-    PrivateBus() {
+    TestBus() {
         static int argc = 1;
         static char name[] = "test";
         static char* argv[] = {name, nullptr};
@@ -34,15 +34,15 @@ class PrivateBus {
         std::getline(out, address_);
         out >> daemon_;
     }
-    ~PrivateBus() {
+    ~TestBus() {
         if (service_) {
             service_->quit();
             service_->wait();
         }
         if (daemon_ > 0) kill(daemon_, SIGTERM);
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
+    TestBus(const TestBus&) = delete;
+    TestBus& operator=(const TestBus&) = delete;
 
     // Empty when no daemon started.
     const std::string& address() const { return address_; }
