@@ -27,7 +27,12 @@ CONF
     exec dbus-run-session --config-file="$HOME/session-bus.conf" -- "$0" "$@"
 fi
 
-[ -n "${PENRIKA_KWIN_INPUT_METHOD_LOG:-}" ] || fcitx5 >"$log" 2>&1 &
+# Under sway without its candidate window: sway 1.10 crashes now and then when a window closes
+# while an input method's popup is on it (sway issue 8541), and these sessions close browsers
+# one after another. Nothing here reads the candidates.
+ui=""
+[ "${PENRIKA_WAYLAND_SESSION:-}" = sway ] && ui=--disable=classicui
+[ -n "${PENRIKA_KWIN_INPUT_METHOD_LOG:-}" ] || fcitx5 $ui >"$log" 2>&1 &
 i=0
 # Up once it owns its name on the bus (asking fcitx5-remote would start a second one).
 until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \

@@ -34,21 +34,16 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-gnome.XXXXXX")
 shell_pid=""
 bus_pid=""
 system_bus_pid=""
+source "$(dirname "${BASH_SOURCE[0]}")/session-end.sh"
 cleanup() {
     # gnome-shell ends its Xwayland; the portals end with their bus.
     [ -n "$shell_pid" ] && kill "$shell_pid" 2>/dev/null && wait "$shell_pid" 2>/dev/null
     [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null && wait "$bus_pid" 2>/dev/null
     [ -n "$system_bus_pid" ] && kill "$system_bus_pid" 2>/dev/null &&
         wait "$system_bus_pid" 2>/dev/null
-    # Whatever of the session is left (started by the bus or the shell, detached from us, or by
-    # the command) carries its mark in the environment.
-    local pid
-    for environ in $(grep -lsz "^PENRIKA_TEST_WORK=$work\$" /proc/[0-9]*/environ); do
-        pid=${environ#/proc/}
-        pid=${pid%/environ}
-        [ "$pid" != $$ ] && kill -KILL "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
+    # Whatever of the session is left: started by the bus or the shell, detached from us, or by
+    # the command.
+    end_leftovers "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP

@@ -29,6 +29,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-kwin.XXXXXX")
 chmod 711 "$work"
 kwin_pid=""
 bus_pid=""
+source "$(dirname "${BASH_SOURCE[0]}")/session-end.sh"
 cleanup() {
     # KWin ends its Xwayland and the programs it started; whatever of them is left after it
     # (KWin killed hard) goes by PID too.
@@ -37,12 +38,11 @@ cleanup() {
     [ -n "$kwin_pid" ] && kill "$kwin_pid" 2>/dev/null
     [ -n "$kwin_pid" ] && wait "$kwin_pid" 2>/dev/null
     for p in $children; do kill "$p" 2>/dev/null; done
-    # mozc_server leaves its parent (fcitx5) at once: known by the work folder in its HOME.
-    [ -n "${PENRIKA_KWIN_INPUT_METHOD:-}" ] && for p in $(grep -lsF "HOME=$work/kwin-home" \
-        /proc/[0-9]*/environ | cut -d/ -f3); do kill "$p" 2>/dev/null; done
     [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
     [ -n "$bus_pid" ] && wait "$bus_pid" 2>/dev/null
-    rm -rf "$work"
+    # What the bus started (the desktop portals) ends a moment after it, and mozc_server leaves
+    # its parent (fcitx5) at once: both name the work folder in their environment.
+    end_leftovers "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP

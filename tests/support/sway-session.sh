@@ -12,20 +12,15 @@ set -u
 work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-sway.XXXXXX")
 sway_pid=""
 bus_pid=""
+source "$(dirname "${BASH_SOURCE[0]}")/session-end.sh"
 cleanup() {
     [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null
     [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
     [ -n "$sway_pid" ] && wait "$sway_pid" 2>/dev/null
     [ -n "$bus_pid" ] && wait "$bus_pid" 2>/dev/null
-    # sway starts Xwayland (and what its configuration runs) detached from itself; they carry
-    # the session's mark in their environment and are stopped by PID if still there.
-    local pid
-    for environ in $(grep -lsz "^PENRIKA_TEST_WORK=$work\$" /proc/[0-9]*/environ); do
-        pid=${environ#/proc/}
-        pid=${pid%/environ}
-        [ "$pid" != $$ ] && kill -KILL "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
+    # sway starts Xwayland (and what its configuration runs) detached from itself; they are
+    # stopped by PID if still there.
+    end_leftovers "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP

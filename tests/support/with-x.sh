@@ -8,6 +8,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/penrika-x.XXXXXX")
 xvfb_pid=""
 wm_pid=""
 bus_pid=""
+source "$(dirname "${BASH_SOURCE[0]}")/session-end.sh"
 cleanup() {
     [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
     [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
@@ -15,7 +16,8 @@ cleanup() {
     [ -n "$wm_pid" ] && wait "$wm_pid" 2>/dev/null
     [ -n "$bus_pid" ] && wait "$bus_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
+    # What the bus started (the desktop portals, where installed) ends a moment after it.
+    end_leftovers "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
