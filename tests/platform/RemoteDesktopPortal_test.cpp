@@ -7,10 +7,12 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,12 @@ namespace {
 class FakeRemoteDesktop : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.RemoteDesktop")
+    Q_PROPERTY(uint version READ version)
   public:
     std::atomic<bool> refuse{false};
-    QString nextToken = "token-2";
+    QString nextToken = "token-2";  // none: a portal that keeps no consent
+    std::atomic<uint> portalVersion{2};
+    uint version() const { return portalVersion; }
 
     std::vector<std::string> Heard() {
         std::lock_guard<std::mutex> l(m_);
@@ -39,6 +44,16 @@ class FakeRemoteDesktop : public QObject, protected QDBusContext {
   public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options) {
         Hear("CreateSession");
+        // The portal names a session by the caller's connection and token, and refuses a name
+        // in use; this one refuses any it has had (the program never hands one in twice).
+        const QString token = options.value("session_handle_token").toString();
+        {
+            std::lock_guard<std::mutex> l(m_);
+            if (!sessionTokens_.insert(message().service() + '/' + token).second) {
+                sendErrorReply(QDBusError::InvalidArgs, "session " + token + " exists");
+                return {};
+            }
+        }
         return Answer(options, 0,
                       {{"session_handle", QStringLiteral("/org/freedesktop/portal/desktop/session/1")}});
     }
@@ -51,7 +66,9 @@ class FakeRemoteDesktop : public QObject, protected QDBusContext {
     QDBusObjectPath Start(const QDBusObjectPath&, const QString&, const QVariantMap& options) {
         Hear("Start");
         if (refuse) return Answer(options, 1, {});
-        return Answer(options, 0, {{"devices", 1u}, {"restore_token", nextToken}});
+        QVariantMap granted{{"devices", 1u}};
+        if (!nextToken.isEmpty()) granted.insert("restore_token", nextToken);
+        return Answer(options, 0, granted);
     }
     void NotifyKeyboardKeycode(const QDBusObjectPath& session, const QVariantMap&, int keycode,
                                uint state) {
@@ -79,6 +96,7 @@ class FakeRemoteDesktop : public QObject, protected QDBusContext {
 
     std::mutex m_;
     std::vector<std::string> heard_;
+    std::set<QString> sessionTokens_;
 };
 
 class RemoteDesktopPortalTest : public ::testing::Test {
@@ -129,6 +147,39 @@ TEST_F(RemoteDesktopPortalTest, TheConsentIsAskedOnceAndItsTokenKeptFromRunToRun
         "SelectDevices types 1 persist 2 token 'token-1'",
         "Start"};
     EXPECT_EQ(portal_.Heard(), expected);
+}
+
+// GNOME 43's portal (version 1) hands back no token and asks at every run's first start: the
+// program keeps that the user allowed it (so as not to explain again), hands in no token, and
+// starts again with the desktop's own dialog.
+TEST_F(RemoteDesktopPortalTest, APortalThatKeepsNoConsentIsAskedEachRunWithoutAToken) {
+    const std::filesystem::path tokenFile = dir_.path() / "token";
+    portal_.portalVersion = 1;
+    portal_.nextToken = "";
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        RemoteDesktopPortal portal(Program(), tokenFile);
+        EXPECT_FALSE(portal.KeepsConsent());
+        EXPECT_EQ(portal.HasConsent(), run > 0);
+        ASSERT_EQ(portal.Start(5000), RemoteDesktopPortal::Outcome::Started);
+        EXPECT_TRUE(portal.HasConsent());
+    }
+    const std::vector<std::string> heard = portal_.Heard();
+    ASSERT_EQ(heard.size(), 6u);
+    EXPECT_EQ(heard[1], "SelectDevices types 1 persist 2 token ''");
+    EXPECT_EQ(heard[4], "SelectDevices types 1 persist 2 token ''");
+    // The newer portal keeps it.
+    portal_.portalVersion = 2;
+    EXPECT_TRUE(RemoteDesktopPortal(Program(), tokenFile).KeepsConsent());
+}
+
+// Another of the program's callers of the portal on the same connection (the fill shortcut's)
+// names its sessions apart, so that each starts.
+TEST_F(RemoteDesktopPortalTest, TwoCallersOnOneConnectionNameTheirSessionsApart) {
+    RemoteDesktopPortal first(Program(), dir_.path() / "first");
+    RemoteDesktopPortal second(Program(), dir_.path() / "second");
+    EXPECT_EQ(first.Start(5000), RemoteDesktopPortal::Outcome::Started);
+    EXPECT_EQ(second.Start(5000), RemoteDesktopPortal::Outcome::Started);
 }
 
 // A refused consent types nothing, and its old token is not handed in again: the next fill asks

@@ -70,7 +70,9 @@ class TestBus {
             {
                 QDBusConnection bus = QDBusConnection::connectToBus(address_, connection);
                 for (const auto& o : objects_)
-                    bus.registerObject(o.first, o.second, QDBusConnection::ExportAllSlots);
+                    bus.registerObject(o.first, o.second,
+                                      QDBusConnection::ExportAllSlots |
+                                          QDBusConnection::ExportAllProperties);
                 registered_ = bus.registerService(name_);
                 exec();
                 bus.unregisterService(name_);

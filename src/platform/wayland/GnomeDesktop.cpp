@@ -129,7 +129,10 @@ bool GnomeDesktop::Ready() {
 
 bool GnomeDesktop::Open() {
     if (portal_.started()) return true;
-    if (!portal_.HasConsent() && explain_ && !explain_(MsgGnomeConsent)) return false;
+    if (!portal_.HasConsent() && explain_ &&
+        !explain_(std::string(MsgGnomeConsent) +
+                  (portal_.KeepsConsent() ? MsgGnomeConsentKept : MsgGnomeConsentEachRun)))
+        return false;
     switch (portal_.Start(kConsentWithinMs)) {
         case RemoteDesktopPortal::Outcome::Started:
             break;

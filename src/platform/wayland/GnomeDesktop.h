@@ -90,17 +90,23 @@ class GnomeDesktop : private KeyChannel {
     X11Desktop x11_;
     GnomeWindowStack windows_{x11_.windows()};
     RemoteDesktopPortal portal_;
-    PortalShortcut shortcut_;
+    PortalShortcut shortcut_{bus_->bus()};
     std::function<bool(const std::string&)> explain_;
     std::function<void(const std::string&)> tell_;
 };
 
-// Texts of the consent.
+// Texts of the consent: why GNOME asks, then how long it keeps the answer.
 inline constexpr const char* MsgGnomeConsent =
     "GNOME では、Penrika がブラウザーに文字を入力するには、キーボード操作の許可が要ります。\r\n"
     "このあと GNOME の「リモートデスクトップ」の確認が開きます。リモートからの操作を許可する"
-    "スイッチをオンにして、共有を選んでください。\r\n"
+    "スイッチをオンにして、共有を選んでください。\r\n";
+inline constexpr const char* MsgGnomeConsentKept =
     "許可は一度だけで、GNOME が覚えます。Penrika がキーを送るのは、記入のときだけです。";
+// GNOME 43's portal keeps no consent from run to run.
+inline constexpr const char* MsgGnomeConsentEachRun =
+    "この GNOME は許可を覚えないため、この確認は Penrika を起動するたびに、最初の記入のときに"
+    "開きます。許可は Penrika を終了するまで続きます。Penrika がキーを送るのは、記入のときだけ"
+    "です。";
 inline constexpr const char* MsgGnomeRefused =
     "キーボード操作が許可されなかったため、記入しませんでした。\r\n"
     "次に記入するとき、もう一度たずねます。";

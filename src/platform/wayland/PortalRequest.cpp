@@ -1,10 +1,22 @@
 #include "platform/wayland/PortalRequest.h"
 
 #include <QDBusMessage>
+#include <QDBusVariant>
 
 #include "platform/qt/QtSupport.h"
 
 namespace platform {
+
+std::optional<QVariant> PortalProperty(QDBusConnection bus, const QString& interface,
+                                       const QString& name, int answerWithinMs) {
+    QDBusMessage get = QDBusMessage::createMethodCall(kPortalService, kPortalPath,
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << interface << name;
+    const QDBusMessage reply = bus.call(get, QDBus::Block, answerWithinMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
 
 std::optional<std::pair<uint, QVariantMap>> PortalRequests::Call(const QString& interface,
                                                                  const QString& method,

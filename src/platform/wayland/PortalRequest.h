@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 #include <optional>
@@ -14,6 +15,11 @@ namespace platform {
 
 inline constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
 inline constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+
+// A property of the portal's `interface`; nullopt when the portal lacks it (or is not there).
+// The first question may start the portal and its desktop's backend.
+std::optional<QVariant> PortalProperty(QDBusConnection bus, const QString& interface,
+                                       const QString& name, int answerWithinMs = 10000);
 
 class PortalRequests : public QObject {
     Q_OBJECT
@@ -27,8 +33,10 @@ class PortalRequests : public QObject {
     std::optional<std::pair<uint, QVariantMap>> Call(const QString& interface,
                                                      const QString& method, QVariantList args,
                                                      int answerWithinMs);
-    // A token no other request or session of this program has had.
-    QString NewToken() { return QStringLiteral("penrika%1").arg(++tokens_); }
+    // A token no other request or session of this program has had, of whichever caller: the
+    // portal names requests and sessions by the connection and token alone, and refuses a name
+    // in use.
+    static QString NewToken() { return QStringLiteral("penrika%1").arg(++tokens_); }
     QDBusConnection& bus() { return bus_; }
 
   private slots:
@@ -39,7 +47,7 @@ class PortalRequests : public QObject {
   private:
     QDBusConnection bus_;
     std::optional<std::pair<uint, QVariantMap>> answered_;
-    int tokens_ = 0;
+    static inline int tokens_ = 0;
 };
 
 }  // namespace platform

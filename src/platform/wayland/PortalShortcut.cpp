@@ -9,7 +9,6 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusReply>
-#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
 #include <optional>
@@ -56,9 +55,9 @@ namespace platform {
 class PortalShortcut::Listener : public QObject {
     Q_OBJECT
   public:
-    explicit Listener(PortalShortcut& owner) : owner_(owner) {}
+    explicit Listener(PortalShortcut& owner) : requests(owner.bus_), owner_(owner) {}
 
-    PortalRequests requests{QDBusConnection::sessionBus()};
+    PortalRequests requests;
 
   public slots:
     void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
@@ -91,13 +90,14 @@ class PortalShortcut::Listener : public QObject {
     bool pending_ = false;  // pressed, the release not yet heard
 };
 
-PortalShortcut::PortalShortcut() : listener_(std::make_unique<Listener>(*this)) {
+PortalShortcut::PortalShortcut(QDBusConnection bus)
+    : bus_(bus), listener_(std::make_unique<Listener>(*this)) {
     qDBusRegisterMetaType<PortalShortcutEntry>();
     qDBusRegisterMetaType<QList<PortalShortcutEntry>>();
-    QDBusConnection::sessionBus().connect(
+    bus_.connect(
         kPortalService, kPortalPath, kInterface, "Activated", listener_.get(),
         SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-    QDBusConnection::sessionBus().connect(
+    bus_.connect(
         kPortalService, kPortalPath, kInterface, "Deactivated", listener_.get(),
         SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
 }
@@ -107,12 +107,7 @@ PortalShortcut::~PortalShortcut() {
 }
 
 bool PortalShortcut::Available() {
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(kPortalService, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
-    get << QString(kInterface) << QStringLiteral("version");
-    // The first question may start the portal and its desktop's backend.
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 10000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    return PortalProperty(bus_, kInterface, QStringLiteral("version")).has_value();
 }
 
 QString PortalShortcut::Trigger(const std::string& sequence) {
@@ -132,9 +127,9 @@ QString PortalShortcut::Trigger(const std::string& sequence) {
 }
 
 GlobalShortcut::Outcome PortalShortcut::Take(const std::string& sequence) {
-    auto close = [](const QString& session) {
+    auto close = [this](const QString& session) {
         if (session.isEmpty()) return;
-        QDBusConnection::sessionBus().call(
+        bus_.call(
             QDBusMessage::createMethodCall(kPortalService, session, "org.freedesktop.portal.Session",
                                            "Close"),
             QDBus::Block, 3000);

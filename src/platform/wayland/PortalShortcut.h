@@ -1,8 +1,9 @@
-// The fill shortcut through the desktop portal's GlobalShortcuts (KDE Plasma; GNOME from 48),
-// on the session bus: the program names the combination it would like, the desktop binds it
-// (and may let the user change or refuse it) and reports each press.
+// The fill shortcut through the desktop portal's GlobalShortcuts (KDE Plasma; GNOME from 48):
+// the program names the combination it would like, the desktop binds it (and may let the user
+// change or refuse it) and reports each press.
 #pragma once
 
+#include <QDBusConnection>
 #include <QString>
 #include <memory>
 
@@ -12,13 +13,13 @@ namespace platform {
 
 class PortalShortcut : public GlobalShortcut {
   public:
-    PortalShortcut();
+    // `bus`: where the program speaks to the portal. GNOME's binds only for a program that named
+    // itself on that same connection first.
+    explicit PortalShortcut(QDBusConnection bus = QDBusConnection::sessionBus());
     ~PortalShortcut() override;
     PortalShortcut(const PortalShortcut&) = delete;
     PortalShortcut& operator=(const PortalShortcut&) = delete;
 
-    // Whether the session's portal offers GlobalShortcuts.
-    static bool Available();
     Outcome Take(const std::string& sequence) override;
     // Runs the fill at the combination's release rather than its press: for a desktop whose
     // keyboard cannot tell the program whether keys are still held (GNOME's, from XWayland), so
@@ -30,6 +31,10 @@ class PortalShortcut : public GlobalShortcut {
     static QString Trigger(const std::string& sequence);
 
   private:
+    // Whether the session's portal offers GlobalShortcuts.
+    bool Available();
+
+    QDBusConnection bus_;
     class Listener;
     std::unique_ptr<Listener> listener_;
     QString session_;  // the bound session's object path, empty when none

@@ -2,7 +2,6 @@
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
@@ -17,6 +16,9 @@ constexpr uint kKeyboard = 1;
 constexpr uint kPersistUntilRevoked = 2;
 // Setting up the session asks nobody; only Start may wait for the user.
 constexpr int kQuickAnswerMs = 10000;
+// Kept in the token's stead when the desktop handed back none (it keeps no consent, or the user
+// asked it not to): never handed in.
+const char* const kNoToken = "-";
 }  // namespace
 
 RemoteDesktopPortal::RemoteDesktopPortal(QDBusConnection bus, std::filesystem::path tokenFile)
@@ -34,20 +36,25 @@ bool RemoteDesktopPortal::Register(QDBusConnection bus, const QString& appId) {
 }
 
 bool RemoteDesktopPortal::Available(QDBusConnection bus) {
-    QDBusMessage get = QDBusMessage::createMethodCall(kPortalService, kPortalPath,
-                                                      "org.freedesktop.DBus.Properties", "Get");
-    get << QString(kInterface) << QStringLiteral("AvailableDeviceTypes");
-    // The first question may start the portal and its desktop's backend.
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 10000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-    const uint types = reply.arguments().first().value<QDBusVariant>().variant().toUInt();
-    return types & kKeyboard;
+    const std::optional<QVariant> types =
+        PortalProperty(bus, kInterface, QStringLiteral("AvailableDeviceTypes"));
+    return types && (types->toUInt() & kKeyboard);
 }
 
 bool RemoteDesktopPortal::HasConsent() const {
     std::ifstream in(tokenFile_);
     std::string token;
     return std::getline(in, token) && !token.empty();
+}
+
+bool RemoteDesktopPortal::KeepsConsent() {
+    // Restore tokens came with version 2.
+    if (!keepsConsent_) {
+        const std::optional<QVariant> version =
+            PortalProperty(bus_, kInterface, QStringLiteral("version"), kQuickAnswerMs);
+        keepsConsent_ = version && version->toUInt() >= 2;
+    }
+    return *keepsConsent_;
 }
 
 RemoteDesktopPortal::Outcome RemoteDesktopPortal::Start(int answerWithinMs) {
@@ -72,7 +79,8 @@ RemoteDesktopPortal::Outcome RemoteDesktopPortal::Start(int answerWithinMs) {
     };
     QVariantMap devices{{QStringLiteral("types"), kKeyboard},
                         {QStringLiteral("persist_mode"), kPersistUntilRevoked}};
-    if (!token.empty()) devices.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
+    if (!token.empty() && token != kNoToken)
+        devices.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
     const auto selected =
         requests_->Call(kInterface, QStringLiteral("SelectDevices"),
                         {QVariant::fromValue(QDBusObjectPath(session)), devices}, kQuickAnswerMs);
@@ -89,11 +97,12 @@ RemoteDesktopPortal::Outcome RemoteDesktopPortal::Start(int answerWithinMs) {
         return fail(start->first == 1 ? Outcome::Refused : Outcome::Failed);
     }
     // A token is good for one start: the next one needs the one handed back now.
-    const QString next = start->second.value(QStringLiteral("restore_token")).toString();
-    if (!next.isEmpty() && next.toStdString() != token) {
+    const QString handedBack = start->second.value(QStringLiteral("restore_token")).toString();
+    const std::string next = handedBack.isEmpty() ? kNoToken : handedBack.toStdString();
+    if (next != token) {
         std::error_code ignored;
         std::filesystem::create_directories(tokenFile_.parent_path(), ignored);
-        ReplaceFile(tokenFile_, next.toStdString() + "\n");
+        ReplaceFile(tokenFile_, next + "\n");
     }
     session_ = session;
     return Outcome::Started;
@@ -106,9 +115,10 @@ bool RemoteDesktopPortal::Key(std::uint32_t evdev, bool pressed) {
                                        "NotifyKeyboardKeycode");
     call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariantMap()
          << static_cast<int>(evdev) << static_cast<uint>(pressed ? 1 : 0);
-    // Answered once the desktop has taken the key in: the keys keep their order. Refused when
-    // the session has ended (the user stopped it from the desktop's own indicator): the next
-    // fill starts another.
+    // Answered once the portal has passed the key on to the desktop, in order, not once the
+    // desktop has handled it: a few keys may still be on their way when the focus changes.
+    // Refused when the session has ended (the user stopped it from the desktop's own
+    // indicator): the next fill starts another.
     if (bus_.call(call, QDBus::Block, 3000).type() == QDBusMessage::ReplyMessage) return true;
     session_.clear();
     return false;

@@ -1,7 +1,8 @@
 // Keys through the desktop portal's RemoteDesktop (GNOME's way of letting a program type into
 // other programs' windows): one session for the program's run, started with the user's consent,
 // which the desktop keeps against a token the program keeps in turn, so that the user is asked
-// once and not at every start.
+// once and not at every start. An older portal (version 1, GNOME 43's) keeps none and asks at
+// the first start of every run.
 #pragma once
 
 #include <QDBusConnection>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -35,9 +37,12 @@ class RemoteDesktopPortal {
     // after the desktop's own dialog (up to `answerWithinMs` for the user's answer).
     Outcome Start(int answerWithinMs);
     bool started() const { return !session_.isEmpty(); }
-    // Whether a consent was given before (a token is kept): the desktop will not ask again
-    // unless the user has withdrawn it.
+    // Whether a consent was given before (a token is kept, or the mark of a consent a desktop
+    // handed back no token for): the user has been told why the desktop asks.
     bool HasConsent() const;
+    // Whether the desktop keeps a consent from run to run (a portal of version 2 or later);
+    // else it asks at every run's start.
+    bool KeepsConsent();
 
     // Presses or releases a key, by its evdev code. False when the portal refused it.
     bool Key(std::uint32_t evdev, bool pressed);
@@ -49,6 +54,7 @@ class RemoteDesktopPortal {
     std::filesystem::path tokenFile_;
     std::unique_ptr<PortalRequests> requests_;
     QString session_;
+    std::optional<bool> keepsConsent_;
 };
 
 }  // namespace platform
