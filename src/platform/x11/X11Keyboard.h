@@ -202,6 +202,8 @@ class X11Keyboard : public Keyboard {
     Clock::time_point lastKey_{};           // the last key typed, on any keycode
     Clock::time_point lastRestore_{};       // when the spares last got their empty symbols back
     std::map<xcb_keycode_t, Owned> owned_;  // spare keycodes that carry one of our symbols
+    // How often each window read the text for its last paste (XCB_NONE: the compositor).
+    std::map<xcb_window_t, std::uint64_t> readsPerPaste_;
     QTimer restoreTimer_;
     bool userInput_ = false;
 };
