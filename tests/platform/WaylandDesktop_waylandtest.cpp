@@ -183,6 +183,26 @@ TEST_F(WaylandDesktopTest, TypesExactlyIntoAnotherProgramAndPutsTheClipboardBack
     EXPECT_TRUE(d().keyboard.WaitModifiersReleased(0));
 }
 
+// A browser reads one paste twice, the second time only as the page takes the text, on a busy
+// machine long after the first, and the clipboard must hold the paste until then: once a paste
+// has been read twice, the next is waited for until it has been read twice too.
+TEST_F(WaylandDesktopTest, APasteIsHeldUntilReadAsOftenAsTheLast) {
+    auto& clipboard = dynamic_cast<platform::DataControlClipboard&>(d().clipboard);
+    auto readTwice = [&](const char* text, const char* gap) {
+        clipboard.OfferText(text);
+        const int before = clipboard.offeredReads();
+        const QString read = QStringLiteral("wl-paste -n -t 'text/plain;charset=utf-8'");
+        QProcess reader;
+        reader.start("sh", {"-c", QStringLiteral("%1; sleep %2; %1").arg(read, gap)});
+        EXPECT_TRUE(clipboard.WaitRead(before, 3000));
+        const int reads = clipboard.offeredReads() - before;
+        reader.waitForFinished(5000);
+        return reads;
+    };
+    EXPECT_EQ(readTwice("一回目", "0"), 2);
+    EXPECT_EQ(readTwice("二回目", "0.7"), 2);
+}
+
 TEST_F(WaylandDesktopTest, TypingStopsWhenAnotherWindowBecomesActive) {
     auto e = StartEditor("target-editor");
     auto thief = StartEditor("focus-thief");

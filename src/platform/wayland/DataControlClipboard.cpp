@@ -24,6 +24,8 @@ constexpr int kReceiveTimeoutMs = 2000;
 // too, so it gets twice the time it took to come, within these bounds.
 constexpr int kPasteTakeInMs = 40;
 constexpr int kPasteTakeInMaxMs = 400;
+// The take-in before the first paste, whose reads are not counted yet.
+constexpr int kFirstPasteTakeInMs = 200;
 // The types text is read in, best first, and offered in.
 const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
                                   "TEXT", "STRING"};
@@ -232,11 +234,20 @@ bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
     const std::uint32_t asked = WaylandConnection::NowMs();
     if (!w_.WaitUntil([&] { return offeredReads_ > reads && allWritten(); }, timeoutMs, 5, false))
         return false;
-    const std::uint32_t takeIn = std::clamp<std::uint32_t>(
+    std::uint32_t takeIn = std::clamp<std::uint32_t>(
         2 * (WaylandConnection::NowMs() - asked), kPasteTakeInMs, kPasteTakeInMaxMs);
-    // A browser may read one paste more than once (Chromium twice, the second read some
-    // milliseconds after the first, later when the machine is busy): the take-in is counted
-    // from the last read handed over.
+    // A browser may read one paste more than once (Chromium twice, the second read only as the
+    // page takes the text, on a busy machine well after the first, and it pasted what the
+    // clipboard held by then), and a clipboard history (the input method's) reads each new
+    // clipboard at once, before the browser: the first read may not be the browser's. So the
+    // paste is waited for as often as the last paste was read, as long as for the first, the
+    // take-in counted from the last read handed over. The first time only the longer take-in
+    // stands for the count.
+    if (readsPerPaste_ > 1)
+        w_.WaitUntil([&] { return offeredReads_ - reads >= readsPerPaste_ && allWritten(); },
+                     timeoutMs, 5, false);
+    else if (readsPerPaste_ == 0)
+        takeIn = std::max<std::uint32_t>(takeIn, kFirstPasteTakeInMs);
     int seen = offeredReads_;
     std::uint32_t lastRead = WaylandConnection::NowMs();
     w_.WaitUntil(
@@ -248,6 +259,7 @@ bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
             return WaylandConnection::NowMs() - lastRead >= takeIn;
         },
         timeoutMs, 5, false);
+    readsPerPaste_ = offeredReads_ - reads;
     return true;
 }
 

@@ -40,9 +40,10 @@ class DataControlClipboard : public Clipboard {
     void OfferText(const std::string& text);
     // How many times a program has asked for the offered text's content since OfferText.
     int offeredReads() const { return offeredReads_; }
-    // Waits until the offered text has been asked for once more than `reads` and handed over
-    // in full, and the reader has had a moment after its last read to take it in (a browser
-    // drops a paste whose clipboard changes while it still reads); false on timeout.
+    // Waits until the offered text has been asked for once more than `reads` (as often as for
+    // the last paste, once that is known) and handed over in full, and the reader has had a
+    // moment after its last read to take it in (a browser drops a paste whose clipboard changes
+    // while it still reads); false on timeout.
     bool WaitRead(int reads, int timeoutMs);
 
     // The primary selection's text: what is highlighted now ("" when the compositor keeps none).
@@ -79,6 +80,7 @@ class DataControlClipboard : public Clipboard {
     std::unique_ptr<Source> source_;
     std::uint64_t selectionSerial_ = 0;
     int offeredReads_ = 0;
+    int readsPerPaste_ = 0;  // how often the last paste was read (0: none yet)
     // How many of the offered text's hand-overs have been written in full.
     std::shared_ptr<std::atomic<int>> offeredWritten_ = std::make_shared<std::atomic<int>>(0);
 };
