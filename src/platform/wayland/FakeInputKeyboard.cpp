@@ -78,26 +78,32 @@ class KWinInputMethodHold {
         if (held_ && bus_) Set(true);
     }
     // Before a key: KWin makes it active again at a field's focus, and KWin 5 whenever the field
-    // reports its text.
-    void HoldAgain() {
-        if (!bus_ || !bus_->connected()) return;
+    // reports its text. True when it was active again.
+    bool HoldAgain() {
+        if (!bus_ || !bus_->connected()) return false;
         const int active = Active();
         if (active == -1) bus_.reset();  // no KWin input method to ask after
         if (active == 1 && Set(false)) held_ = true;
+        return active == 1;
     }
 
     // KWin 5 makes its input method active again whenever the field reports its text (after
     // each key that changed it), and a key with a modifier must not go out before then: waits,
-    // `pause` letting events run, until it has, up to a while, and holds it off again.
-    void WaitBackOn(const std::function<void(int)>& pause) {
-        if (!held_) return;
-        for (int waited = 0; waited < kBackOnWaitMs && Active() == 0; waited += kBackOnPollMs)
+    // `pause` letting events run, until it has, up to `upToMs`, and holds it off again. True
+    // when it came back on.
+    bool WaitBackOn(const std::function<void(int)>& pause, int upToMs) {
+        if (!held_) return false;
+        for (int waited = 0; waited < upToMs && Active() == 0; waited += kBackOnPollMs)
             pause(kBackOnPollMs);
-        HoldAgain();
+        return HoldAgain();
     }
 
-  private:
+    // A key a field refused changes no text, and KWin 5 then does not turn it on again; a
+    // busy browser reports its text late.
     static constexpr int kBackOnWaitMs = 60;
+    static constexpr int kBackOnEachKeyWaitMs = 200;  // where it is known to come back
+
+  private:
     static constexpr int kBackOnPollMs = 2;
     static constexpr int kCallTimeoutMs = 500;
 
@@ -124,6 +130,12 @@ class KWinInputMethodHold {
     std::unique_ptr<PrivateBus> bus_;
     bool held_ = false;
 };
+
+// A stroke that puts a character into a field (no shortcut, no named key).
+bool IsCharacter(const KeyStroke& k) {
+    return k.ch >= 0x20 && k.key == NamedKey::None && !k.ctrl && !k.alt;
+}
+
 }  // namespace
 
 FakeInputKeyboard::FakeInputKeyboard(WaylandConnection& w, WindowStack& windows,
@@ -318,6 +330,10 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
     std::unique_ptr<KWinInputMethodHold> kwinInputMethod;
     if (!own) kwinInputMethod = std::make_unique<KWinInputMethodHold>();
     auto pause = [&](int ms) { w_.Pause(ms, own); };
+    auto backOnWaitMs = [&] {
+        return kwinBackOnEachKey_ ? KWinInputMethodHold::kBackOnEachKeyWaitMs
+                                  : KWinInputMethodHold::kBackOnWaitMs;
+    };
 #ifdef PENRIKA_KEYSTATE
     if (keystate_) org_kde_kwin_keystate_fetchStates(keystate_);
 #endif
@@ -348,7 +364,7 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
             if (typedAny && timing_.keyGapMs > 0) w_.Pause(timing_.keyGapMs, own);
             // Checked last before the Ctrl+V goes out.
             auto stillTargetAndHeld = [&] {
-                if (kwinInputMethod && typedAny) kwinInputMethod->WaitBackOn(pause);
+                if (kwinInputMethod && typedAny) kwinInputMethod->WaitBackOn(pause, backOnWaitMs());
                 return stillTarget();
             };
             if (!Paste(QString::fromStdU32String(run).toStdString(), stillTargetAndHeld)) break;
@@ -359,23 +375,34 @@ std::size_t FakeInputKeyboard::Type(const std::vector<KeyStroke>& strokes, Windo
         }
         // Neither on the layout nor to be pasted: nothing types it.
         if (!p.evdev) break;
+        bool waited = false;
         if (typedAny) {
             if (p.evdev == lastKey && imOff_)
                 imOff_->WaitKeyAnswered(p.evdev + kEvdevOffset, pause);
             const int gap = p.evdev == lastKey ? timing_.repeatGapMs : timing_.keyGapMs;
             if (gap > 0) w_.Pause(gap, own);
-            // Checked again after every wait, once KWin has told what changed meanwhile: the
-            // focus may have moved.
-            if (gap > 0) {
-                w_.RoundTrip();
-                if (!stillTarget()) break;
-            }
+            waited = gap > 0;
         }
         if (kwinInputMethod) {
-            if (typedAny && (p.shift || p.ctrl || p.alt))
-                kwinInputMethod->WaitBackOn(pause);
-            else
-                kwinInputMethod->HoldAgain();
+            // Where KWin turns its input method on again after each character, a key that goes
+            // out before it has is taken in by the input method once it is on, and lost when it
+            // is held off again for the key after: so each key waits for it.
+            const bool afterCharacter = inputMethod && done > 0 && IsCharacter(strokes[done - 1]);
+            bool backOn;
+            if (typedAny &&
+                (p.shift || p.ctrl || p.alt || (kwinBackOnEachKey_ && afterCharacter))) {
+                backOn = kwinInputMethod->WaitBackOn(pause, backOnWaitMs());
+                waited = true;
+            } else {
+                backOn = kwinInputMethod->HoldAgain();
+            }
+            if (backOn && afterCharacter) kwinBackOnEachKey_ = true;
+        }
+        // Checked again after the waits, once KWin has told what changed meanwhile: the focus
+        // may have moved.
+        if (waited) {
+            w_.RoundTrip();
+            if (!stillTarget()) break;
         }
         PressRelease(p);
         releasesSent += 1 + p.shift + p.ctrl + p.alt;

@@ -104,6 +104,8 @@ class FakeInputKeyboard : public Keyboard {
     std::uint32_t heldModifiers_ = 0;
     bool readOwnInput_ = false;
     InputMethodSwitch* imOff_ = nullptr;  // while a fill types with the input method off
+    // Seen once: this KWin (5) turns its own input method on again after each character typed.
+    bool kwinBackOnEachKey_ = false;
 };
 
 }  // namespace platform
