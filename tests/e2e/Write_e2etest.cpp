@@ -251,8 +251,21 @@ class Penrika {
         } else {
             pid_ = app_.Start();
         }
+        // GNOME asks the user to add a program's shortcut at its first bind, in GNOME Settings'
+        // dialog, before the toolbar shows; the user adds it (Alt+A, its button's mnemonic).
+        bool asked = shortcut.empty() || !e2e::InGnomeSession();
         shown_ = WaitUntil(
-            [&] { return layer_ ? LayerShown() : (toolbar_ = Find("Penrika")) != 0; }, 15s);
+            [&] {
+                if (!asked) {
+                    const std::uint32_t dialog = Find("Add Keyboard Shortcuts");
+                    if (dialog && x_.ActiveWindow() == dialog) {
+                        x_.Key("alt+a");
+                        asked = true;
+                    }
+                }
+                return layer_ ? LayerShown() : (toolbar_ = Find("Penrika")) != 0;
+            },
+            15s);
     }
     ~Penrika() {
         if (process_) {
@@ -469,6 +482,18 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         return sent;
     }
 
+    // Whether the program takes its own fill shortcut here (elsewhere on Wayland only a desktop
+    // portal binds one, and these sessions have none: the desktop's binding of penrika --fill is
+    // the way there).
+    static bool OwnShortcut() { return !InWaylandSession() || e2e::InGnomeSession(); }
+    // Ctrl+Alt+K; on X11 held a moment, as fingers hold it, the key let go before the modifiers.
+    void PressFillShortcut() {
+        if (!InWaylandSession())
+            std::system("xdotool keydown ctrl+alt+k sleep 0.15 keyup k sleep 0.1 keyup ctrl+alt");
+        else
+            b_->screen().Key("ctrl+alt+k");
+    }
+
     // Submits the form by hand after a press that should have typed nothing.
     e2e::Event SubmitByHand(const std::string& field) {
         b_->ClickToFocus(field);
@@ -485,7 +510,26 @@ class WriteE2e : public ::testing::TestWithParam<Browser> {
         std::uint32_t box = p.WaitActiveWindow(title);
         if (!box) return false;
         b_->screen().Key(key);
-        return WaitUntil([&] { return !p.Find(title, p.toolbar()); }, 5s);
+        const auto closed = [&] { return !p.Find(title, p.toolbar()); };
+        if (WaitUntil(closed, e2e::InGnomeSession() ? 2s : 5s)) return true;
+        // Under load GNOME now and then loses a key pressed just as an X11 window became active
+        // (the box stays, active, with no key seen anywhere); a user would press again.
+        if (!e2e::InGnomeSession()) return false;
+        if (b_->screen().ActiveWindow() != box) return WaitUntil(closed, 3s);
+        b_->screen().Key(key);
+        return WaitUntil(closed, 5s);
+    }
+
+    // As Answer, for a box that came while the user was in another window: KWin's focus
+    // stealing prevention may keep it from taking the keyboard from there (seen when a key had
+    // reached that window), and the user then clicks it first.
+    bool AnswerAfterLeaving(Penrika& p, const std::string& title) {
+        std::uint32_t box = 0;
+        if (!WaitUntil([&] { return (box = p.Find(title, p.toolbar())) != 0; }, 10s)) return false;
+        if (InWaylandSession() &&
+            !WaitUntil([&] { return b_->screen().ActiveWindow() == box; }, 3s))
+            b_->screen().RequestActivate(box);
+        return Answer(p, title);
     }
 
     ScratchDir dir_{"write"};
@@ -673,11 +717,15 @@ TEST_P(WriteE2e, AnotherWindowActivatedMidFillStopsTheTyping) {
         [](const e2e::Event& e) { return e.text == "x" && e.fields.at("target") == "name"; }))
         << "the typing never began" << p.Windows() << p.Log();
     b_->screen().RequestActivate(other.window());
-    EXPECT_TRUE(Answer(p, ErrorTitle)) << "no 記入を中止しました message" << p.Windows() << p.Log();
+    EXPECT_TRUE(AnswerAfterLeaving(p, ErrorTitle))
+        << "no 記入を中止しました message" << p.Windows() << p.Log();
     // X11 checks the focus and presses the key with the server held; a Wayland compositor
     // takes no such hold, so there the one key already on its way when the window changed may
-    // land, and no key after it.
-    if (InWaylandSession())
+    // land, and no key after it. GNOME's portal answers for a key as soon as it has passed it
+    // on, so there the few keys GNOME had not yet handled may land too.
+    if (e2e::InGnomeSession())
+        EXPECT_LE(other.typed().size(), 5u) << "keys went on into the other window" << p.Log();
+    else if (InWaylandSession())
         EXPECT_LE(other.typed().size(), 1u) << "keys went on into the other window" << p.Log();
     else
         EXPECT_EQ(other.typed(), "") << "no key may reach the other window" << p.Log();
@@ -801,16 +849,14 @@ bool AnotherClientGrabsCtrlAlt(xcb_keysym_t keysym) {
     return key && !e;
 }
 
-// A fill from `penrika --fill` (what a desktop's key binding runs) and, on X11, from the
-// program's own shortcut pressed as a user holds it: the road of 記入 into the window active at
-// the press, the candidate list picked with the keyboard, a toolbar the user minimised left
+// A fill from `penrika --fill` (what a desktop's key binding runs) and, on X11 and GNOME, from
+// the program's own shortcut pressed as a user holds it: the road of 記入 into the window active
+// at the press, the candidate list picked with the keyboard, a toolbar the user minimised left
 // minimised, and the combination the desktop's again once the program has ended.
 TEST_P(WriteE2e, TheShortcutAndPenrikaFillFillLikeAPressOfWrite) {
     Open("write.html", "記入の確認");
     const bool x11 = !InWaylandSession();
-    // On Wayland only a desktop portal binds a combination for a program; these sessions have
-    // none, and there the desktop's binding of penrika --fill is the way.
-    const bool own = x11;
+    const bool own = OwnShortcut();
     {
         Penrika p(b_->screen(),
                   {{"郵便番号", "100-0001~", ""},
@@ -844,14 +890,7 @@ TEST_P(WriteE2e, TheShortcutAndPenrikaFillFillLikeAPressOfWrite) {
             ASSERT_TRUE(WaitUntil([&] { return !b_->screen().Viewable(p.toolbar()); }, 5s));
         }
         b_->WaitLayout();
-        // Held a moment, as fingers hold it, the key let go before the modifiers.
-        auto byShortcut = [&] {
-            if (x11)
-                std::system(
-                    "xdotool keydown ctrl+alt+k sleep 0.15 keyup k sleep 0.1 keyup ctrl+alt");
-            else
-                b_->screen().Key("ctrl+alt+k");
-        };
+        auto byShortcut = [&] { PressFillShortcut(); };
         sent = WriteInto(
             p, "l-number",
             [&] {
@@ -886,13 +925,14 @@ TEST_P(WriteE2e, FigureClickToTenCharactersTyped) {
     std::string mail;
     while (mail.size() < 200) mail += "taro.yamada" + std::to_string(mail.size()) + "@";
     mail += "example.jp";
-    Penrika p(b_->screen(), {{"お名前", "山田太郎やまだたろう~", ""}, {"メール", mail + "~", ""}});
+    Penrika p(b_->screen(), {{"お名前", "山田太郎やまだたろう~", ""}, {"メール", mail + "~", ""}},
+              false, false, OwnShortcut() ? "Ctrl+Alt+K" : "");
     p.PlaceBeside(b_->window());
     auto timedWrite = [&](const std::string& label, const std::string& field,
-                          const std::string& expected) {
+                          const std::string& expected, const std::function<void()>& press = {}) {
         b_->WaitLayout();
         std::chrono::steady_clock::time_point t0;
-        std::optional<e2e::Event> sent = WriteInto(p, label, {}, &t0);
+        std::optional<e2e::Event> sent = WriteInto(p, label, {}, &t0, press);
         const auto t1 = std::chrono::steady_clock::now();
         EXPECT_TRUE(sent) << b_->Log();
         EXPECT_EQ(sent.value_or(e2e::Event{}).fields[field], expected) << p.Log();
@@ -902,13 +942,26 @@ TEST_P(WriteE2e, FigureClickToTenCharactersTyped) {
     for (int i = 0; i < 7 && !HasFailure(); ++i)
         ms.push_back(timedWrite("l-name", "name", "山田太郎やまだたろう"));
     const double mailMs = timedWrite("l-mail", "mail", mail);
+    // The same from the first key of the fill shortcut.
+    std::vector<double> shortcutMs;
+    for (int i = 0; i < 7 && OwnShortcut() && !HasFailure(); ++i)
+        shortcutMs.push_back(timedWrite("l-name", "name", "山田太郎やまだたろう",
+                                        [&] { PressFillShortcut(); }));
     if (HasFailure()) return;
-    std::sort(ms.begin(), ms.end());
+    auto figures = [](std::vector<double> v) {
+        if (v.empty()) return std::string("none here");
+        std::sort(v.begin(), v.end());
+        char line[96];
+        std::snprintf(line, sizeof line, "median %.0f ms (min %.0f, max %.0f, n=%zu)",
+                      v[v.size() / 2], v.front(), v.back(), v.size());
+        return std::string(line);
+    };
     std::printf(
-        "[ FIGURE   ] %s: click on 記入 to 10 Japanese characters + Enter arrived: "
-        "median %.0f ms (min %.0f, max %.0f, n=%zu); %zu ASCII characters exact at %.0f/s\n",
-        e2e::BrowserName(GetParam()), ms[ms.size() / 2], ms.front(), ms.back(), ms.size(),
+        "[ FIGURE   ] %s: to 10 Japanese characters + Enter arrived: from the click on 記入 %s; "
+        "from Ctrl+Alt+K %s; %zu ASCII characters exact at %.0f/s\n",
+        e2e::BrowserName(GetParam()), figures(ms).c_str(), figures(shortcutMs).c_str(),
         mail.size(), mail.size() * 1000.0 / mailMs);
+    std::sort(ms.begin(), ms.end());
     RecordProperty("click_to_typed_median_ms", static_cast<int>(ms[ms.size() / 2]));
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,6 +83,10 @@ class BrowserSession {
     pid_t pid() const { return session_.pid(); }
 
   private:
+    // Clicks the element `clicks` times until the page reports an event of that kind that
+    // `seen` takes, three tries in `timeout`.
+    std::optional<Event> ClickSeen(const std::string& id, int clicks, const std::string& kind,
+                                   Millis timeout, const std::function<bool(const Event&)>& seen);
     Browser browser_;
     const FormServer& server_;
     std::string page_, tag_;

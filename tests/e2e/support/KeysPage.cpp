@@ -37,7 +37,7 @@ void FillAndCheckTheKeysPage(BrowserSession& b,
     EXPECT_EQ(sent->fields["zip"], "100-0001") << sent->raw;
     EXPECT_EQ(sent->fields["tel"], "090-1234-5678") << sent->raw;
     EXPECT_EQ(sent->fields["digits"], "0312345678") << sent->raw;
-    EXPECT_EQ(sent->fields["name"], "山田 TaroX 😀") << sent->raw;
+    EXPECT_EQ(sent->fields["name"], "山田 TaroX 😀") << sent->raw << "\n" << seen;
 
     std::vector<Event> keys;
     for (const Event& e : server.Events())
