@@ -201,6 +201,27 @@ TEST_F(WaylandDesktopTest, APasteIsHeldUntilReadAsOftenAsTheLast) {
     };
     EXPECT_EQ(readTwice("一回目", "0"), 2);
     EXPECT_EQ(readTwice("二回目", "0.7"), 2);
+
+    // A clipboard history (here wl-paste --watch) reads each new clipboard at once: its read is
+    // counted before the paste, so the paste still waits for a browser slower than it.
+    QProcess watcher;
+    watcher.start("wl-paste", {"--watch", "sh", "-c", "cat > /dev/null"});
+    ASSERT_TRUE(watcher.waitForStarted(5000));
+    for (int i = 0; i < 40 && clipboard.offeredReads() == 0; ++i) clipboard.OfferText("準備");
+    ASSERT_GT(clipboard.offeredReads(), 0) << "the watcher never read the clipboard";
+    for (const char* text : {"三回目", "四回目"}) {
+        clipboard.OfferText(text);
+        const int before = clipboard.offeredReads();
+        EXPECT_EQ(before, 1) << text;
+        QProcess reader;
+        reader.start("sh", {"-c", "sleep 0.5; wl-paste -n -t 'text/plain;charset=utf-8'"});
+        EXPECT_TRUE(clipboard.WaitRead(before, 3000));
+        EXPECT_EQ(clipboard.offeredReads() - before, 1) << "held for the watcher's read alone";
+        reader.waitForFinished(5000);
+        EXPECT_EQ(reader.readAllStandardOutput().toStdString(), text);
+    }
+    watcher.kill();
+    watcher.waitForFinished(5000);
 }
 
 TEST_F(WaylandDesktopTest, TypingStopsWhenAnotherWindowBecomesActive) {

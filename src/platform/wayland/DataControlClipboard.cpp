@@ -26,6 +26,13 @@ constexpr int kPasteTakeInMs = 40;
 constexpr int kPasteTakeInMaxMs = 400;
 // The take-in before the first paste, whose reads are not counted yet.
 constexpr int kFirstPasteTakeInMs = 200;
+// Programs that watch the clipboard (an input method's clipboard history) read each new one at
+// once, before the paste's keys go out. The offer waits for as many of them as read the last
+// one, up to a while, and for a quiet moment after the last read: longer while none has been
+// counted yet.
+constexpr int kWatchersWithinMs = 500;
+constexpr int kWatchersQuietMs = 15;
+constexpr int kFirstWatchersQuietMs = 60;
 // The types text is read in, best first, and offered in.
 const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
                                   "TEXT", "STRING"};
@@ -227,6 +234,24 @@ void DataControlClipboard::OfferText(const std::string& text) {
     offeredReads_ = 0;
     offeredWritten_->store(0);
     SetSelection(std::move(formats), true);
+    // Their reads are not the paste's: a paste counted one of them as the browser's and put the
+    // clipboard back before a slow browser had read it, which then pasted the old clipboard.
+    w_.RoundTrip();
+    const int expected = watchers_.value_or(0);
+    const std::uint32_t quiet = watchers_ ? kWatchersQuietMs : kFirstWatchersQuietMs;
+    auto allWritten = [this] { return offeredWritten_->load() >= offeredReads_; };
+    int seen = offeredReads_;
+    std::uint32_t lastRead = WaylandConnection::NowMs();
+    w_.WaitUntil(
+        [&] {
+            if (offeredReads_ != seen || !allWritten()) {
+                seen = offeredReads_;
+                lastRead = WaylandConnection::NowMs();
+            }
+            return offeredReads_ >= expected && WaylandConnection::NowMs() - lastRead >= quiet;
+        },
+        kWatchersWithinMs, 2, false);
+    watchers_ = offeredReads_;
 }
 
 bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {

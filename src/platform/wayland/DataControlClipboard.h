@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ class DataControlClipboard : public Clipboard {
     std::unique_ptr<ClipboardContents> Take() override;
     void PutBack(std::unique_ptr<ClipboardContents> saved) override;
 
-    // Puts `text` (UTF-8) on the clipboard from this program, for a paste.
+    // Puts `text` (UTF-8) on the clipboard from this program, for a paste, once the programs
+    // that read every new clipboard have read it (counted in offeredReads).
     void OfferText(const std::string& text);
     // How many times a program has asked for the offered text's content since OfferText.
     int offeredReads() const { return offeredReads_; }
@@ -81,6 +83,7 @@ class DataControlClipboard : public Clipboard {
     std::uint64_t selectionSerial_ = 0;
     int offeredReads_ = 0;
     int readsPerPaste_ = 0;  // how often the last paste was read (0: none yet)
+    std::optional<int> watchers_;  // how many read the last offer before its paste
     // How many of the offered text's hand-overs have been written in full.
     std::shared_ptr<std::atomic<int>> offeredWritten_ = std::make_shared<std::atomic<int>>(0);
 };
