@@ -263,11 +263,9 @@ bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
         2 * (WaylandConnection::NowMs() - asked), kPasteTakeInMs, kPasteTakeInMaxMs);
     // A browser may read one paste more than once (Chromium twice, the second read only as the
     // page takes the text, on a busy machine well after the first, and it pasted what the
-    // clipboard held by then), and a clipboard history (the input method's) reads each new
-    // clipboard at once, before the browser: the first read may not be the browser's. So the
-    // paste is waited for as often as the last paste was read, as long as for the first, the
-    // take-in counted from the last read handed over. The first time only the longer take-in
-    // stands for the count.
+    // clipboard held by then). So the paste is waited for as often as the last paste was read,
+    // as long as for the first, the take-in counted from the last read handed over. The first
+    // time only the longer take-in stands for the count.
     if (readsPerPaste_ > 1)
         w_.WaitUntil([&] { return offeredReads_ - reads >= readsPerPaste_ && allWritten(); },
                      timeoutMs, 5, false);
