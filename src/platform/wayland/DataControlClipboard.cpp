@@ -237,8 +237,13 @@ void DataControlClipboard::OfferText(const std::string& text) {
     // Their reads are not the paste's: a paste counted one of them as the browser's and put the
     // clipboard back before a slow browser had read it, which then pasted the old clipboard.
     w_.RoundTrip();
-    const int expected = watchers_.value_or(0);
-    const std::uint32_t quiet = watchers_ ? kWatchersQuietMs : kFirstWatchersQuietMs;
+    WaitReadsQuiet(watchers_.value_or(0), watchers_ ? kWatchersQuietMs : kFirstWatchersQuietMs,
+                   kWatchersWithinMs, 2);
+    watchers_ = offeredReads_;
+}
+
+void DataControlClipboard::WaitReadsQuiet(int atLeast, std::uint32_t quietMs, int timeoutMs,
+                                          int pollMs) {
     auto allWritten = [this] { return offeredWritten_->load() >= offeredReads_; };
     int seen = offeredReads_;
     std::uint32_t lastRead = WaylandConnection::NowMs();
@@ -248,10 +253,9 @@ void DataControlClipboard::OfferText(const std::string& text) {
                 seen = offeredReads_;
                 lastRead = WaylandConnection::NowMs();
             }
-            return offeredReads_ >= expected && WaylandConnection::NowMs() - lastRead >= quiet;
+            return offeredReads_ >= atLeast && WaylandConnection::NowMs() - lastRead >= quietMs;
         },
-        kWatchersWithinMs, 2, false);
-    watchers_ = offeredReads_;
+        timeoutMs, pollMs, false);
 }
 
 bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
@@ -271,17 +275,7 @@ bool DataControlClipboard::WaitRead(int reads, int timeoutMs) {
                      timeoutMs, 5, false);
     else if (readsPerPaste_ == 0)
         takeIn = std::max<std::uint32_t>(takeIn, kFirstPasteTakeInMs);
-    int seen = offeredReads_;
-    std::uint32_t lastRead = WaylandConnection::NowMs();
-    w_.WaitUntil(
-        [&] {
-            if (offeredReads_ != seen || !allWritten()) {
-                seen = offeredReads_;
-                lastRead = WaylandConnection::NowMs();
-            }
-            return WaylandConnection::NowMs() - lastRead >= takeIn;
-        },
-        timeoutMs, 5, false);
+    WaitReadsQuiet(0, takeIn, timeoutMs, 5);
     readsPerPaste_ = offeredReads_ - reads;
     return true;
 }

@@ -70,6 +70,9 @@ class DataControlClipboard : public Clipboard {
     // Reads the offer's content in that type in full; "" on failure.
     std::string Receive(zwlr_data_control_offer_v1* offer, const std::string& type);
     void SetSelection(Formats formats, bool countReads);
+    // Waits, up to `timeoutMs`, until the offered text has been read `atLeast` times and nothing
+    // has been read or handed over for `quietMs`.
+    void WaitReadsQuiet(int atLeast, std::uint32_t quietMs, int timeoutMs, int pollMs);
     void DropOffer(zwlr_data_control_offer_v1* o);
 
     WaylandConnection& w_;
